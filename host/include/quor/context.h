@@ -1,0 +1,180 @@
+// The shading context a host hands a material at one hit, and the host objects it reaches.
+#pragma once
+#include <cstdint>
+
+#include "quor/interface.h"
+#include "quor/types.h"
+
+namespace quor {
+
+class QuorContext;
+
+// Ray flags.
+enum RayFlags : int {
+    RAY_SHADOW = 0x8,
+    RAY_GI = 0x10,
+    RAY_NO_SPECULAR = 0x200,
+    RAY_EXEMPT_OPAQUE_SHADOWS = 0x1000000,
+    RAY_MASK_OVERRIDE_A = 0x40038,  // transparency override: none of these with a host counter >= 1
+    RAY_MASK_OVERRIDE_B = 0x40030,  // transparency override: any of these
+};
+
+// Context flags.
+enum ContextFlags : int {
+    CTX_RENDER_ELEMENTS = 0x1,
+    CTX_SKIP_BELOW_SURFACE = 0x20,
+};
+
+// Renderer settings flags.
+enum SettingsFlags : int {
+    SETTINGS_CHANNEL_131 = 0x2,      // write the strand frame channel
+    SETTINGS_NO_LIGHT_ELEMENTS = 0x4,  // skip the lighting/specular elements
+};
+
+// What the strand-data interface reports for a hit (layout as the host defines it).
+struct StrandRecord {
+    float color[3] = {0, 0, 0};
+    float transparency[3] = {0, 0, 0};
+    std::uint8_t reserved[8] = {};
+    Vector tangent = {0, 0, 1, 0};
+    float h = 0;  // across-strand offset in [-1, 1]
+};
+
+class StrandDataInterface {
+  public:
+    virtual int getInterfaceId() const { return EXT_STRAND_DATA; }
+    virtual void getStrandRecord(const QuorContext& ctx, StrandRecord& rec) const = 0;
+    virtual Color3f getShadowTransparency(const QuorContext& ctx) const = 0;
+    virtual float getStrandLength(const QuorContext& ctx) const = 0;
+    virtual float getStrandPosition(const QuorContext& ctx) const = 0;  // fraction in [0, 1]
+    virtual int getStrandIndex(const QuorContext& ctx) const = 0;
+
+  protected:
+    ~StrandDataInterface() = default;
+};
+
+class StrandOpacityInterface {
+  public:
+    virtual int getInterfaceId() const { return EXT_STRAND_OPACITY; }
+    virtual float getCoverage(const QuorContext& ctx) const = 0;
+
+  protected:
+    ~StrandOpacityInterface() = default;
+};
+
+// The hit object's data; interfaces by identifier, null when absent.
+class SurfaceData {
+  public:
+    virtual void* getInterface(int id) const = 0;
+    StrandDataInterface* strandData() const {
+        return static_cast<StrandDataInterface*>(getInterface(EXT_STRAND_DATA));
+    }
+    StrandOpacityInterface* strandOpacity() const {
+        return static_cast<StrandOpacityInterface*>(getInterface(EXT_STRAND_OPACITY));
+    }
+
+  protected:
+    ~SurfaceData() = default;
+};
+
+// A strand record held by value: what the stand-in hosts attach to a hair hit.
+class SimpleStrandData final : public SurfaceData, public StrandDataInterface, public StrandOpacityInterface {
+  public:
+    StrandRecord record;
+    Color3f shadowTransparency;  // answered to shadow rays
+    float length = 1, position = 0.5f;
+    int index = 0;
+    bool hasStrandData = true;
+    bool hasCoverage = false;
+    float coverage = 1;
+
+    void* getInterface(int id) const override;
+    void getStrandRecord(const QuorContext&, StrandRecord& rec) const override { rec = record; }
+    Color3f getShadowTransparency(const QuorContext&) const override { return shadowTransparency; }
+    float getStrandLength(const QuorContext&) const override { return length; }
+    float getStrandPosition(const QuorContext&) const override { return position; }
+    int getStrandIndex(const QuorContext&) const override { return index; }
+    float getCoverage(const QuorContext&) const override { return coverage; }
+};
+
+// Named render outputs beside the image (aliases are the host's element numbers).
+class RenderChannelTarget {
+  public:
+    virtual void write(int alias, const float* values, int count) = 0;
+    virtual bool has(int alias) const = 0;
+    void write(int alias, const Color& c) { write(alias, &c.r, 3); }
+
+  protected:
+    ~RenderChannelTarget() = default;
+};
+
+struct RenderSettings {
+    int hairDepthEnabled = 1;      // 0 disables hair multiple scattering
+    int traceDepthOverrideOn = 0;
+    int traceDepthOverride = 0;
+    int maxRayDistOn = 0;
+    float maxRayDist = 1e18f;
+    int flags = 0;                 // SettingsFlags
+};
+
+// The ray a sampler sets up in a new context.
+struct RayRecord {
+    Vector origin;
+    Vector dir;
+    float tmin = 0, tmax = 1e18f;
+    int tag = 0;  // copied from the owner record
+};
+
+// Results a sampler's traceForward writes.
+struct ShadeResult {
+    Color gi, transparency, opacity, transparency2;
+};
+
+class QuorContext {
+  public:
+    virtual ~QuorContext() = default;
+
+    // Host queries. The stand-in hosts override what their scene provides.
+    virtual Color giColor() const { return gi; }                 // the GI source's colour here
+    virtual int useLightMIS() const { return lightMIS; }         // multiple-importance answer
+    virtual float getTransparencyOverride() const { return transparencyOverride; }
+    virtual float getDMC(int dimension) const;                   // quasi-random value in [0, 1)
+    virtual int addRay(int kind, const Color& color, int flags, const Vector& dir);
+
+    int threadIndex = 0;
+
+    Vector rayDir{0, 0, -1, 0};  // D, towards the surface
+    Vector normal{0, 0, 1, 0};   // n
+    Vector hitPoint;
+    // Ray differentials: the two direction differentials (mirrored by sampleRay) and the
+    // two vectors held beside them.
+    Vector dirDiff[2];
+    Vector posDiff[2];
+
+    int rayFlags = 0;
+    int contextFlags = 0;
+    int rayDepth = 0;
+    int giMode = 0;
+    int hostCounter = 0;
+    int elementMode = 0;
+
+    const SurfaceData* surfaceData = nullptr;
+    RenderChannelTarget* channels = nullptr;
+    const RenderSettings* settings = nullptr;  // never null when a host shades
+
+    Color gi;                        // returned by giColor()
+    int lightMIS = 0;                // returned by useLightMIS()
+    float transparencyOverride = 0;  // returned by getTransparencyOverride()
+    float sampleValue = 0.5f;        // the host sampler's value for this context, in [0, 1]
+    float dmc[4] = {0.5f, 0.5f, 0.5f, 0.5f};  // returned by getDMC(dimension) (dimension & 3)
+    int ownerTag = 0;
+
+    ShadeResult result;
+
+    // New-ray fields, written by sampleRay on the new context.
+    RayRecord* ray = nullptr;  // may be null
+    Color pathWeight;
+    float pathProb = 0;
+};
+
+} // namespace quor

@@ -1,0 +1,20 @@
+// The host allocator and the debugger output, with hooks for tests.
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <string>
+
+namespace quor {
+
+void* vmalloc(std::size_t size);
+void vfree(void* block);
+
+// Test hooks: make the next n vmalloc calls fail; count vmalloc calls.
+void vmallocFailNext(int n);
+long vmallocCalls();
+
+// Debugger output for wide text. Without a capture hook lines go to stderr.
+void debugOutputW(const char16_t* text);
+void setDebugCapture(std::function<void(const std::u16string&)> hook);
+
+} // namespace quor

@@ -1,0 +1,33 @@
+// The hairlab commands. Each command file adds its subcommand to the application; the
+// action runs after parsing with the loaded plug-in library and returns the exit status.
+#pragma once
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <iosfwd>
+#include <string>
+
+namespace hairlab {
+
+class LoadedLibrary;
+
+// What every command needs at run time.
+struct Session {
+    LoadedLibrary& library;
+    std::ostream& out;
+    std::ostream& err;
+};
+
+using Action = std::function<int(Session&)>;
+
+// Each returns the action to run when its subcommand was chosen.
+Action addListCommand(CLI::App& app);
+Action addEvalCommand(CLI::App& app);
+Action addSampleCommand(CLI::App& app);
+Action addFurnaceCommand(CLI::App& app);
+Action addGpuCommand(CLI::App& app);
+Action addRenderCommand(CLI::App& app);
+
+// Runs hairlab with the given arguments; what main() does, callable from tests.
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);
+
+} // namespace hairlab

@@ -1,0 +1,8 @@
+// hairlab eval: not built yet.
+#include "commands.h"
+
+namespace hairlab {
+
+Action addEvalCommand(CLI::App&) { return {}; }
+
+} // namespace hairlab

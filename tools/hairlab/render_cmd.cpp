@@ -1,0 +1,8 @@
+// hairlab render: not built yet.
+#include "commands.h"
+
+namespace hairlab {
+
+Action addRenderCommand(CLI::App&) { return {}; }
+
+} // namespace hairlab

@@ -1,0 +1,83 @@
+// Four-lane polynomial exp and log in single precision.
+//
+// Colour absorption and the lobe Gaussians need exp on all four lanes at once; the library
+// calls cost more than the whole lobe. Both are the classic range-reduced polynomials, accurate
+// to about one unit in the last place over the single-precision range.
+#pragma once
+#include <cstdint>
+#include <cstring>
+
+#include "math/numeric.h"
+#include "math/vec4.h"
+
+namespace hair {
+
+typedef std::int32_t i4 __attribute__((vector_size(16)));
+
+// exp(x) per lane: x clamped to ±88.37626, then 2^n × p(r) with ln 2 split in two parts.
+inline f4 expLanes(f4 x) {
+    const f4 hi = {kMaxExp, kMaxExp, kMaxExp, kMaxExp};
+    x = x > hi ? hi : x;
+    x = x < -hi ? -hi : x;
+    f4 fx = x * 1.44269504088896341f + 0.5f;
+    i4 n = __builtin_convertvector(fx, i4);
+    f4 fn = __builtin_convertvector(n, f4);
+    fn = fn > fx ? fn - 1.0f : fn;  // floor
+    n = __builtin_convertvector(fn, i4);
+    x = x - fn * 0.693359375f;
+    x = x - fn * -2.12194440e-4f;
+    f4 z = x * x;
+    f4 y = {1.9875691500e-4f, 1.9875691500e-4f, 1.9875691500e-4f, 1.9875691500e-4f};
+    y = y * x + 1.3981999507e-3f;
+    y = y * x + 8.3334519073e-3f;
+    y = y * x + 4.1665795894e-2f;
+    y = y * x + 1.6666665459e-1f;
+    y = y * x + 5.0000001201e-1f;
+    y = y * z + x + 1.0f;
+    // 2^n built in the exponent field; n can reach 128 at the top of the range, so scale in two steps.
+    i4 n1 = n >> 1;
+    i4 n2 = n - n1;
+    i4 e1 = (n1 + 127) << 23;
+    i4 e2 = (n2 + 127) << 23;
+    f4 p1, p2;
+    std::memcpy(&p1, &e1, sizeof p1);
+    std::memcpy(&p2, &e2, sizeof p2);
+    return y * p1 * p2;
+}
+
+// Natural log per lane for positive finite x; 0 gives -inf, like the library's log.
+inline f4 logLanes(f4 x) {
+    const f4 zero = {0, 0, 0, 0};
+    i4 bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    i4 e = ((bits >> 23) & 0xff) - 126;
+    i4 mbits = (bits & 0x007fffff) | 0x3f000000;  // mantissa in [0.5, 1)
+    f4 m;
+    std::memcpy(&m, &mbits, sizeof m);
+    f4 fe = __builtin_convertvector(e, f4);
+    auto small = m < 0.70710678118654752f;
+    fe = small ? fe - 1.0f : fe;
+    m = small ? m + m - 1.0f : m - 1.0f;
+    f4 z = m * m;
+    f4 y = {7.0376836292e-2f, 7.0376836292e-2f, 7.0376836292e-2f, 7.0376836292e-2f};
+    y = y * m - 1.1514610310e-1f;
+    y = y * m + 1.1676998740e-1f;
+    y = y * m - 1.2420140846e-1f;
+    y = y * m + 1.4249322787e-1f;
+    y = y * m - 1.6668057665e-1f;
+    y = y * m + 2.0000714765e-1f;
+    y = y * m - 2.4999993993e-1f;
+    y = y * m + 3.3333331174e-1f;
+    y = y * m * z;
+    y = y + fe * -2.12194440e-4f;
+    y = y - 0.5f * z;
+    f4 r = m + y + fe * 0.693359375f;
+    const f4 ninf = {-__builtin_inff(), -__builtin_inff(), -__builtin_inff(), -__builtin_inff()};
+    r = x == zero ? ninf : r;
+    return r;
+}
+
+inline Color4 fastExp(Color4 c) { return Color4(expLanes(c.v)); }
+inline Color4 fastLog(Color4 c) { return Color4(logLanes(c.v)); }
+
+} // namespace hair

@@ -10,6 +10,7 @@ namespace quor {
 
 namespace {
 std::atomic<int> failNext{0};
+std::atomic<int> skipNext{0};
 std::atomic<long> calls{0};
 std::mutex captureMutex;
 std::function<void(const std::u16string&)> capture;
@@ -17,6 +18,10 @@ std::function<void(const std::u16string&)> capture;
 
 void* vmalloc(std::size_t size) {
     calls.fetch_add(1, std::memory_order_relaxed);
+    int k = skipNext.load(std::memory_order_relaxed);
+    while (k > 0) {
+        if (skipNext.compare_exchange_weak(k, k - 1, std::memory_order_relaxed)) return std::malloc(size ? size : 1);
+    }
     int f = failNext.load(std::memory_order_relaxed);
     while (f > 0) {
         if (failNext.compare_exchange_weak(f, f - 1, std::memory_order_relaxed)) return nullptr;
@@ -26,7 +31,10 @@ void* vmalloc(std::size_t size) {
 
 void vfree(void* block) { std::free(block); }
 
-void vmallocFailNext(int n) { failNext.store(n, std::memory_order_relaxed); }
+void vmallocFailNext(int n, int skip) {
+    skipNext.store(n > 0 ? skip : 0, std::memory_order_relaxed);
+    failNext.store(n, std::memory_order_relaxed);
+}
 long vmallocCalls() { return calls.load(std::memory_order_relaxed); }
 
 void debugOutputW(const char16_t* text) {

@@ -9,8 +9,8 @@ namespace quor {
 void* vmalloc(std::size_t size);
 void vfree(void* block);
 
-// Test hooks: make the next n vmalloc calls fail; count vmalloc calls.
-void vmallocFailNext(int n);
+// Test hooks: let `skip` calls through, then make the next n vmalloc calls fail; count calls.
+void vmallocFailNext(int n, int skip = 0);
 long vmallocCalls();
 
 // Debugger output for wide text. Without a capture hook lines go to stderr.

@@ -261,6 +261,20 @@ quor::QuorContext& ProbePoint::newRayContext(float xi1, float xi2, float xi3) {
     return newCtx_;
 }
 
+quor::PluginDesc* findType(quor::PluginLibDesc* lib, const char* name) {
+    struct Find final : quor::PluginDescCallback {
+        const char* name;
+        quor::PluginDesc* found = nullptr;
+        int onPluginDesc(quor::PluginDesc* d) override {
+            if (std::strcmp(d->getName(), name) == 0) found = d;
+            return found ? 0 : 1;
+        }
+    } find;
+    find.name = name;
+    lib->enumPluginDescs(&find);
+    return find.found;
+}
+
 // --- furnace -------------------------------------------------------------------------------
 
 namespace {

@@ -87,6 +87,9 @@ class ProbePoint {
     quor::BRDFSampler* brdf_ = nullptr;
 };
 
+// The descriptor of a type in a library, or null.
+quor::PluginDesc* findType(quor::PluginLibDesc* lib, const char* name);
+
 // Directional albedo of a point two ways (see hairlab furnace).
 struct FurnaceResult {
     Rgb eval, evalStderr;

@@ -8,6 +8,7 @@
 #include "production_hair/production_hair_params.h"
 #include "simple_hair/brdf_hair.h"
 #include "simple_hair/simple_hair_params.h"
+#include "three_lobe_hair/brdf_hair2.h"
 #include "three_lobe_hair/three_lobe_hair_params.h"
 
 namespace hair {
@@ -19,7 +20,8 @@ constexpr const char* kLegacyDescription =
 using BRDFHairDesc = HairDesc<BRDFHair>;
 BRDFHairDesc brdfHairDesc({"BRDFHair", 2010021201, kLegacyDescription, addBRDFHairParams});
 LibDesc libDesc;
-HairDesc<void> brdfHair2Desc({"BRDFHair2", 2011060301, kLegacyDescription, addBRDFHair2Params});
+using BRDFHair2Desc = HairDesc<BRDFHair2>;
+BRDFHair2Desc brdfHair2Desc({"BRDFHair2", 2011060301, kLegacyDescription, addBRDFHair2Params});
 HairDesc<void> brdfHair3Desc(
     {"BRDFHair3", 2011090401,
      "Hair shader based on the Disney paper \"An Artist Friendly Hair Shading System\" [gpuSupport=(partial)]",

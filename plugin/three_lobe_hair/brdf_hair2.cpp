@@ -1,0 +1,169 @@
+#include "three_lobe_hair/brdf_hair2.h"
+
+#include <cmath>
+
+#include "math/numeric.h"
+#include "three_lobe_hair/azimuthal.h"
+#include "three_lobe_hair/three_lobe_hair_params.h"
+
+namespace hair {
+
+namespace {
+
+double dotD(Vec4 a, Vec4 b) {
+    return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
+}
+
+// Normalised Gaussian in the longitudinal half angle.
+float longitudinal(float thetaH, float shift, float width) {
+    const float x = thetaH - shift;
+    return std::exp(-(x * x) / (2.0f * width * width)) / std::sqrt(kTwoPi * width * width);
+}
+
+} // namespace
+
+// --- plug-in ----------------------------------------------------------------------------------
+
+BRDFHair2::BRDFHair2(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF2>(desc) {
+    bind("diffuse_color_tex", &diffuseTex_);
+    bind("absorption", &absorptionTex_);
+    bind("refraction_index", &refractionIndex_);
+    bind("diffuse_mult", &diffuseMult_);
+    bind("r_mult", &rMult_);
+    bind("r_long_shift", &rLongShift_);
+    bind("r_long_width", &rLongWidth_);
+    bind("tt_mult", &ttMult_);
+    bind("tt_long_shift", &ttLongShift_);
+    bind("tt_long_width", &ttLongWidth_);
+    bind("trt_mult", &trtMult_);
+    bind("trt_long_shift", &trtLongShift_);
+    bind("trt_long_width", &trtLongWidth_);
+    bind("glint_scale", &glintScale_);
+    bind("caustic_limit", &causticLimit_);
+    bind("fade_range", &fadeRange_);
+    bind("azimuthal_width", &azimuthalWidth_);
+}
+
+void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
+    quor::StrandRecord rec;  // colour and transparency 0, tangent (0, 0, 1)
+    const quor::StrandDataInterface* strand = nullptr;
+    if (ctx.surfaceData) strand = ctx.surfaceData->strandData();
+    if (strand) {
+        strand->getStrandRecord(ctx, rec);
+        s.strandDir = Vec4(rec.tangent);
+    } else {
+        // The world's z axis with its part along the normal removed; left unnormalised (zero)
+        // when the normal is the z axis itself.
+        const Vec4 n(ctx.normal);
+        s.strandDir = normalizeSafe(cross(cross(n, Vec4(0.0f, 0.0f, 1.0f)), n));
+    }
+    const Color4 color = diffuseTex_ ? Color4::rgb(diffuseTex_->getColor(ctx)) : Color4::rgb(rec.color);
+    s.absorption = absorptionTex_ ? Color4::rgb(absorptionTex_->getColor(ctx)) : Color4::rgb(kAbsorptionDefault);
+    s.transparency = saturate(Color4::rgb(rec.transparency));
+    s.diffuseColor = saturate(color) * complement(s.transparency);
+
+    s.eta = refractionIndex_;
+    s.shiftR = rLongShift_ * kDegToRad;
+    s.shiftTT = ttLongShift_ * kDegToRad;
+    s.shiftTRT = trtLongShift_ * kDegToRad;
+    s.widthR = rLongWidth_ * kDegToRad;
+    s.widthTT = ttLongWidth_ * kDegToRad;
+    s.widthTRT = trtLongWidth_ * kDegToRad;
+    s.multR = rMult_;
+    s.multTT = ttMult_;
+    s.multTRT = trtMult_;
+    s.diffuseMult = diffuseMult_;
+    s.causticLimit = causticLimit_;
+    s.causticWidth = azimuthalWidth_ * kDegToRad;
+    s.glintScale = glintScale_;
+    s.fadeRange = fadeRange_;
+}
+
+// --- sampler ----------------------------------------------------------------------------------
+
+float relativeAzimuth(Vec4 L, Vec4 V, Vec4 T) {
+    const double lt = dotD(L, T), vt = dotD(V, T);
+    double pl[3], pv[3];
+    for (int i = 0; i < 3; ++i) {
+        pl[i] = L[i] - lt * T[i];
+        pv[i] = V[i] - vt * T[i];
+    }
+    const double ll = pl[0] * pl[0] + pl[1] * pl[1] + pl[2] * pl[2];
+    const double vv = pv[0] * pv[0] + pv[1] * pv[1] + pv[2] * pv[2];
+    float cosPhi = -1.0f;
+    if (ll > 0.0 && vv > 0.0) {
+        const double lv = pl[0] * pv[0] + pl[1] * pv[1] + pl[2] * pv[2];
+        cosPhi = static_cast<float>(lv / (std::sqrt(ll) * std::sqrt(vv)));
+    }
+    return safeAcos(cosPhi);
+}
+
+Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
+    const float thetaH = (thetaI + thetaR) * 0.5f;
+    const float thetaD = (thetaI - thetaR) * 0.5f;
+    const float s = std::sin(thetaD), k = std::cos(thetaD);
+    azimuthal::Fibre f;
+    f.eta = eta;
+    f.etaP = std::sqrt(eta * eta - s * s) / k;
+    f.etaPP = eta * eta / f.etaP;
+    f.sigma = absorption;
+
+    const Color4 nR = azimuthal::azimuthalTerm(0, thetaI, f, phi);
+    const Color4 nTT = azimuthal::azimuthalTerm(1, thetaI, f, phi);
+    const Color4 nTRT =
+        azimuthal::trtWithGlint(thetaI, f, phi, causticWidth, glintScale, causticLimit, fadeRange);
+
+    const float mR = longitudinal(thetaH, shiftR, widthR);
+    const float mTT = longitudinal(thetaH, shiftTT, widthTT);
+    const float mTRT = longitudinal(thetaH, shiftTRT, widthTRT);
+    return (nR * mR * multR + nTT * mTT * multTT + nTRT * mTRT * multTRT) / (k * k);
+}
+
+quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
+                                quor::Color& unshadowedLightColor, float, int flags) {
+    const Vec4 L(Lh);
+    if (dot(L, Vec4(ctx.normal)) < 0.0f) return {0, 0, 0, 0};
+    const Vec4 T = strandDir;
+    const float thetaI = safeAsin(static_cast<float>(dotD(L, T)));
+
+    Color4 k(0.0f);
+    if (flags & quor::EVAL_DIFFUSE) k = diffuseColor * std::cos(thetaI) * diffuseMult;
+    Color4 s(0.0f);
+    if ((flags & quor::EVAL_SPECULAR) && !(ctx.rayFlags & quor::RAY_NO_SPECULAR)) {
+        const Vec4 V = -Vec4(ctx.rayDir);
+        const float thetaR = safeAsin(dot(V, T));
+        s = specular(thetaI, thetaR, relativeAzimuth(L, V, T));
+    }
+
+    const Color4 light = Color4(lightColor) * lightTransmission;
+    lightColor = light.host();
+    unshadowedLightColor = (Color4(unshadowedLightColor) * lightTransmission).host();
+    return ((s + k) * light).host();
+}
+
+quor::BRDFSampler* MayaHairBSDF2::getBRDF(int side) {
+    const Color4 one(1.0f);
+    lightTransmission = side == 0 ? (one + transparency) * 0.5f : 2.0f * transparency / (one + transparency);
+    return this;
+}
+
+quor::Color MayaHairBSDF2::getDiffuseColor(quor::Color& weight) {
+    const Color4 w(weight);
+    weight = (w * lightTransmission).host();
+    return (w * diffuseColor).host();
+}
+
+quor::Color MayaHairBSDF2::getLightMultiplier(quor::Color& weight) {
+    const Color4 w(weight);
+    weight = (w * lightTransmission).host();
+    return w.host();
+}
+
+void MayaHairBSDF2::traceForward(quor::QuorContext& ctx, int doDiffuse) {
+    ctx.result.gi = doDiffuse ? (diffuseColor * Color4(ctx.giColor())).host() : quor::Color{0, 0, 0, 0};
+    ctx.result.transparency = transparency.host();
+    ctx.result.opacity = complement(transparency).host();
+    ctx.result.transparency2 = transparency.host();
+}
+
+} // namespace hair

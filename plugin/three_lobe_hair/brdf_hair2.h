@@ -1,0 +1,92 @@
+// BRDFHair2: the three-lobe strand shader with a bounded glint at the TRT caustic.
+//
+// Lobes: a diffuse term, cos θi × diffuse colour, plus three specular lobes, each a
+// longitudinal Gaussian M_p(θh) times an azimuthal term N_p(φ) of a circular fibre:
+//   R    reflection at the surface
+//   TT   transmission straight through the fibre
+//   TRT  transmission with one internal reflection; its caustic peaks are replaced by a
+//        Gaussian glint of bounded width that fades in once the two caustics merge (η' ≥ 2)
+// and the sum of the three is divided by cos²θd.
+// Parameters:
+//   diffuse_color_tex      diffuse colour (unconnected: the strand's colour)
+//   absorption             absorption per fibre radius (unconnected: 0.2 grey)
+//   refraction_index       η of the fibre
+//   diffuse_mult           multiplier of the diffuse term
+//   r_mult, tt_mult, trt_mult                     lobe multipliers
+//   r_long_shift, tt_long_shift, trt_long_shift   longitudinal shifts α, degrees
+//   r_long_width, tt_long_width, trt_long_width   longitudinal widths β (std. dev.), degrees
+//   glint_scale            strength of the caustic glint
+//   azimuthal_width        azimuthal width w of the glint, degrees
+//   fade_range             range of η' over which the merged caustic's glint fades in
+//   caustic_limit          upper bound of the glint's width in fibre offset
+// Conventions: T is the strand tangent, L points to the light and V = −D to the viewer.
+// θi = asin(L·T) and θr = asin(V·T) are measured from the plane normal to the strand;
+// θh = (θi + θr)/2, θd = (θi − θr)/2. φ in [0, π] is the angle between the projections of L
+// and V onto that plane (0: same side, π: opposite sides). In the cross-section, γ is the
+// angle of incidence and h = sin γ the offset from the fibre axis. η' and η'' are the
+// Bravais indices of the fibre seen at θd. No sampling of its own: indirect light comes from
+// the host's GI source in traceForward.
+#pragma once
+#include "frame/instance.h"
+#include "math/vec4.h"
+#include "quor/texture.h"
+
+namespace hair {
+
+class MayaHairBSDF2 : public quor::BRDFSampler, public quor::BSDFSampler {
+  public:
+    // BRDFSampler
+    quor::Color getDiffuseColor(quor::Color& weight) override;
+    quor::Color getLightMultiplier(quor::Color& weight) override;
+    quor::Color eval(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
+                     quor::Color& unshadowedLightColor, float lightProb, int flags) override;
+    void traceForward(quor::QuorContext& ctx, int doDiffuse) override;
+    quor::Color getTransparency() override { return lightTransmission.host(); }
+    quor::RenderChannelsInfo* getRenderChannels() override { return quor::RenderChannelsInfo::reflectChannels(); }
+    // BSDFSampler
+    quor::BRDFSampler* getBRDF(int side) override;
+
+    // The specular lobes for one geometry, before the light colour: (R + TT + TRT) / cos²θd.
+    Color4 specular(float thetaI, float thetaR, float phi) const;
+
+    Color4 diffuseColor;       // already weighted by the opacity
+    Color4 transparency;       // in [0, 1]
+    Vec4 strandDir;            // T
+    Color4 lightTransmission;  // set by getBRDF from the transparency and the side
+    float eta = 1.55f;
+    float shiftR = 0, shiftTT = 0, shiftTRT = 0;  // α, radians
+    float widthR = 1, widthTT = 1, widthTRT = 1;  // β, radians
+    float multR = 1, multTT = 1, multTRT = 1;
+    float diffuseMult = 1;
+    float causticLimit = 0.5f;
+    float causticWidth = 1;  // w, radians
+    float glintScale = 0.5f;
+    float fadeRange = 0.2f;
+    Color4 absorption;  // σ per unit of fibre radius
+};
+
+// Relative azimuth φ in [0, π] between the projections of L and V onto the plane normal to T.
+// The dot products and the cosine are taken in double precision; a projection of zero length
+// gives φ = π.
+float relativeAzimuth(Vec4 L, Vec4 V, Vec4 T);
+
+class BRDFHair2 : public SimpleBSDF<MayaHairBSDF2> {
+  public:
+    explicit BRDFHair2(quor::QuorPluginDesc* desc);
+    void setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& sampler, int flags) override;
+
+  private:
+    quor::TextureInterface* diffuseTex_ = nullptr;
+    quor::TextureInterface* absorptionTex_ = nullptr;
+    float refractionIndex_ = 1.55f;
+    float rLongShift_ = -10.0f, ttLongShift_ = 5.0f, trtLongShift_ = 15.0f;
+    float rLongWidth_ = 5.0f, ttLongWidth_ = 2.5f, trtLongWidth_ = 10.0f;
+    float rMult_ = 1.0f, ttMult_ = 1.0f, trtMult_ = 1.0f;
+    float diffuseMult_ = 1.0f;
+    float causticLimit_ = 0.5f;
+    float azimuthalWidth_ = 10.0f;
+    float glintScale_ = 0.5f;
+    float fadeRange_ = 0.2f;
+};
+
+} // namespace hair

@@ -22,8 +22,9 @@ void ShaderSource::printf(const char* format, ...) {
     va_end(args);
 }
 
-int RTTexInterface::getRTTexSource(const TextureInterface* tex, const char*, const char*, const char*,
-                                   ShaderSource& source, OCLData*) {
+namespace {
+template <class Texture>
+int describe(const Texture* tex, ShaderSource& source) {
     if (!tex) {
         source.append("null\n");
         return 0;
@@ -33,17 +34,16 @@ int RTTexInterface::getRTTexSource(const TextureInterface* tex, const char*, con
     source.append(text.c_str());
     return 1;
 }
+} // namespace
+
+int RTTexInterface::getRTTexSource(const TextureInterface* tex, const char*, const char*, const char*,
+                                   ShaderSource& source, OCLData*) {
+    return describe(tex, source);
+}
 
 int RTTexInterface::getRTTexSource(const TextureFloatInterface* tex, const char*, const char*, const char*,
                                    ShaderSource& source, OCLData*) {
-    if (!tex) {
-        source.append("null\n");
-        return 0;
-    }
-    std::string text;
-    tex->describeGPU(text);
-    source.append(text.c_str());
-    return 1;
+    return describe(tex, source);
 }
 
 } // namespace quor

@@ -5,6 +5,7 @@
 // newest first.
 #include "artist_hair/artist_hair_params.h"
 #include "frame/descriptor.h"
+#include "production_hair/brdf_hair4.h"
 #include "production_hair/production_hair_params.h"
 #include "simple_hair/brdf_hair.h"
 #include "simple_hair/simple_hair_params.h"
@@ -26,7 +27,8 @@ HairDesc<void> brdfHair3Desc(
     {"BRDFHair3", 2011090401,
      "Hair shader based on the Disney paper \"An Artist Friendly Hair Shading System\" [gpuSupport=(partial)]",
      addBRDFHair3Params});
-HairDesc<void> brdfHair4Desc({"BRDFHair4", 2017032801,
+using BRDFHair4Desc = HairDesc<BRDFHair4>;
+BRDFHair4Desc brdfHair4Desc({"BRDFHair4", 2017032801,
                               "Artist friendly hair shader based on the Disney paper \"A Practical and "
                               "Controllable Hair and Fur Model for Production Path Tracing\" [gpuSupport=(partial)]",
                               addBRDFHair4Params});

@@ -1,0 +1,277 @@
+// Hair4BSDF: evaluation, sampling and forward tracing. The set-up is in hair4_setup.cpp.
+#include "production_hair/hair4_bsdf.h"
+
+#include <cmath>
+
+namespace hair {
+
+namespace hair4 {
+
+namespace {
+
+constexpr float kInv2Pi = 0.15915494f;
+constexpr float kInv4Pi = 1.0f / 12.566371f;
+
+// Σ (x²/4)^k/(k!)² for k = 0..10, in Horner form in x².
+inline float i0Series(float x) {
+    float y = x * x;
+    float r = 1.0f / 13807847341517963264.0f;
+    r = r * y + 1.0f / 34519618525593600.0f;
+    r = r * y + 1.0f / 106542032486400.0f;
+    r = r * y + 1.0f / 416179814400.0f;
+    r = r * y + 1.0f / 2.1233664e9f;
+    r = r * y + 1.0f / 1.47456e7f;
+    r = r * y + 1.0f / 147456.0f;
+    r = r * y + 1.0f / 2304.0f;
+    r = r * y + 1.0f / 64.0f;
+    r = r * y + 1.0f / 4.0f;
+    return r * y + 1.0f;
+}
+
+inline float logI0Asymptotic(float x) { return x + 0.5f * (1.0f / (8.0f * x) - 1.837877f + std::log(1.0f / x)); }
+
+// The trimmed logistic's bounds c+ and c-; each is 0 where its exponent would pass 20.
+inline void logisticBounds(float s, float& cPlus, float& cMinus) {
+    float k = kPi / s;
+    cPlus = -k > 20.0f ? 0.0f : 1.0f / (std::exp(-k) + 1.0f);
+    cMinus = k > 20.0f ? 0.0f : 1.0f / (std::exp(k) + 1.0f);
+}
+
+} // namespace
+
+float besselI0(float x) { return i0Series(x); }
+
+float logBesselI0(float x) { return x > 12.0f ? logI0Asymptotic(x) : std::log(i0Series(x)); }
+
+float longitudinal(float v, float a, float b) {
+    if (v <= 0.1f) return std::exp(logBesselI0(a) - b - 1.0f / v + 0.6931f + std::log(1.0f / (2.0f * v)));
+    return std::exp(-b) * i0Series(a) / (2.0f * v * std::sinh(1.0f / v));
+}
+
+float wrapPi(float x) {
+    // Only far-out angles need more than a turn or two; bring those in at once.
+    if (!(std::fabs(x) <= 64.0f)) x = std::isfinite(x) ? std::remainder(x, kTwoPi) : 0.0f;
+    while (x > kPi) x -= kTwoPi;
+    while (x < -kPi) x += kTwoPi;
+    return x;
+}
+
+float trimmedLogistic(float x, float s) {
+    x = wrapPi(x);
+    float e = std::exp(-std::fabs(x) / s);
+    float l = e / (s * sqr(1.0f + e));
+    float cPlus, cMinus;
+    logisticBounds(s, cPlus, cMinus);
+    return l / (cPlus - cMinus);
+}
+
+float sampleTrimmedLogistic(float u, float s) {
+    float cPlus, cMinus;
+    logisticBounds(s, cPlus, cMinus);
+    float x = -s * std::log(1.0f / (u * (cPlus - cMinus) + cMinus) - 1.0f);
+    return clampf(x, -kPi, kPi);
+}
+
+float fresnel(float eta, float x) {
+    // At grazing incidence (x = 0) everything is reflected; the formulas below would give 0/0
+    // for eta = 1.
+    if (!(x > 0.0f)) return 1.0f;
+    float sinT = std::sqrt(std::max(1.0f - x * x, 0.0f)) / eta;
+    if (sinT > 1.0f) return 1.0f;
+    float cosT = std::sqrt(1.0f - sinT * sinT);
+    float rs = (eta * cosT - x) / (eta * cosT + x);
+    float rp = (eta * x - cosT) / (cosT + eta * x);
+    return (rs * rs + rp * rp) * 0.5f;
+}
+
+} // namespace hair4
+
+using namespace hair4;
+
+void Hair4BSDF::finishLobes() {
+    for (int k = 0; k < kLobes; ++k) {
+        LobeConst& c = lobeConst[k];
+        float v = lobeVariance[k];
+        float s = lobeScale[k];
+        c.invV = 1.0f / v;
+        c.mpLogConst = v <= 0.1f ? 0.6931f + std::log(1.0f / (2.0f * v)) : 0.0f;
+        c.mpNorm = v > 0.1f ? 1.0f / (2.0f * v * std::sinh(1.0f / v)) : 0.0f;
+        c.expM2V = std::exp(-2.0f / v);
+        c.invS = 1.0f / s;
+        float cPlus, cMinus;
+        hair4::logisticBounds(s, cPlus, cMinus);
+        c.cMinus = cMinus;
+        c.cSpan = cPlus - cMinus;
+        c.tlNorm = 1.0f / (s * c.cSpan);
+    }
+}
+
+namespace {
+
+// Mp with the lobe's constants: both branches of longitudinal().
+inline float lobeMp(const Hair4BSDF::LobeConst& c, float v, float a, float b) {
+    if (v <= 0.1f) {
+        // Below 12, ln I0 is the log of the series: multiply instead of taking it.
+        if (a <= 12.0f) return i0Series(a) * std::exp(-b - c.invV + c.mpLogConst);
+        return std::exp(logI0Asymptotic(a) - b - c.invV + c.mpLogConst);
+    }
+    return std::exp(-b) * i0Series(a) * c.mpNorm;
+}
+
+inline float lobeTL(const Hair4BSDF::LobeConst& c, float x) {
+    x = wrapPi(x);
+    float e = std::exp(-std::fabs(x) * c.invS);
+    return e * c.tlNorm / sqr(1.0f + e);
+}
+
+} // namespace
+
+void Hair4BSDF::lobeSum(float cosThetaI, float sinThetaI, float phi, Color4& f, float& p) const {
+    Color4 acc(0.0f);
+    float pdf = 0.0f;
+    for (int k = 0; k < kLobes; ++k) {
+        if (!(lobeWeight[k] > 0.0f)) continue;
+        const LobeConst& c = lobeConst[k];
+        float v = lobeVariance[k];
+        float m = lobeMp(c, v, lobeCosThetaO[k] * cosThetaI / v, lobeSinThetaO[k] * sinThetaI / v);
+        float n;
+        switch (k) {
+        case Glitter:
+            n = 0.5f * (lobeTL(c, phi - glitterPhiA - lobePhi[Glitter]) + lobeTL(c, phi - glitterPhiB - lobePhi[Glitter]));
+            break;
+        case Glint: {
+            float d = phi - lobePhi[Glint];
+            n = 0.5f * (lobeTL(c, d - glintSeparation) + lobeTL(c, d + glintSeparation));
+            break;
+        }
+        case Residual:
+            n = kInv2Pi;
+            break;
+        default:
+            n = lobeTL(c, phi - lobePhi[k]);
+            break;
+        }
+        float mn = m * n;
+        acc += lobeColor[k] * mn;
+        pdf += lobeWeight[k] * mn;
+    }
+    f = acc + diffuseColor * kInv4Pi;
+    p = pdf + diffuseWeight * kInv4Pi;
+}
+
+quor::Color Hair4BSDF::eval(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
+                            quor::Color& unshadowedLightColor, float lightProb, int flags) {
+    Color4 r(0.0f);
+    if (!terminal && (flags & quor::EVAL_SPECULAR) && !(ctx.rayFlags & quor::RAY_NO_SPECULAR)) {
+        Vec4 wi(L);
+        float sinThetaI = clampf(dot(wi, axisT), -1.0f, 1.0f);
+        float cosThetaI = std::sqrt(1.0f - sinThetaI * sinThetaI);
+        float phi = std::atan2(dot(wi, axisY), dot(wi, axisX));
+        Color4 f;
+        float p;
+        lobeSum(cosThetaI, sinThetaI, phi, f, p);
+        r = kPi * f * Color4(lightColor) * complement(transparency);
+        if (useLightMIS) {
+            float pB = kTwoPi * p;
+            // pL²/(pB² + pL²), written so that neither square can overflow.
+            if (lightProb >= 1e-12f) r *= 1.0f / (1.0f + sqr(pB / lightProb));
+            else r = Color4(0.0f);
+        }
+    }
+    lightColor = (Color4(lightColor) * transparency).host();
+    unshadowedLightColor = (Color4(unshadowedLightColor) * transparency).host();
+    return r.host();
+}
+
+quor::Color Hair4BSDF::getDiffuseColor(quor::Color& weight) {
+    weight = (Color4(weight) * transparency).host();
+    return {0, 0, 0, 0};
+}
+
+quor::Color Hair4BSDF::getLightMultiplier(quor::Color& weight) {
+    Color4 w(weight);
+    Color4 out = complement(transparency) * albedoSum * w;
+    weight = (w * transparency).host();
+    return out.host();
+}
+
+float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q, float u, int mode) {
+    if (mode == 2 || terminal) return 0.0f;
+    float u0 = getDMCParam(q, 1), u1 = getDMCParam(q, 2), u2 = getDMCParam(q, 3);
+    float sinThetaI, cosThetaI, phi;
+    if (u < diffuseWeight) {
+        sinThetaI = clampf(2.0f * (u1 - 0.5f), -1.0f, 1.0f);
+        cosThetaI = std::sqrt(1.0f - sinThetaI * sinThetaI);
+        phi = kTwoPi * u0;
+    } else {
+        float e = u - diffuseWeight;
+        int k = 0;
+        while (k < 5 && e >= lobeWeight[k]) {
+            e -= lobeWeight[k];
+            ++k;
+        }
+        const LobeConst& c = lobeConst[k];
+        float v = lobeVariance[k];
+        float cz = clampf(1.0f + v * std::log(u1 + (1.0f - u1) * c.expM2V), -1.0f, 1.0f);
+        sinThetaI = clampf(std::cos(kTwoPi * u2) * std::sqrt(1.0f - cz * cz) * lobeCosThetaO[k] - cz * lobeSinThetaO[k],
+                           -1.0f, 1.0f);
+        cosThetaI = std::sqrt(1.0f - sinThetaI * sinThetaI);
+        if (k == Residual) {
+            phi = kTwoPi * u0;
+        } else {
+            float peak = lobePhi[k];
+            if (k == Glitter) peak = wrapPi((e >= lobeWeight[k] * 0.5f ? glitterPhiB : glitterPhiA) + lobePhi[k]);
+            else if (k == Glint)
+                peak = wrapPi(e >= lobeWeight[k] * 0.5f ? lobePhi[k] - glintSeparation : lobePhi[k] + glintSeparation);
+            float x = -lobeScale[k] * std::log(1.0f / (u0 * c.cSpan + c.cMinus) - 1.0f);
+            phi = peak + clampf(x, -kPi, kPi);
+        }
+    }
+    Color4 f;
+    float p;
+    lobeSum(cosThetaI, sinThetaI, phi, f, p);
+    float pp = std::max(p, 0.5f * maxRGB(f));
+    f *= complement(transparency);
+    if (!(pp >= 1e-8f)) return 0.0f;
+
+    float sinPhi = std::sin(phi), cosPhi = std::cos(phi);
+    Vec4 wi = sinThetaI * axisT + (cosThetaI * cosPhi) * axisX + (cosThetaI * sinPhi) * axisY;
+    quor::Vector dir = wi.host();
+    if (q.ray) {
+        q.ray->dir = dir;
+        q.ray->origin = parent.hitPoint;
+        q.ray->tmin = 0.0f;
+        q.ray->tmax = 1e18f;
+    }
+    q.rayDir = dir;
+    // Mirror the direction differentials about the half vector of the turn.
+    Vec4 h = normalizeSafe(wi - Vec4(parent.rayDir));
+    for (int i = 0; i < 2; ++i) {
+        Vec4 d(parent.dirDiff[i]);
+        q.dirDiff[i] = (d - (2.0f * dot(d, h)) * h).host();
+    }
+    q.pathWeight = (f / pp).host();
+    q.pathProb = kTwoPi * pp;
+    return 1.0f;
+}
+
+int Hair4BSDF::addContextRay(quor::QuorContext& ctx, void*, int mode) {
+    if (terminal || mode == 2) return 0;
+    return ctx.addRay(4, (complement(transparency) * albedoSum).host(), 0x8012, ctx.rayDir);
+}
+
+void Hair4BSDF::traceForward(quor::QuorContext& ctx, int arg) {
+    quor::BRDFSampler::traceForward(ctx, arg);
+    if (!ctx.channels || !ctx.settings || !(ctx.settings->flags & quor::SETTINGS_CHANNEL_131)) return;
+    // The strand's screen-space direction from the ray footprint, and the normal, both faded
+    // by the opacity.
+    Vec4 a = normalizeSafe(Vec4(ctx.dirDiff[0]) + Vec4(ctx.posDiff[0]));
+    Vec4 b = normalizeSafe(Vec4(ctx.dirDiff[1]) + Vec4(ctx.posDiff[1]));
+    Vec4 n(ctx.normal), d(ctx.rayDir);
+    Vec4 g = normalizeSafe(Vec4(dot(cross(b, n), d), dot(cross(n, a), d), -dot(cross(a, b), n)));
+    float o = 1.0f - (transparency.r() + transparency.g() + transparency.b()) * 0.33333334f;
+    float values[6] = {g.x() * o, g.y() * o, g.z() * o, n.x() * o, n.y() * o, n.z() * o};
+    ctx.channels->write(131, values, 6);
+}
+
+} // namespace hair

@@ -1,0 +1,234 @@
+#include "point_options.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+
+#include "errors.h"
+#include "loader.h"
+
+namespace hairlab {
+
+namespace {
+
+[[noreturn]] void refuse(const std::string& option, const std::string& text, const std::string& expected) {
+    throw UsageError(option + ": '" + text + "' is not " + expected);
+}
+
+// Digits of a hex or decimal integer, without sign; false when anything else is in the text.
+bool parseMagnitude(const std::string& digits, int base, std::uint64_t& out) {
+    if (digits.empty()) return false;
+    for (char c : digits) {
+        bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c));
+        if (!ok) return false;
+    }
+    errno = 0;
+    char* end = nullptr;
+    unsigned long long v = std::strtoull(digits.c_str(), &end, base);
+    if (errno == ERANGE || end != digits.c_str() + digits.size()) return false;
+    out = v;
+    return true;
+}
+
+bool isHex(const std::string& s) { return s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
+
+std::vector<std::string> splitCommas(const std::string& s) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t comma = s.find(',', start);
+        parts.push_back(s.substr(start, comma - start));
+        if (comma == std::string::npos) return parts;
+        start = comma + 1;
+    }
+}
+
+} // namespace
+
+float parseFloat(const std::string& option, const std::string& text) {
+    // strtod skips leading blanks and reads hex floats, inf and nan; only plain finite decimals pass.
+    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) refuse(option, text, "a number");
+    for (char c : text)
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            refuse(option, text, "a finite decimal number");
+    errno = 0;
+    char* end = nullptr;
+    double v = std::strtod(text.c_str(), &end);
+    if (end != text.c_str() + text.size()) refuse(option, text, "a number");
+    if (errno == ERANGE || !std::isfinite(v) || std::fabs(v) > std::numeric_limits<float>::max())
+        refuse(option, text, "a number in single-precision range");
+    return static_cast<float>(v);
+}
+
+int parseInt(const std::string& option, const std::string& text) {
+    std::string body = text;
+    bool negative = false;
+    if (!body.empty() && (body[0] == '-' || body[0] == '+')) {
+        negative = body[0] == '-';
+        body.erase(0, 1);
+    }
+    std::uint64_t v = 0;
+    if (isHex(body)) {
+        if (negative || !parseMagnitude(body.substr(2), 16, v) || v > 0xFFFFFFFFull)
+            refuse(option, text, "a 32-bit hex value (0x0 to 0xFFFFFFFF)");
+        return static_cast<int>(static_cast<std::uint32_t>(v));
+    }
+    if (!parseMagnitude(body, 10, v)) refuse(option, text, "an integer (decimal, or hex with 0x)");
+    const std::uint64_t limit = negative ? 2147483648ull : 2147483647ull;
+    if (v > limit) refuse(option, text, "an integer in 32-bit range");
+    return negative ? static_cast<int>(-static_cast<std::int64_t>(v)) : static_cast<int>(v);
+}
+
+std::uint64_t parseUnsigned(const std::string& option, const std::string& text) {
+    std::uint64_t v = 0;
+    bool ok = isHex(text) ? parseMagnitude(text.substr(2), 16, v) : parseMagnitude(text, 10, v);
+    if (!ok) refuse(option, text, "a non-negative integer");
+    return v;
+}
+
+std::vector<float> parseFloats(const std::string& option, const std::string& text, std::size_t count,
+                               const char* shape) {
+    std::vector<std::string> parts = splitCommas(text);
+    if (parts.size() != count) refuse(option, text, shape);
+    std::vector<float> values;
+    for (const std::string& p : parts) {
+        try {
+            values.push_back(parseFloat(option, p));
+        } catch (const UsageError&) {
+            refuse(option, text, std::string(shape) + " of finite numbers");
+        }
+    }
+    return values;
+}
+
+Vec3 parseVector(const std::string& option, const std::string& text) {
+    std::vector<float> v = parseFloats(option, text, 3, "a vector x,y,z");
+    return {v[0], v[1], v[2]};
+}
+
+Vec3 parseDirection(const std::string& option, const std::string& text) {
+    Vec3 v = parseVector(option, text);
+    double len = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
+    if (!(len > 0)) throw UsageError(option + ": '" + text + "' is a zero vector, which has no direction");
+    return {float(v.x / len), float(v.y / len), float(v.z / len)};
+}
+
+Rgb parseRgb(const std::string& option, const std::string& text) {
+    std::vector<float> v = parseFloats(option, text, 3, "a colour r,g,b");
+    return {v[0], v[1], v[2]};
+}
+
+void PointArgs::add(CLI::App& cmd, PointScope scope) {
+    scope_ = scope;
+    cmd.add_option("--type", type_, "Material type, e.g. BRDFHair or BRDFHair4 (see hairlab list)")->required();
+    cmd.add_option("--set", sets_,
+                   "Parameter value NAME=VALUE, repeatable. Colours r,g,b or r,g,b,a; a texture parameter given a "
+                   "value is bound to a constant texture, NAME=none leaves it unconnected (the default for every "
+                   "texture parameter)")
+        ->allow_extra_args(false);
+    cmd.add_flag("--unchecked", unchecked_, "Accept parameter values outside their minValue/maxValue hints");
+    unitScaleOpt_ = cmd.add_option("--unit-scale", unitScale_,
+                                   "Offer the scene units interface with this scale (default: not offered)");
+    cmd.add_flag("--json", json_, "Machine-readable output");
+    if (scope == PointScope::InstanceOnly) return;
+
+    cmd.add_option("--dir", dir_, "Ray direction D x,y,z (towards the surface), normalised; default 0,0,-1");
+    cmd.add_option("--tangent", tangent_, "Strand tangent x,y,z in the strand record; default 0,1,0");
+    normalOpt_ = cmd.add_option("--normal", normal_,
+                                "Surface normal x,y,z, normalised; default -D with its tangent part removed");
+    cmd.add_option("--h", h_, "Across-strand offset in the strand record; default 0");
+    cmd.add_option("--strand-color", strandColor_, "Strand record colour r,g,b; default 0,0,0");
+    cmd.add_option("--strand-transparency", strandTransparency_, "Strand record transparency r,g,b; default 0,0,0");
+    cmd.add_option("--strand-index", strandIndex_, "Strand index; default 0");
+    cmd.add_option("--strand-length", strandLength_, "Strand length; default 1");
+    cmd.add_option("--strand-position", strandPosition_, "Position along the strand, root 0 to tip 1; default 0.5");
+    cmd.add_flag("--no-strand-data", noStrandData_, "The context offers no strand-data interface");
+    coverageOpt_ = cmd.add_option("--coverage", coverage_,
+                                  "Offer the strand-opacity interface with this coverage (default: not offered)");
+    cmd.add_option("--depth", depth_, "Ray depth; default 0");
+    cmd.add_option("--ray-flags", rayFlags_, "Ray flags, decimal or 0x hex (0x8 shadow, 0x10 GI, 0x200 no specular); default 0");
+    cmd.add_option("--context-flags", contextFlags_,
+                   "Context flags, decimal or 0x hex (0x1 render elements, 0x20 skip the below-surface test); default 0");
+    cmd.add_option("--side", side_, "The mode passed to getBRDF; default 0");
+    cmd.add_option("--gi", gi_, "Colour r,g,b of the host's GI source; default 0,0,0");
+    cmd.add_option("--mis", mis_, "The host's multiple-importance answer, 0 or 1; default 0");
+}
+
+PointOptions PointArgs::options() const {
+    PointOptions o;
+    o.type = type_;
+    for (const std::string& s : sets_) {
+        std::size_t eq = s.find('=');
+        if (eq == std::string::npos || eq == 0)
+            throw UsageError("--set: '" + s + "' is not NAME=VALUE");
+        o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+    }
+    o.unchecked = unchecked_;
+    if (unitScaleOpt_ && unitScaleOpt_->count()) {
+        float s = parseFloat("--unit-scale", unitScale_);
+        if (!(s > 0)) throw UsageError("--unit-scale: '" + unitScale_ + "' is not a positive scale");
+        o.unitScale = s;
+    }
+    if (scope_ == PointScope::InstanceOnly) return o;
+
+    o.dir = parseDirection("--dir", dir_);
+    o.tangent = parseVector("--tangent", tangent_);
+    if (normalOpt_->count()) o.normal = parseDirection("--normal", normal_);
+    o.h = parseFloat("--h", h_);
+    o.strandColor = parseRgb("--strand-color", strandColor_);
+    o.strandTransparency = parseRgb("--strand-transparency", strandTransparency_);
+    o.strandIndex = parseInt("--strand-index", strandIndex_);
+    o.strandLength = parseFloat("--strand-length", strandLength_);
+    o.strandPosition = parseFloat("--strand-position", strandPosition_);
+    o.noStrandData = noStrandData_;
+    if (coverageOpt_->count()) o.coverage = parseFloat("--coverage", coverage_);
+    o.depth = parseInt("--depth", depth_);
+    if (o.depth < 0) throw UsageError("--depth: '" + depth_ + "' is negative; a ray depth counts from 0");
+    o.rayFlags = parseInt("--ray-flags", rayFlags_);
+    o.contextFlags = parseInt("--context-flags", contextFlags_);
+    o.side = parseInt("--side", side_);
+    o.gi = parseRgb("--gi", gi_);
+    o.mis = parseInt("--mis", mis_);
+    if (o.mis != 0 && o.mis != 1) throw UsageError("--mis: '" + mis_ + "' is not 0 or 1");
+    return o;
+}
+
+std::unique_ptr<ProbePoint> openPoint(LoadedLibrary& library, const PointOptions& options) {
+    quor::QuorPluginHost& host = library.host();
+    if (!host.find(options.type.c_str())) {
+        std::string known;
+        for (int i = 0; i < host.count(); ++i) known += std::string(known.empty() ? "" : ", ") + host.desc(i)->getName();
+        throw UsageError("--type: unknown type '" + options.type + "' (this library has: " + known + ")");
+    }
+    quor::PluginDesc* desc = library.type(options.type);
+    return std::make_unique<ProbePoint>(desc, library.host().params(desc), options);
+}
+
+std::string formatLanes(std::initializer_list<float> values) {
+    std::string out;
+    char buf[48];
+    for (float v : values) {
+        std::snprintf(buf, sizeof buf, "%.9g", double(v));
+        if (!out.empty()) out += ' ';
+        out += buf;
+    }
+    return out;
+}
+
+Json jsonNumber(float value) {
+    if (!std::isfinite(value)) return nullptr;
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, value);
+    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+}
+
+Json jsonLanes(std::initializer_list<float> values) {
+    Json a = Json::array();
+    for (float v : values) a.push_back(jsonNumber(v));
+    return a;
+}
+
+} // namespace hairlab

@@ -1,0 +1,79 @@
+// Command-line options of the probe commands: the shading point (type, parameters, geometry,
+// strand record, host answers) and the parsers of the numbers, vectors and colours they take.
+// Every parser throws UsageError with one line that names the option and what was wrong.
+#pragma once
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "probe.h"
+
+namespace hairlab {
+
+class LoadedLibrary;
+
+// JSON that keeps keys in the order written.
+using Json = nlohmann::ordered_json;
+
+// A finite single-precision number.
+float parseFloat(const std::string& option, const std::string& text);
+// A 32-bit integer in decimal, or in hex with 0x (bit patterns up to 0xFFFFFFFF).
+int parseInt(const std::string& option, const std::string& text);
+// A non-negative integer in decimal or 0x hex.
+std::uint64_t parseUnsigned(const std::string& option, const std::string& text);
+// A comma list of count finite numbers.
+std::vector<float> parseFloats(const std::string& option, const std::string& text, std::size_t count,
+                               const char* shape);
+// x,y,z as given.
+Vec3 parseVector(const std::string& option, const std::string& text);
+// x,y,z scaled to unit length; a zero vector is refused.
+Vec3 parseDirection(const std::string& option, const std::string& text);
+// r,g,b.
+Rgb parseRgb(const std::string& option, const std::string& text);
+
+// Which options a command takes: the full shading point, or only what builds the instance
+// (type, parameters, unit scale), as for gpu.
+enum class PointScope { Shading, InstanceOnly };
+
+// The shading-point options as typed; registered on a subcommand, checked after parsing.
+class PointArgs {
+  public:
+    void add(CLI::App& cmd, PointScope scope = PointScope::Shading);
+    // The checked options. Throws UsageError for a malformed value.
+    PointOptions options() const;
+    bool json() const { return json_; }
+
+  private:
+    PointScope scope_ = PointScope::Shading;
+    std::string type_;
+    std::vector<std::string> sets_;
+    bool unchecked_ = false;
+    // Defaults as text, so that a value typed by hand and a default go through one parser.
+    std::string dir_ = "0,0,-1", tangent_ = "0,1,0", normal_, h_ = "0";
+    std::string strandColor_ = "0,0,0", strandTransparency_ = "0,0,0";
+    std::string strandIndex_ = "0", strandLength_ = "1", strandPosition_ = "0.5";
+    bool noStrandData_ = false;
+    std::string coverage_;
+    std::string depth_ = "0", rayFlags_ = "0", contextFlags_ = "0", side_ = "0";
+    std::string unitScale_, gi_ = "0,0,0", mis_ = "0";
+    // Options whose absence means something (not offered, derived).
+    CLI::Option* normalOpt_ = nullptr;
+    CLI::Option* coverageOpt_ = nullptr;
+    CLI::Option* unitScaleOpt_ = nullptr;
+    bool json_ = false;
+};
+
+// The shading point of a type of the loaded library. Throws UsageError for an unknown type, a
+// type this library cannot instantiate, or a bad parameter.
+std::unique_ptr<ProbePoint> openPoint(LoadedLibrary& library, const PointOptions& options);
+
+// Output helpers: numbers as "%.9g" joined by blanks, and a float as the shortest decimal that
+// reads back as the same float (non-finite values become null).
+std::string formatLanes(std::initializer_list<float> values);
+Json jsonNumber(float value);
+Json jsonLanes(std::initializer_list<float> values);
+
+} // namespace hairlab

@@ -4,6 +4,7 @@
 // BRDFHair4; each pushes itself at the head of the registry, so the host enumerates them
 // newest first.
 #include "artist_hair/artist_hair_params.h"
+#include "artist_hair/brdf_hair3.h"
 #include "frame/descriptor.h"
 #include "production_hair/brdf_hair4.h"
 #include "production_hair/production_hair_params.h"
@@ -23,7 +24,8 @@ BRDFHairDesc brdfHairDesc({"BRDFHair", 2010021201, kLegacyDescription, addBRDFHa
 LibDesc libDesc;
 using BRDFHair2Desc = HairDesc<BRDFHair2>;
 BRDFHair2Desc brdfHair2Desc({"BRDFHair2", 2011060301, kLegacyDescription, addBRDFHair2Params});
-HairDesc<void> brdfHair3Desc(
+using BRDFHair3Desc = HairDesc<BRDFHair3>;
+BRDFHair3Desc brdfHair3Desc(
     {"BRDFHair3", 2011090401,
      "Hair shader based on the Disney paper \"An Artist Friendly Hair Shading System\" [gpuSupport=(partial)]",
      addBRDFHair3Params});

@@ -1,0 +1,246 @@
+#include "artist_hair/hair_lobes.h"
+
+#include <cmath>
+#include <new>
+
+#include "frame/allocation.h"
+#include "math/asin_lanes.h"
+#include "math/fast_math.h"
+#include "math/numeric.h"
+
+namespace hair {
+
+float gaussian(float sigma, float x) {
+    if (!(sigma >= 1e-6f)) return 0.0f;
+    float t = x / sigma;
+    return std::exp(-0.5f * t * t) * kInvSqrtTwoPi / sigma;
+}
+
+AngleSet angleSet(Vec4 L, Vec4 V, Vec4 T) {
+    AngleSet a;
+    a.sinThetaI = dot(L, T);
+    a.sinThetaO = -dot(V, T);
+    if (!(std::fabs(a.sinThetaI) <= 0.999999f) || !(std::fabs(a.sinThetaO) <= 0.999999f)) return a;
+    a.degenerate = false;
+    Vec4 lp = L - T * a.sinThetaI;
+    Vec4 vp = T * dot(V, T) - V;  // -V in the plane normal to T
+    float ll = dot(lp, lp) * dot(vp, vp);
+    a.cosPhi = ll > 1e-12f ? clampf(dot(lp, vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    a.thetaI = std::asin(a.sinThetaI);
+    a.thetaO = std::asin(a.sinThetaO);
+    a.phi = std::acos(a.cosPhi);
+    a.thetaH = 0.5f * (a.thetaI + a.thetaO);
+    a.thetaD = 0.5f * (a.thetaO - a.thetaI);
+    float h = (a.cosPhi + 1.0f) * 0.5f;
+    a.cosHalfPhi = (h >= 0.0f && h <= 1.0f) ? std::sqrt(h) : 0.0f;
+    a.cosThetaI = safeSqrt(1.0f - a.sinThetaI * a.sinThetaI);
+    float cd = std::cos(a.thetaD);
+    a.cosThetaD2 = cd * cd;
+    return a;
+}
+
+float shapePrimary(float sigma, const AngleSet& a) {
+    if (a.degenerate) return 0.0f;
+    float num = gaussian(sigma, a.thetaH) * std::sqrt(a.cosThetaI * a.cosThetaI * ((a.cosPhi + 1.0f) * 0.5f));
+    // A vanishing cos² θd would blow the lobe up; such pairs count as empty.
+    if (!(num < a.cosThetaD2 * 1e18f)) return 0.0f;
+    return num / a.cosThetaD2;
+}
+
+float shapeTransmission(float sigmaL, float sigmaW, const AngleSet& a) {
+    if (a.degenerate) return 0.0f;
+    return gaussian(sigmaL, a.thetaH) * gaussian(sigmaW, kPi - a.phi) * a.cosThetaI / a.cosThetaD2;
+}
+
+// --- LobeTable --------------------------------------------------------------------------------
+
+LobeTable::~LobeTable() {
+    libFree(values_);
+    libFree(cdf_);
+}
+
+void LobeTable::build(Kind kind, int sizeA, int sizeB, int sizeC) {
+    kind_ = kind;
+    if (!values_) {
+        sizeA_ = sizeA;
+        sizeB_ = sizeB;
+        sizeC_ = sizeC;
+        std::size_t n = std::size_t(sizeA) * sizeB * sizeC;
+        auto* cells = static_cast<std::atomic<float>*>(libAlloc(n * sizeof(std::atomic<float>)));
+        for (std::size_t i = 0; i < n; ++i) new (&cells[i]) std::atomic<float>(0.0f);
+        values_ = cells;
+    }
+    if (!cdf_) {
+        cdfSamples_ = kCdfSamples;
+        const int n = cdfSamples_;
+        float* cdf = static_cast<float*>(libAlloc(std::size_t(sizeA_) * sizeB_ * n * sizeof(float)));
+        const float step = 1.0f / float(n - 1);
+        for (int a = 0; a < sizeA_; ++a) {
+            for (int b = 0; b < sizeB_; ++b) {
+                float* row = cdf + (a * sizeB_ + b) * n;
+                // Trapezoid rule over x_k = 2k/49 - 1.
+                float prev = rowFunction(a, b, -1.0f);
+                row[0] = 0.0f;
+                for (int k = 1; k < n; ++k) {
+                    float f = rowFunction(a, b, 2.0f * float(k) / float(n - 1) - 1.0f);
+                    row[k] = row[k - 1] + (prev + f) * step * 0.5f;
+                    prev = f;
+                }
+                float total = row[n - 1];
+                if (total > 0.0f)
+                    for (int k = 0; k < n; ++k) row[k] /= total;
+            }
+        }
+        cdf_ = cdf;
+    }
+}
+
+// The raw shape of this table's lobe; the R/TRT shape carries its 1e18 guard.
+float LobeTable::shape(float sigma, float sigmaW, const AngleSet& angles) const {
+    return kind_ == Kind::Transmission ? shapeTransmission(sigma, sigmaW, angles) : shapePrimary(sigma, angles);
+}
+
+// Along-strand density of row (a, b) at x: the lobe for a light in the viewer's plane at
+// azimuth 0, or the diffuse (2/π)·√(1 - x²).
+float LobeTable::rowFunction(int a, int b, float x) const {
+    if (kind_ == Kind::Diffuse) return 2.0f * safeSqrt(1.0f - x * x) / kPi;
+    float s = sizeB_ > 1 ? 2.0f * float(b) / float(sizeB_ - 1) - 1.0f : 0.0f;
+    Vec4 o(-safeSqrt(1.0f - s * s), 0.0f, s);
+    Vec4 l(safeSqrt(1.0f - x * x), 0.0f, x);
+    AngleSet angles = angleSet(l, o, Vec4(0.0f, 0.0f, 1.0f));
+    return shape(cellWidth(a, sizeA_), 1.0f, angles);
+}
+
+float LobeTable::computeCell(int a, int b, int c) const {
+    const float sigma = cellWidth(a, sizeA_);
+    const float sigmaW = sizeC_ < 2 ? 0.0f : cellWidth(c, sizeC_);
+    const float s = sizeB_ > 1 ? float(b) / float(sizeB_ - 1) : 0.0f;
+    const Vec4 o(-safeSqrt(1.0f - s * s), 0.0f, s);
+    const Vec4 axis(0.0f, 0.0f, 1.0f);
+    const double third = double(1.0f / 3.0f);
+    double sum = 0.0;
+    for (std::uint32_t i = 0; i < std::uint32_t(kNormSamples); ++i) {
+        // Base 2: bit reversal of i·2^16.
+        std::uint32_t bits = i << 16;
+        bits = (bits << 16) | (bits >> 16);
+        bits = ((bits & 0x00ff00ffu) << 8) | ((bits & 0xff00ff00u) >> 8);
+        bits = ((bits & 0x0f0f0f0fu) << 4) | ((bits & 0xf0f0f0f0u) >> 4);
+        bits = ((bits & 0x33333333u) << 2) | ((bits & 0xccccccccu) >> 2);
+        bits = ((bits & 0x55555555u) << 1) | ((bits & 0xaaaaaaaau) >> 1);
+        float u1 = float(double(bits) * 0x1p-32);
+        // Base 3, with the single-precision third as digit weight.
+        double u2 = 0.0, w = third;
+        for (std::uint32_t n = i; n; n /= 3, w *= third) u2 += double(n % 3) * w;
+        float z = 2.0f * u1 - 1.0f;
+        float r = safeSqrt(1.0f - z * z);
+        float phi = float(6.283185307179586 * u2);
+        Vec4 l(r * std::cos(phi), r * std::sin(phi), z);
+        sum += double(shape(sigma, sigmaW, angleSet(l, o, axis)));
+    }
+    float n = float(sum / double(kNormSamples) * 2.0);
+    return n == 0.0f ? 1e-12f : n;
+}
+
+float LobeTable::normalisation(float sigma, float sigmaW, float absVT) {
+    int a = cellIndex(std::sqrt(sigma) * float(sizeA_ - 1), sizeA_);
+    int b = cellIndex(absVT * float(sizeB_ - 1), sizeB_);
+    int c = sizeC_ > 1 ? cellIndex(std::sqrt(sigmaW) * float(sizeC_ - 1), sizeC_) : 0;
+    std::atomic<float>& v = cell(a, b, c);
+    float n = v.load(std::memory_order_relaxed);
+    if (n == 0.0f) {
+        n = computeCell(a, b, c);
+        v.store(n, std::memory_order_relaxed);
+    }
+    return n;
+}
+
+LobeTable::Row LobeTable::chooseRow(float sigma, float v) const {
+    int a = cellIndex(std::sqrt(sigma) * float(sizeA_ - 1), sizeA_);
+    float w = (0.5f + 0.5f * v) * float(sizeB_ - 1);
+    int b = cellIndex(w, sizeB_);
+    float f = w - float(b);
+    int b1 = b < sizeB_ - 1 ? b + 1 : b;
+    // The end rows look along the strand and are empty: never blend them in.
+    if (b == 0) return {cdfRow(a, b1), nullptr, 0.0f};
+    if (b1 == sizeB_ - 1) return {cdfRow(a, b), nullptr, 0.0f};
+    return {cdfRow(a, b), cdfRow(a, b1), f};
+}
+
+float LobeTable::slopeAt(const Row& row, float t) const {
+    const int n = cdfSamples_;
+    int j = cellIndex(t * float(n - 1), n);
+    int j1 = j + 1 < n ? j + 1 : n - 1;
+    return float(n - 1) * (row[j1] - row[j]);
+}
+
+float LobeTable::rowSlope(float sigma, float v, float x) const {
+    return slopeAt(chooseRow(sigma, v), 0.5f * x + 0.5f);
+}
+
+LobeTable::RowSample LobeTable::sampleRow(float u, float sigma, float v) const {
+    const Row row = chooseRow(sigma, v);
+    const int n = cdfSamples_;
+    float t;
+    if (u >= 1.0f) {
+        t = 1.0f;
+    } else if (!(u > 0.0f)) {
+        t = 0.0f;
+    } else {
+        int lo = 0, hi = n - 1;  // row[lo] <= u < row[hi]
+        while (hi - lo > 1) {
+            int mid = (lo + hi) / 2;
+            if (row[mid] <= u) lo = mid;
+            else hi = mid;
+        }
+        float r0 = row[lo], r1 = row[lo + 1];
+        float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
+        t = (float(lo) + frac) / float(n - 1);
+    }
+    return {2.0f * t - 1.0f, slopeAt(row, t)};
+}
+
+// --- three lobes in one pass -----------------------------------------------------------------
+
+LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission) {
+    LobeValues out;
+    const float vt = dot(V, T);
+    const float sinI = dot(L, T), sinO = -vt;
+    if (!(std::fabs(sinI) <= 0.999999f) || !(std::fabs(sinO) <= 0.999999f)) return out;
+    Vec4 lp = L - T * sinI;
+    Vec4 vp = T * vt - V;
+    float ll = dot(lp, lp) * dot(vp, vp);
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+
+    f4 angles = asinLanes(f4{sinI, sinO, cosPhi, 0.0f});
+    float thetaH = 0.5f * (angles[0] + angles[1]);
+    float phi = 1.5707964f - angles[2];
+    float cosHalfPhi = std::sqrt((cosPhi + 1.0f) * 0.5f);
+    float cosI = safeSqrt(1.0f - sinI * sinI), cosO = safeSqrt(1.0f - sinO * sinO);
+    // cos² θd = (1 + cos(θo - θi))/2, without another trigonometric call.
+    float cosD2 = 0.5f * (1.0f + cosO * cosI + sinO * sinI);
+    float k = cosI / cosD2;
+
+    // G for (σR, σTRT, σL) at θh and σW at π - φ.
+    const f4 one = {1, 1, 1, 1}, zero = {0, 0, 0, 0};
+    f4 sigma = widths.v;
+    auto valid = sigma >= 1e-6f;
+    f4 s = valid ? sigma : one;
+    f4 x = {thetaH, thetaH, thetaH, kPi - phi};
+    f4 t = x / s;
+    f4 g = expLanes(-0.5f * t * t) * kInvSqrtTwoPi / s;
+    g = valid ? g : zero;
+
+    float rawR = g[0] * cosHalfPhi * k;
+    float rawTRT = g[1] * cosHalfPhi * k;
+    float rawTT = g[2] * g[3] * k;
+    float absVT = std::fabs(vt);
+    float nR = primary.normalisation(widths[0], absVT);
+    float nTRT = primary.normalisation(widths[1], absVT);
+    float nTT = transmission.normalisation(widths[2], widths[3], absVT);
+    out.r = double(nR) < 1e-6 ? 0.0f : rawR / nR;
+    out.trt = double(nTRT) < 1e-6 ? 0.0f : rawTRT / nTRT;
+    out.tt = double(nTT) < 1e-6 ? 0.0f : rawTT / nTT;
+    return out;
+}
+
+} // namespace hair

@@ -120,9 +120,8 @@ float LobeTable::computeCell(int a, int b, int c) const {
     const double third = double(1.0f / 3.0f);
     double sum = 0.0;
     for (std::uint32_t i = 0; i < std::uint32_t(kNormSamples); ++i) {
-        // Base 2: bit reversal of i·2^16.
-        std::uint32_t bits = i << 16;
-        bits = (bits << 16) | (bits >> 16);
+        // Base 2: i with its 32 bits reversed (the half swap makes it i·2^16 first).
+        std::uint32_t bits = (i << 16) | (i >> 16);
         bits = ((bits & 0x00ff00ffu) << 8) | ((bits & 0xff00ff00u) >> 8);
         bits = ((bits & 0x0f0f0f0fu) << 4) | ((bits & 0xf0f0f0f0u) >> 4);
         bits = ((bits & 0x33333333u) << 2) | ((bits & 0xccccccccu) >> 2);

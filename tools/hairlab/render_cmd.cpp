@@ -1,8 +1,196 @@
-// hairlab render: not built yet.
+// hairlab render: draws a scene of procedural hair with the stand-in path tracer and writes a
+// PNG. The default scene is the look-development sheet: one lock of hair per material type
+// (default parameters, same lights), left to right in the order of their type identifiers.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
 #include "commands.h"
+#include "errors.h"
+#include "loader.h"
+#include "point_options.h"
+#include "probe.h"
+#include "quor/params.h"
+#include "render/render.h"
 
 namespace hairlab {
 
-Action addRenderCommand(CLI::App&) { return {}; }
+namespace {
+
+struct RenderArgs {
+    std::string scene = "sheet";
+    std::string type;
+    std::vector<std::string> sets;
+    bool unchecked = false;
+    std::string width = "640", height = "360", spp = "16", threads = "0", seed = "1";
+    std::string output = "hair.png";
+    std::string strands, strandColor, strandTransparency, exposure = "1";
+    bool channels = false;
+};
+
+// Instances created for a render and deleted through their descriptors afterwards.
+class Instances {
+  public:
+    ~Instances() {
+        for (auto& [desc, inst] : items_)
+            if (inst) desc->deletePlugin(inst);
+    }
+    quor::PluginBase* create(quor::PluginDesc* desc) {
+        quor::PluginBase* inst = desc->newPlugin(nullptr);
+        items_.emplace_back(desc, inst);
+        return inst;
+    }
+
+  private:
+    std::vector<std::pair<quor::PluginDesc*, quor::PluginBase*>> items_;
+};
+
+int positive(const std::string& option, const std::string& text, int lo, int hi) {
+    std::uint64_t v = parseUnsigned(option, text);
+    if (v < std::uint64_t(lo) || v > std::uint64_t(hi))
+        throw UsageError(option + ": '" + text + "' is outside [" + std::to_string(lo) + ", " + std::to_string(hi) + "]");
+    return static_cast<int>(v);
+}
+
+// The file beside the picture for one render channel: hair.png -> hair.ch131.png.
+std::string channelPath(const std::string& output, int alias) {
+    std::string stem = output;
+    if (stem.size() > 4 && stem.compare(stem.size() - 4, 4, ".png") == 0) stem.resize(stem.size() - 4);
+    return stem + ".ch" + std::to_string(alias) + ".png";
+}
+
+} // namespace
+
+Action addRenderCommand(CLI::App& app) {
+    auto* cmd = app.add_subcommand("render", "Render hair with the stand-in path tracer to a PNG");
+    auto a = std::make_shared<RenderArgs>();
+    cmd->add_option("--scene", a->scene,
+                    "sheet (one lock per material type, default), swatch (one lock), ball (curly hair ball), "
+                    "furnace (hair ball in a uniform white environment)");
+    cmd->add_option("--type", a->type, "Material type of swatch, ball and furnace; default BRDFHair4");
+    cmd->add_option("--set", a->sets, "Parameter value NAME=VALUE for --type, repeatable (as in hairlab eval)")
+        ->allow_extra_args(false);
+    cmd->add_flag("--unchecked", a->unchecked, "Accept parameter values outside their minValue/maxValue hints");
+    cmd->add_option("--width", a->width, "Image width in pixels; default 640");
+    cmd->add_option("--height", a->height, "Image height in pixels; default 360");
+    cmd->add_option("--spp", a->spp, "Samples per pixel; default 16");
+    cmd->add_option("--threads", a->threads, "Render threads, 0 for all cores; default 0");
+    cmd->add_option("--seed", a->seed, "Seed of the random numbers; default 1");
+    cmd->add_option("-o,--output", a->output, "Output PNG; default hair.png");
+    cmd->add_option("--strands", a->strands, "Strands per lock or ball; default 2500 (ball 4000)");
+    cmd->add_option("--strand-color", a->strandColor,
+                    "Strand record colour r,g,b; default 0.32,0.2,0.11 (furnace 1,1,1)");
+    cmd->add_option("--strand-transparency", a->strandTransparency, "Strand record transparency r,g,b; default 0,0,0");
+    cmd->add_option("--exposure", a->exposure, "Exposure applied before sRGB encoding; default 1");
+    cmd->add_flag("--channels", a->channels,
+                  "Also write the render channels the materials fill, as FILE.chALIAS.png beside the picture");
+    cmd->footer("Prints one line: output file, image size, samples per pixel, threads, seconds, shading points per "
+                "second. Same seed and thread count give the same image.");
+
+    return [a](Session& s) {
+        const std::string& sc = a->scene;
+        if (sc != "sheet" && sc != "swatch" && sc != "ball" && sc != "furnace")
+            throw UsageError("--scene: '" + sc + "' is not one of sheet, swatch, ball, furnace");
+        if (sc == "sheet" && (!a->type.empty() || !a->sets.empty()))
+            throw UsageError("--scene sheet shows every type with its defaults; use --scene swatch with --type and --set");
+        quor::render::RenderOptions ro;
+        ro.width = positive("--width", a->width, 1, 16384);
+        ro.height = positive("--height", a->height, 1, 16384);
+        ro.spp = positive("--spp", a->spp, 1, 1 << 16);
+        ro.threads = positive("--threads", a->threads, 0, 1024);
+        ro.seed = parseUnsigned("--seed", a->seed);
+        ro.channels = a->channels;
+        ro.progress = &s.err;
+        float exposure = parseFloat("--exposure", a->exposure);
+        if (!(exposure > 0)) throw UsageError("--exposure: '" + a->exposure + "' is not positive");
+
+        quor::render::HairStyle style;
+        if (sc == "ball" || sc == "furnace") style.strands = 4000;
+        if (sc == "furnace") style.color = {1, 1, 1};
+        if (!a->strands.empty()) style.strands = positive("--strands", a->strands, 1, 1000000);
+        if (!a->strandColor.empty()) {
+            Rgb c = parseRgb("--strand-color", a->strandColor);
+            style.color = {c.r, c.g, c.b};
+        }
+        if (!a->strandTransparency.empty()) {
+            Rgb c = parseRgb("--strand-transparency", a->strandTransparency);
+            style.transparency = {c.r, c.g, c.b};
+        }
+
+        Instances instances;
+        quor::render::Scene scene;
+        std::ostringstream legend;
+        if (sc == "sheet") {
+            quor::QuorPluginHost& host = s.library.host();
+            std::vector<quor::PluginDesc*> descs;
+            for (int i = 0; i < host.count(); ++i) descs.push_back(host.desc(i));
+            std::stable_sort(descs.begin(), descs.end(), [](quor::PluginDesc* x, quor::PluginDesc* y) {
+                return x->getPluginTypeId() < y->getPluginTypeId();
+            });
+            std::vector<quor::PluginBase*> row;
+            legend << "left to right:";
+            for (quor::PluginDesc* d : descs) {
+                quor::PluginBase* inst = instances.create(d);
+                row.push_back(inst);
+                legend << " " << d->getName() << (inst ? "" : " (no instance: gap)");
+            }
+            quor::render::buildSheet(scene, row, style);
+        } else {
+            std::string type = a->type.empty() ? "BRDFHair4" : a->type;
+            quor::PluginDesc* desc = s.library.type(type);
+            quor::PluginBase* inst = instances.create(desc);
+            if (!inst) throw UsageError("--type: this library cannot create an instance of '" + type + "'");
+            auto* plugin = static_cast<quor::QuorPluginInterface*>(inst->getInterface(quor::EXT_QUOR_PLUGIN));
+            const quor::QuorParameterListDesc* params = s.library.host().params(desc);
+            for (const std::string& set : a->sets) {
+                std::size_t eq = set.find('=');
+                if (eq == std::string::npos || eq == 0) throw UsageError("--set: '" + set + "' is not NAME=VALUE");
+                if (!params || !plugin) throw UsageError("--set: type '" + type + "' has no parameters");
+                setParameter(*plugin, *params, set.substr(0, eq), set.substr(eq + 1), a->unchecked);
+            }
+            if (sc == "swatch") quor::render::buildSwatch(scene, inst, style);
+            if (sc == "ball") quor::render::buildBall(scene, inst, style);
+            if (sc == "furnace") quor::render::buildFurnace(scene, inst, style);
+            legend << type;
+        }
+
+        quor::render::FrameResult frame;
+        {
+            quor::render::Renderer renderer(scene, ro);
+            frame = renderer.renderFrame();
+        }
+        if (!quor::render::writePng(a->output, frame.image, exposure)) {
+            s.err << "hairlab: cannot write '" << a->output << "'\n";
+            return 1;
+        }
+        std::vector<std::string> written;
+        for (auto& [alias, img] : frame.channels) {
+            std::string path = channelPath(a->output, alias);
+            if (!quor::render::writePng(path, img, exposure, alias == 131)) {
+                s.err << "hairlab: cannot write '" << path << "'\n";
+                return 1;
+            }
+            written.push_back(path);
+        }
+        int threads = frame.threads;
+        double rate = frame.seconds > 0 ? frame.shadingPoints / frame.seconds : 0;
+        s.err << legend.str() << "\n";
+        if (a->channels) {
+            s.err << "channels:";
+            if (written.empty()) s.err << " none written by these materials";
+            for (auto& p : written) s.err << " " << p;
+            s.err << "\n";
+        }
+        char line[256];
+        std::snprintf(line, sizeof line, "%s: %dx%d, %d spp, %d threads, %.2f s, %.0f shading points/s (%.0f per thread)",
+                      a->output.c_str(), ro.width, ro.height, ro.spp, threads, frame.seconds, rate, rate / threads);
+        s.out << line << "\n";
+        return 0;
+    };
+}
 
 } // namespace hairlab

@@ -72,9 +72,14 @@ int exitRoots(int p, float c, float phi, float roots[3]) {
     const float R = ((9.0f * K1 - 2.0f * K2 * K2) * K2 - 27.0f * K0) / 54.0f;
     const float dsc = R * R + Q * Q * Q;
     if (dsc > 0.0f) {
+        // One real root, cbrt(R + √Dsc) + cbrt(R − √Dsc). Of the two radicands the one where
+        // R and √Dsc cancel is taken from the other through their product −Q³, so that its
+        // cube root, which would magnify the cancellation, stays accurate: written directly,
+        // near η' = 2 (Q → 0) the root is off by up to 1e-2.
         const float s = std::sqrt(dsc);
-        const float A = R + s, B = R - s;
-        roots[0] = -K2 / 3.0f + sgn(A) * std::cbrt(std::fabs(A)) + sgn(B) * std::cbrt(std::fabs(B));
+        const float big = R + (R < 0.0f ? -s : s);
+        const float t = sgn(big) * std::cbrt(std::fabs(big));
+        roots[0] = -K2 / 3.0f + t - Q / t;
         return 1;
     }
     const float psi = safeAcos(R / std::sqrt(-(Q * Q * Q)));

@@ -105,6 +105,10 @@ Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
     azimuthal::Fibre f;
     f.eta = eta;
     f.etaP = std::sqrt(eta * eta - s * s) / k;
+    // Light and view exactly opposite along the strand: θd is ±π/2 rounded outwards, cos θd
+    // comes out as −4e-8 and η' as 0 or negative. The same quantity written as
+    // √((η² − 1)/cos²θd + 1) keeps its limit: 1 for η = 1, very large otherwise.
+    if (!(f.etaP > 0.0f) || std::isinf(f.etaP)) f.etaP = std::sqrt((eta * eta - 1.0f) / (k * k) + 1.0f);
     f.etaPP = eta * eta / f.etaP;
     f.sigma = absorption;
 

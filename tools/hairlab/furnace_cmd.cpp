@@ -11,15 +11,12 @@ namespace hairlab {
 
 namespace {
 
-// The estimator reports plain sample variance even for its stratified directions: for a white
-// diffuse fibre (eval 4 or 0 per direction) that is 2/sqrt(N), below 0.002 from 2^20 samples.
-constexpr int kDefaultSamples = 1 << 20;
 // Plenty for any probe, and still well under a minute for the slowest material.
 constexpr int kMaxSamples = 1 << 26;
 
 struct FurnaceArgs {
     PointArgs point;
-    std::string samples = std::to_string(kDefaultSamples);
+    std::string samples = std::to_string(kFurnaceSamples);
     std::string seed = "1";
 };
 
@@ -32,7 +29,7 @@ Action addFurnaceCommand(CLI::App& app) {
     auto args = std::make_shared<FurnaceArgs>();
     args->point.add(*cmd);
     cmd->add_option("--samples", args->samples,
-                    "Number of directions and of sampleRay calls; default " + std::to_string(kDefaultSamples));
+                    "Number of directions and of sampleRay calls; default " + std::to_string(kFurnaceSamples));
     cmd->add_option("--seed", args->seed, "Seed of the stratification jitter and sequence shift; default 1");
     cmd->footer(
         "eval = (1/pi) * integral of eval over the whole sphere (stratified uniform directions, light colour 1, "

@@ -66,6 +66,11 @@ class PointArgs {
     bool json_ = false;
 };
 
+// Default sample count of furnace. The estimator reports the plain sample variance even for its
+// stratified directions, which overstates the error; a lossless fibre of the production model
+// (σ ≈ 2.1 per direction) still comes out below 0.002 with 2^21 samples.
+constexpr int kFurnaceSamples = 1 << 21;
+
 // The shading point of a type of the loaded library. Throws UsageError for an unknown type, a
 // type this library cannot instantiate, or a bad parameter.
 std::unique_ptr<ProbePoint> openPoint(LoadedLibrary& library, const PointOptions& options);

@@ -143,12 +143,15 @@ float fresnelInternal(float gammaT, float etaP, float etaPP) {
     return fresnelMean(rs, rp);
 }
 
-Color4 lobeAttenuation(int p, float gamma, float theta, const Fibre& f) {
+namespace {
+
+// lobeAttenuation with sin γ and cos θ, which every path of one evaluation shares, given.
+Color4 attenuation(int p, float gamma, float sinGamma, float cosTheta, const Fibre& f) {
     const float fOut = fresnelEntry(gamma, f.etaP, f.etaPP);
     if (p == 0) return Color4(fOut);
-    const float gammaT = safeAsin(std::sin(gamma) / f.etaP);
+    const float gammaT = safeAsin(sinGamma / f.etaP);
     // Cosine of the longitudinal refraction angle: the internal path is stretched by 1/ct.
-    const float ct = std::max(1e-12f, clampf((f.etaP / f.eta) * std::cos(theta), -1.0f, 1.0f));
+    const float ct = std::max(1e-12f, clampf((f.etaP / f.eta) * cosTheta, -1.0f, 1.0f));
     const float len = -2.0f * std::cos(gammaT) / ct;
     const Color4 x = clampLanes(f.sigma * len * static_cast<float>(p), -kMaxExp, kMaxExp);
     const Color4 trans = fastExp(x);
@@ -158,8 +161,8 @@ Color4 lobeAttenuation(int p, float gamma, float theta, const Fibre& f) {
     return a;
 }
 
-Color4 azimuthalTerm(int p, float thetaI, const Fibre& f, float phi) {
-    const float c = criticalAngle(f.etaP);
+// N_p for the critical angle c and cos θi of the evaluation.
+Color4 rootSum(int p, float c, float cosTheta, const Fibre& f, float phi) {
     float roots[3];
     const int n = exitRoots(p, c, phi, roots);
     const float fp = static_cast<float>(p);
@@ -168,14 +171,39 @@ Color4 azimuthalTerm(int p, float thetaI, const Fibre& f, float phi) {
     Color4 sum(0.0f);
     for (int k = 0; k < n; ++k) {
         const float gamma = roots[k];
-        const Color4 a = lobeAttenuation(p, gamma, thetaI, f);
         const float h = std::sin(gamma);
+        const Color4 a = attenuation(p, gamma, h, cosTheta, f);
         const float gp = safeAsin(h);
         const float q = std::max(1e-5f, std::sqrt(1.0f - h * h));
         const float dPhidH = (slope - 24.0f * gp * gp * curve) / q;
         sum += a / std::max(1e-5f, 2.0f * std::fabs(dPhidH));
     }
     return sum;
+}
+
+// N_TRT with the caustic peaks removed and the glint added.
+Color4 trtTerm(float c, float cosTheta, const Fibre& f, float phi, const Glint& g) {
+    const Caustic k = trtCaustic(f.etaP, g.width, g.causticLimit, g.fadeRange);
+    const float norm = std::sqrt(kTwoPi * g.width * g.width);
+    const float twoW2 = 2.0f * g.width * g.width;
+    auto gauss = [&](float x) { return std::exp(-(x * x) / twoW2) / norm; };
+    const float g0 = gauss(0.0f);
+    const float gm = gauss(phi - k.phiC);
+    const float gp = gauss(phi + k.phiC);
+    Color4 n = rootSum(2, c, cosTheta, f, phi) * (1.0f - k.fade * gm / g0) * (1.0f - k.fade * gp / g0);
+    const Color4 ac = attenuation(2, k.gammaC, std::sin(k.gammaC), cosTheta, f);
+    n += ac * (k.fade * g.scale) * k.deltaH * (gm + gp);
+    return n;
+}
+
+} // namespace
+
+Color4 lobeAttenuation(int p, float gamma, float theta, const Fibre& f) {
+    return attenuation(p, gamma, std::sin(gamma), std::cos(theta), f);
+}
+
+Color4 azimuthalTerm(int p, float thetaI, const Fibre& f, float phi) {
+    return rootSum(p, criticalAngle(f.etaP), std::cos(thetaI), f, phi);
 }
 
 Caustic trtCaustic(float etaP, float width, float causticLimit, float fadeRange) {
@@ -210,19 +238,14 @@ Caustic trtCaustic(float etaP, float width, float causticLimit, float fadeRange)
     return k;
 }
 
-Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, float width, float glintScale, float causticLimit,
-                    float fadeRange) {
-    const Caustic k = trtCaustic(f.etaP, width, causticLimit, fadeRange);
-    const float norm = std::sqrt(kTwoPi * width * width);
-    const float twoW2 = 2.0f * width * width;
-    auto gauss = [&](float x) { return std::exp(-(x * x) / twoW2) / norm; };
-    const float g0 = gauss(0.0f);
-    const float gm = gauss(phi - k.phiC);
-    const float gp = gauss(phi + k.phiC);
-    Color4 n = azimuthalTerm(2, thetaI, f, phi) * (1.0f - k.fade * gm / g0) * (1.0f - k.fade * gp / g0);
-    const Color4 ac = lobeAttenuation(2, k.gammaC, thetaI, f);
-    n += ac * (k.fade * glintScale) * k.deltaH * (gm + gp);
-    return n;
+Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, const Glint& g) {
+    return trtTerm(criticalAngle(f.etaP), std::cos(thetaI), f, phi, g);
+}
+
+LobeTerms azimuthalTerms(float thetaI, const Fibre& f, float phi, const Glint& g) {
+    // c and cos θi are the same for every path of the evaluation.
+    const float c = criticalAngle(f.etaP), cosTheta = std::cos(thetaI);
+    return {rootSum(0, c, cosTheta, f, phi), rootSum(1, c, cosTheta, f, phi), trtTerm(c, cosTheta, f, phi, g)};
 }
 
 } // namespace azimuthal

@@ -58,10 +58,22 @@ struct Caustic {
 };
 Caustic trtCaustic(float etaP, float width, float causticLimit, float fadeRange);
 
-// N_TRT with its caustic peaks removed and replaced by the bounded glint of the given
-// width (radians) and scale.
-Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, float width, float glintScale, float causticLimit,
-                    float fadeRange);
+// The glint that replaces the TRT caustic.
+struct Glint {
+    float width;         // azimuthal width w, radians
+    float scale;         // glint_scale
+    float causticLimit;  // upper bound of Δh
+    float fadeRange;     // range of η' over which a merged caustic fades in
+};
+
+// N_TRT with its caustic peaks removed and replaced by the bounded glint.
+Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, const Glint& g);
+
+// N_R, N_TT and N_TRT (with its glint) of one evaluation.
+struct LobeTerms {
+    Color4 r, tt, trt;
+};
+LobeTerms azimuthalTerms(float thetaI, const Fibre& f, float phi, const Glint& g);
 
 } // namespace azimuthal
 } // namespace hair

@@ -281,14 +281,14 @@ TEST(ThreeLobeHair, MergedCausticFadesInAtZeroAzimuth) {
     // (now coincident) caustics: glintScale·A_c·Δh·2·G(0).
     const Fibre f = fibre(2.5f, 2.5f, Color4(0.2f));
     const float scale = 2.0f;
-    const Color4 n = trtWithGlint(0.0f, f, 0.0f, w, scale, 0.5f, 0.2f);
+    const Color4 n = trtWithGlint(0.0f, f, 0.0f, {w, scale, 0.5f, 0.2f});
     const Color4 ac = lobeAttenuation(2, 0.0f, 0.0f, f);
     const double g0 = 1 / std::sqrt(2 * M_PI * w * w);
     EXPECT_NEAR(n[0], scale * ac[0] * 0.5 * 2 * g0, 1e-5 * n[0]);
     // fade_range matters while the glint fades in.
     const Fibre f2 = fibre(2.1f, 2.1f, Color4(0.2f));
-    const float fast = trtWithGlint(0.0f, f2, 0.0f, w, scale, 0.5f, 0.2f)[0];
-    const float slow = trtWithGlint(0.0f, f2, 0.0f, w, scale, 0.5f, 0.4f)[0];
+    const float fast = trtWithGlint(0.0f, f2, 0.0f, {w, scale, 0.5f, 0.2f})[0];
+    const float slow = trtWithGlint(0.0f, f2, 0.0f, {w, scale, 0.5f, 0.4f})[0];
     EXPECT_GT(std::fabs(fast - slow), 0.1f * std::max(fast, slow));
 }
 
@@ -302,14 +302,14 @@ TEST(ThreeLobeHair, GlintBoundsTheCaustic) {
     for (int i = 0; i <= 4000; ++i) {
         const float phi = static_cast<float>(i * M_PI / 4000);
         rawPeak = std::max(rawPeak, azimuthalTerm(2, 0.0f, f, phi)[0]);
-        glintPeak = std::max(glintPeak, trtWithGlint(0.0f, f, phi, w, 0.5f, 0.5f, 0.2f)[0]);
+        glintPeak = std::max(glintPeak, trtWithGlint(0.0f, f, phi, {w, 0.5f, 0.5f, 0.2f})[0]);
     }
     const Color4 ac = lobeAttenuation(2, k.gammaC, 0.0f, f);
     const float glintHeight = 0.5f * ac[0] * k.deltaH * 2 / std::sqrt(kTwoPi * w * w);
     EXPECT_GT(rawPeak, 4 * glintPeak);
     EXPECT_LT(glintPeak, glintHeight + azimuthalTerm(2, 0.0f, f, 0.0f)[0]);
     // Beyond the caustic only the glint's tail is left.
-    EXPECT_LT(trtWithGlint(0.0f, f, 1.5f, w, 0.5f, 0.5f, 0.2f)[0], 1e-3f);
+    EXPECT_LT(trtWithGlint(0.0f, f, 1.5f, {w, 0.5f, 0.5f, 0.2f})[0], 1e-3f);
 }
 
 } // namespace

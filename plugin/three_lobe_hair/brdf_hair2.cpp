@@ -112,15 +112,12 @@ Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
     f.etaPP = eta * eta / f.etaP;
     f.sigma = absorption;
 
-    const Color4 nR = azimuthal::azimuthalTerm(0, thetaI, f, phi);
-    const Color4 nTT = azimuthal::azimuthalTerm(1, thetaI, f, phi);
-    const Color4 nTRT =
-        azimuthal::trtWithGlint(thetaI, f, phi, causticWidth, glintScale, causticLimit, fadeRange);
+    const azimuthal::LobeTerms n = azimuthal::azimuthalTerms(thetaI, f, phi, {causticWidth, glintScale, causticLimit, fadeRange});
 
     const float mR = longitudinal(thetaH, shiftR, widthR);
     const float mTT = longitudinal(thetaH, shiftTT, widthTT);
     const float mTRT = longitudinal(thetaH, shiftTRT, widthTRT);
-    return (nR * mR * multR + nTT * mTT * multTT + nTRT * mTRT * multTRT) / (k * k);
+    return (n.r * mR * multR + n.tt * mTT * multTT + n.trt * mTRT * multTRT) / (k * k);
 }
 
 quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,

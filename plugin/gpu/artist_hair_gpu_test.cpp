@@ -1,0 +1,86 @@
+// BRDFHair3's description for the GPU renderer, checked through hairlab gpu as a host sees it.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+
+namespace hair {
+namespace {
+
+struct Outcome {
+    int status;
+    std::string out, err;
+};
+
+Outcome hairlab(std::vector<std::string> args) {
+    args.insert(args.begin(), {"hairlab", "--plugin", BRDF_HAIR_LIB});
+    std::vector<const char*> argv;
+    for (auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    int status = hairlab::run(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+const char* const kSwitches[5] = {"secondary_lock_to_transmission", "opaque_for_gi", "opaque_for_shadows",
+                                  "simplify_for_gi", "use_cached_gi"};
+const char* const kSwitchKeys[5] = {"hair_lock_trt\n", "hair_opaque_gi\n", "hair_opaque_shadows\n",
+                                    "hair_simplify_gi\n", "hair_use_cached_gi\n"};
+const char* const kTextureKeys[14] = {
+    "diffuse\n",          "hair_diffuseAmount\n",        "hair_overallColor\n",
+    "hair_texColorSpec1\n", "hair_texAmount1\n",           "hair_texFloatGloss1\n",
+    "hair_texColorSpec2\n", "hair_texAmount2\n",           "hair_texFloatGloss2\n",
+    "hair_texColorTransmission\n", "hair_texTransmissionAmount\n", "hair_texFloatTransmissionGlossA\n",
+    "hair_texFloatTransmissionGlossB\n", "opacity\n"};
+
+TEST(ArtistHairGpu, KeysInOrderForEverySwitchCombination) {
+    for (int mask = 0; mask < 32; ++mask) {
+        std::vector<std::string> args = {"gpu", "--type", "BRDFHair3"};
+        std::string expect = "is_hair_mtl\n";
+        for (int i = 0; i < 5; ++i) {
+            bool on = mask & (1 << i);
+            args.push_back("--set");
+            args.push_back(std::string(kSwitches[i]) + (on ? "=true" : "=false"));
+            if (on) expect += kSwitchKeys[i];
+        }
+        // Unconnected textures: the host writes its own text for a null texture.
+        for (const char* key : kTextureKeys) expect += std::string(key) + "null\n";
+        Outcome r = hairlab(args);
+        EXPECT_EQ(r.status, 0) << mask;
+        EXPECT_EQ(r.out, expect) << mask;
+        EXPECT_EQ(r.err, "result 1\n") << mask;
+    }
+}
+
+TEST(ArtistHairGpu, TextureTextFollowsItsKey) {
+    Outcome r = hairlab({"gpu", "--type", "BRDFHair3", "--set", "secondary_lock_to_transmission=false", "--set",
+                         "simplify_for_gi=false", "--set", "use_cached_gi=false", "--set", "diffuse_color=0.5,0.25,1",
+                         "--set", "primary_glossiness=0.75", "--set", "transparency=0.125,0.125,0.125", "--set",
+                         "light_multiplier=3", "--set", "transmission_in_specular=true"});
+    ASSERT_EQ(r.status, 0);
+    std::string expect = "is_hair_mtl\n";
+    for (const char* key : kTextureKeys) {
+        std::string k = key;
+        std::string tex = "null\n";
+        if (k == "diffuse\n") tex = "color 0.5 0.25 1 1\n";
+        if (k == "hair_texFloatGloss1\n") tex = "float 0.75\n";
+        if (k == "opacity\n") tex = "color 0.125 0.125 0.125 1\n";
+        expect += k + tex;
+    }
+    // light_multiplier and transmission_in_specular are not part of the description.
+    EXPECT_EQ(r.out, expect);
+}
+
+TEST(ArtistHairGpu, OtherKindsWriteNothing) {
+    for (const char* kind : {"materialdescriptor", "MaterialDescriptor ", "Material", ""}) {
+        Outcome r = hairlab({"gpu", "--type", "BRDFHair3", "--kind", kind});
+        EXPECT_EQ(r.status, 0) << kind;
+        EXPECT_EQ(r.out, "") << kind;
+        EXPECT_EQ(r.err, "result 0\n") << kind;
+    }
+}
+
+} // namespace
+} // namespace hair

@@ -88,72 +88,121 @@ float fresnel(float eta, float x) {
 
 using namespace hair4;
 
-void Hair4BSDF::finishLobes() {
-    for (int k = 0; k < kLobes; ++k) {
-        LobeConst& c = lobeConst[k];
-        float v = lobeVariance[k];
-        float s = lobeScale[k];
-        c.invV = 1.0f / v;
-        c.mpLogConst = v <= 0.1f ? 0.6931f + std::log(1.0f / (2.0f * v)) : 0.0f;
-        c.mpNorm = v > 0.1f ? 1.0f / (2.0f * v * std::sinh(1.0f / v)) : 0.0f;
-        c.expM2V = std::exp(-2.0f / v);
-        c.invS = 1.0f / s;
-        float cPlus, cMinus;
-        hair4::logisticBounds(s, cPlus, cMinus);
-        c.cMinus = cMinus;
-        c.cSpan = cPlus - cMinus;
-        c.tlNorm = 1.0f / (s * c.cSpan);
-    }
-}
-
 namespace {
 
-// Mp with the lobe's constants: both branches of longitudinal().
-inline float lobeMp(const Hair4BSDF::LobeConst& c, float v, float a, float b) {
-    if (v <= 0.1f) {
-        // Below 12, ln I0 is the log of the series: multiply instead of taking it.
-        if (a <= 12.0f) return i0Series(a) * std::exp(-b - c.invV + c.mpLogConst);
-        return std::exp(logI0Asymptotic(a) - b - c.invV + c.mpLogConst);
-    }
-    return std::exp(-b) * i0Series(a) * c.mpNorm;
+inline f4 splat4(float x) { return f4{x, x, x, x}; }
+
+inline f4 floorLanes(f4 x) {
+    f4 t = __builtin_convertvector(__builtin_convertvector(x, i4), f4);
+    return t > x ? t - 1.0f : t;
 }
 
-inline float lobeTL(const Hair4BSDF::LobeConst& c, float x) {
-    x = wrapPi(x);
-    float e = std::exp(-std::fabs(x) * c.invS);
-    return e * c.tlNorm / sqr(1.0f + e);
+inline f4 absLanes(f4 x) { return x < 0.0f ? -x : x; }
+
+// The eleven-term I0 series on four lanes.
+inline f4 i0Lanes(f4 x) {
+    f4 y = x * x;
+    f4 r = splat4(1.0f / 13807847341517963264.0f);
+    r = r * y + 1.0f / 34519618525593600.0f;
+    r = r * y + 1.0f / 106542032486400.0f;
+    r = r * y + 1.0f / 416179814400.0f;
+    r = r * y + 1.0f / 2.1233664e9f;
+    r = r * y + 1.0f / 1.47456e7f;
+    r = r * y + 1.0f / 147456.0f;
+    r = r * y + 1.0f / 2304.0f;
+    r = r * y + 1.0f / 64.0f;
+    r = r * y + 1.0f / 4.0f;
+    return r * y + 1.0f;
+}
+
+// Mp of four lobes for one incoming direction; both branches of hair4::longitudinal().
+inline f4 mpLanes(const Hair4BSDF::LobePack& l, f4 cosI, f4 sinI) {
+    f4 a = l.cosO * cosI / l.v;
+    f4 b = l.sinO * sinI / l.v;
+    f4 i0 = i0Lanes(a);
+    auto big = a > 12.0f;
+    // One logarithm serves both forms of ln I0: of 1/x above 12, of the series below.
+    f4 lg = logLanes(big ? 1.0f / a : i0);
+    f4 lnI0 = big ? a + 0.5f * (1.0f / (8.0f * a) - 1.837877f + lg) : lg;
+    auto small = l.v <= 0.1f;
+    f4 m = expLanes(small ? lnI0 - b - l.invV + l.logConst : -b);
+    return small ? m : m * i0 * l.norm;
+}
+
+// Trimmed logistic of four lobes at azimuth phi.
+inline f4 tlLanes(const Hair4BSDF::LobePack& l, f4 phi) {
+    f4 x = phi - l.centre;
+    x -= floorLanes(x * 0.15915494f + 0.5f) * kTwoPi;  // whole turns off
+    f4 e = expLanes(-absLanes(x) * l.invS);
+    f4 d = 1.0f + e;
+    return e * l.tlNorm / (d * d);
 }
 
 } // namespace
 
+void Hair4BSDF::finishLobes() {
+    // The transcendental constants of all six lobes in two four-lane batches.
+    float logConst[8], norm[8];
+    const f4 vv[2] = {{lobeVariance[0], lobeVariance[1], lobeVariance[2], lobeVariance[3]},
+                      {lobeVariance[4], lobeVariance[5], 1.0f, 1.0f}};
+    const f4 ss[2] = {{lobeScale[0], lobeScale[1], lobeScale[2], lobeScale[3]}, {lobeScale[4], lobeScale[5], 1.0f, 1.0f}};
+    for (int b = 0; b < 2; ++b) {
+        f4 v = vv[b], inv = 1.0f / v;
+        f4 lc = logLanes(1.0f / (2.0f * v)) + 0.6931f;
+        f4 sinh = (expLanes(inv) - expLanes(-inv)) * 0.5f;
+        f4 nm = 1.0f / (2.0f * v * sinh);
+        f4 e2 = expLanes(-2.0f * inv);
+        f4 k = kPi / ss[b];
+        f4 cPlus = -k > 20.0f ? splat4(0.0f) : 1.0f / (expLanes(-k) + 1.0f);
+        f4 cMinus = k > 20.0f ? splat4(0.0f) : 1.0f / (expLanes(k) + 1.0f);
+        for (int i = 0; i < 4; ++i) {
+            int lobe = b * 4 + i;
+            logConst[lobe] = lc[i];
+            norm[lobe] = nm[i];
+            if (lobe < kLobes) {
+                expM2V[lobe] = e2[i];
+                tlCMinus[lobe] = cMinus[i];
+                tlCSpan[lobe] = cPlus[i] - cMinus[i];
+            }
+        }
+    }
+    auto fill = [&](LobePack& p, const int (&lobes)[4], const float (&centre)[4]) {
+        for (int i = 0; i < 4; ++i) {
+            int k = lobes[i];
+            p.cosO[i] = lobeCosThetaO[k];
+            p.sinO[i] = lobeSinThetaO[k];
+            p.v[i] = lobeVariance[k];
+            p.invV[i] = 1.0f / lobeVariance[k];
+            p.logConst[i] = lobeVariance[k] <= 0.1f ? logConst[k] : 0.0f;
+            p.norm[i] = lobeVariance[k] > 0.1f ? norm[k] : 0.0f;
+            p.centre[i] = centre[i];
+            p.invS[i] = 1.0f / lobeScale[k];
+            p.tlNorm[i] = 1.0f / (lobeScale[k] * tlCSpan[k]);
+            p.active[i] = lobeWeight[k] > 0.0f ? 1.0f : 0.0f;
+        }
+    };
+    fill(packMain, {R, TT, TRT, Residual}, {lobePhi[R], lobePhi[TT], lobePhi[TRT], 0.0f});
+    packMain.tlNorm[3] = 0.0f;  // the residual is uniform in azimuth
+    fill(packPeaks, {Glitter, Glint, Glitter, Glint},
+         {glitterPhiA + lobePhi[Glitter], lobePhi[Glint] + glintSeparation, glitterPhiB + lobePhi[Glitter],
+          lobePhi[Glint] - glintSeparation});
+    hasPeaks = lobeWeight[Glitter] > 0.0f || lobeWeight[Glint] > 0.0f;
+}
+
 void Hair4BSDF::lobeSum(float cosThetaI, float sinThetaI, float phi, Color4& f, float& p) const {
-    Color4 acc(0.0f);
-    float pdf = 0.0f;
-    for (int k = 0; k < kLobes; ++k) {
-        if (!(lobeWeight[k] > 0.0f)) continue;
-        const LobeConst& c = lobeConst[k];
-        float v = lobeVariance[k];
-        float m = lobeMp(c, v, lobeCosThetaO[k] * cosThetaI / v, lobeSinThetaO[k] * sinThetaI / v);
-        float n;
-        switch (k) {
-        case Glitter:
-            n = 0.5f * (lobeTL(c, phi - glitterPhiA - lobePhi[Glitter]) + lobeTL(c, phi - glitterPhiB - lobePhi[Glitter]));
-            break;
-        case Glint: {
-            float d = phi - lobePhi[Glint];
-            n = 0.5f * (lobeTL(c, d - glintSeparation) + lobeTL(c, d + glintSeparation));
-            break;
-        }
-        case Residual:
-            n = kInv2Pi;
-            break;
-        default:
-            n = lobeTL(c, phi - lobePhi[k]);
-            break;
-        }
-        float mn = m * n;
-        acc += lobeColor[k] * mn;
-        pdf += lobeWeight[k] * mn;
+    const f4 ci = splat4(cosThetaI), si = splat4(sinThetaI), ph = splat4(phi), zero = splat4(0.0f);
+    f4 n = tlLanes(packMain, ph);
+    n[3] = kInv2Pi;
+    // Lobes of weight 0 contribute nothing, whatever their lanes hold.
+    f4 mn = packMain.active > 0.0f ? mpLanes(packMain, ci, si) * n : zero;
+    Color4 acc = lobeColor[R] * mn[0] + lobeColor[TT] * mn[1] + lobeColor[TRT] * mn[2] + lobeColor[Residual] * mn[3];
+    float pdf = lobeWeight[R] * mn[0] + lobeWeight[TT] * mn[1] + lobeWeight[TRT] * mn[2] + lobeWeight[Residual] * mn[3];
+    if (hasPeaks) {
+        // Each peak pair is the mean of two logistics under one Mp.
+        f4 q = packPeaks.active > 0.0f ? mpLanes(packPeaks, ci, si) * tlLanes(packPeaks, ph) : zero;
+        float glitter = 0.5f * (q[0] + q[2]), glint = 0.5f * (q[1] + q[3]);
+        acc += lobeColor[Glitter] * glitter + lobeColor[Glint] * glint;
+        pdf += lobeWeight[Glitter] * glitter + lobeWeight[Glint] * glint;
     }
     f = acc + diffuseColor * kInv4Pi;
     p = pdf + diffuseWeight * kInv4Pi;
@@ -210,9 +259,8 @@ float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q
             e -= lobeWeight[k];
             ++k;
         }
-        const LobeConst& c = lobeConst[k];
         float v = lobeVariance[k];
-        float cz = clampf(1.0f + v * std::log(u1 + (1.0f - u1) * c.expM2V), -1.0f, 1.0f);
+        float cz = clampf(1.0f + v * std::log(u1 + (1.0f - u1) * expM2V[k]), -1.0f, 1.0f);
         sinThetaI = clampf(std::cos(kTwoPi * u2) * std::sqrt(1.0f - cz * cz) * lobeCosThetaO[k] - cz * lobeSinThetaO[k],
                            -1.0f, 1.0f);
         cosThetaI = std::sqrt(1.0f - sinThetaI * sinThetaI);
@@ -223,7 +271,7 @@ float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q
             if (k == Glitter) peak = wrapPi((e >= lobeWeight[k] * 0.5f ? glitterPhiB : glitterPhiA) + lobePhi[k]);
             else if (k == Glint)
                 peak = wrapPi(e >= lobeWeight[k] * 0.5f ? lobePhi[k] - glintSeparation : lobePhi[k] + glintSeparation);
-            float x = -lobeScale[k] * std::log(1.0f / (u0 * c.cSpan + c.cMinus) - 1.0f);
+            float x = -lobeScale[k] * std::log(1.0f / (u0 * tlCSpan[k] + tlCMinus[k]) - 1.0f);
             phi = peak + clampf(x, -kPi, kPi);
         }
     }

@@ -20,6 +20,7 @@
 #pragma once
 #include <cstdint>
 
+#include "math/fast_math.h"
 #include "math/numeric.h"
 #include "math/vec4.h"
 #include "quor/context.h"
@@ -96,20 +97,27 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     float glintSeparation = 0;
     float glitterPhiA = 0, glitterPhiB = 0;
 
-    // Per-lobe constants derived from the state above at the end of setup, so that eval and
-    // sampleRay do not recompute them per direction. finishLobes() refreshes them after the
-    // state has been changed by hand.
+    // Constants derived from the state above, so that eval and sampleRay do no per-lobe set-up
+    // work. setup() ends with finishLobes(); call it again after changing the state by hand.
     void finishLobes();
-    struct LobeConst {
-        float invV;        // 1/v
-        float mpLogConst;  // 0.6931 + ln(1/(2v)) for v <= 0.1
-        float mpNorm;      // 1/(2v·sinh(1/v)) for v > 0.1
-        float expM2V;      // exp(-2/v), for sampling
-        float invS;        // 1/s
-        float tlNorm;      // 1/(s·(c+ - c-))
-        float cMinus, cSpan;  // c- and c+ - c- of the trimmed logistic, for sampling
+    // Four lobes side by side, for the four-lane lobe sum.
+    struct LobePack {
+        f4 cosO, sinO;     // tilted outgoing angle
+        f4 v, invV;        // longitudinal variance and 1/v
+        f4 logConst;       // 0.6931 + ln(1/(2v)), for v <= 0.1
+        f4 norm;           // 1/(2v·sinh(1/v)), for v > 0.1
+        f4 centre;         // azimuth of the logistic peak
+        f4 invS, tlNorm;   // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic
+        f4 active;         // 1 for lobes of positive weight, else 0
     };
-    LobeConst lobeConst[kLobes] = {};
+    // Lanes R, TT, TRT, residual (its logistic lane unused) and glitter peak A, glint peak +,
+    // glitter peak B, glint peak - (Mp lanes: glitter, glint, glitter, glint).
+    LobePack packMain, packPeaks;
+    bool hasPeaks = false;
+    // Per lobe, for sampling: exp(-2/v), and c- and c+ - c- of the trimmed logistic.
+    float expM2V[kLobes] = {};
+    float tlCMinus[kLobes] = {};
+    float tlCSpan[kLobes] = {};
 };
 
 namespace hair4 {

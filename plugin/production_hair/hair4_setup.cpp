@@ -158,12 +158,15 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
         float d = in.unitScale * (strand->getStrandLength(ctx) * strand->getStrandPosition(ctx));
         if (in.glintScale > 0.0001f) d /= in.glintScale;
 
+        // The three draws of the offset direction are made whether or not it is used.
         float t0 = rng.next(), t1 = rng.next(), t2 = rng.next();
-        float z = 2.0f * t1 - 1.0f;
-        float rho = std::sqrt(std::max(1.0f - z * z, 0.0f));
-        float ph = kTwoPi * t2;
-        Vec4 offset = ((t0 + 1.0f) * 0.5f) * Vec4(rho * std::cos(ph), rho * std::sin(ph), z);
-        if (in.randomTangent > 0.0f) tangent += offset * (in.randomTangent * (rng.next() - 0.5f));
+        if (in.randomTangent > 0.0f) {
+            float z = 2.0f * t1 - 1.0f;
+            float rho = std::sqrt(std::max(1.0f - z * z, 0.0f));
+            float ph = kTwoPi * t2;
+            Vec4 offset = ((t0 + 1.0f) * 0.5f) * Vec4(rho * std::cos(ph), rho * std::sin(ph), z);
+            tangent += offset * (in.randomTangent * (rng.next() - 0.5f));
+        }
 
         glitterPhiA = kPi * rng.next();
         glitterPhiB = glitterPhiA - kPi;
@@ -271,7 +274,7 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     float etaP = std::sqrt(std::max(eta * eta - sinThetaO * sinThetaO, 0.0f)) / std::max(cosThetaO, 1e-7f);
     float sinGammaT = clampf(hp / std::max(etaP, 1e-7f), -1.0f, 1.0f);
     float gammaT = std::asin(sinGammaT);
-    float cosGammaT = std::cos(gammaT);
+    float cosGammaT = std::sqrt(1.0f - sinGammaT * sinGammaT);
     float cosThetaT = std::max(std::sqrt(std::max(1.0f - sqr(sinThetaO / eta), 0.0f)), 1e-7f);
     Color4 trans = fastExp(-sigmaA * (2.0f * cosGammaT / cosThetaT));
     float fr = hair4::fresnel(eta, sat(cosThetaO * std::sqrt(std::max(1.0f - hp * hp, 0.0f))));

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <mutex>
 #include <ostream>
 
@@ -191,6 +192,7 @@ class Tracer {
     V3 giRadiance(const HitContext& ctx);
 
     std::uint64_t shadingPoints = 0, shadowPoints = 0;
+    double cpuSeconds = 0;
 
   private:
     enum class Kind { Camera, Sampled, GI };
@@ -220,7 +222,7 @@ Color HitContext::giColor() const { return toColor(tracer->giRadiance(*this)); }
 bool Tracer::intersect(const Ray& ray, Hit& hit) const {
     FilterContext fc;
     rtcInitIntersectContext(&fc.rtc);
-    fc.rtc.filter = ignoreStrandFilter;
+    fc.rtc.filter = ray.ignoreStrand >= 0 ? ignoreStrandFilter : nullptr;
     fc.scene = &scene_;
     fc.geom = ray.ignoreGeom;
     fc.strand = ray.ignoreStrand;
@@ -624,6 +626,12 @@ void Tracer::renderTile(int x0, int y0, int x1, int y1) {
     }
 }
 
+double threadCpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
 } // namespace
 
 Renderer::Impl::Impl(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
@@ -683,6 +691,7 @@ FrameResult Renderer::renderFrame() {
     for (auto& t : r.tracers) {
         t->shadingPoints = 0;
         t->shadowPoints = 0;
+        t->cpuSeconds = 0;
         t->setChannels(o.channels);
     }
     for (QuorPluginInterface* p : r.plugins) p->frameBegin(&r.qrenderer);
@@ -701,12 +710,16 @@ FrameResult Renderer::renderFrame() {
             Tracer& tracer = *r.tracers[static_cast<std::size_t>(std::clamp(index, 0, o.threads - 1))];
             for (int t = range.begin(); t < range.end(); ++t) {
                 int tx = t % tilesX, ty = t / tilesX;
+                double cpu0 = threadCpuSeconds();
                 tracer.renderTile(tx * kTile, ty * kTile, std::min(o.width, (tx + 1) * kTile),
                                   std::min(o.height, (ty + 1) * kTile));
+                tracer.cpuSeconds += threadCpuSeconds() - cpu0;
                 int n = ++done;
                 if (o.progress && elapsed() > 1.0) {
                     int percent = n * 100 / tiles;
-                    if (percent > shown.load() && printMutex.try_lock()) {
+                    // A step of 2 %, or the last one.
+                    if ((percent >= shown.load() + 2 || (n == tiles && percent > shown.load())) &&
+                        printMutex.try_lock()) {
                         if (percent > shown.load()) {
                             shown = percent;
                             int bar = percent * 40 / 100;
@@ -728,6 +741,7 @@ FrameResult Renderer::renderFrame() {
     }
     for (QuorPluginInterface* p : r.plugins) p->frameEnd(&r.qrenderer);
     for (auto& t : r.tracers) {
+        out.cpuSeconds += t->cpuSeconds;
         out.shadingPoints += t->shadingPoints;
         out.shadowPoints += t->shadowPoints;
     }

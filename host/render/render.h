@@ -130,7 +130,8 @@ struct Image {
 struct FrameResult {
     Image image;
     std::map<int, Image> channels;  // by channel alias, the first three values written
-    double seconds = 0;
+    double seconds = 0;     // wall clock
+    double cpuSeconds = 0;  // summed over the render threads, tiles only
     std::uint64_t shadingPoints = 0;  // material set-ups at hits (newBSDF calls), shadow rays included
     std::uint64_t shadowPoints = 0;   // of those, set-ups that only answered a shadow ray's transparency
     int threads = 1;                  // render threads used

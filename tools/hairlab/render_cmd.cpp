@@ -178,6 +178,7 @@ Action addRenderCommand(CLI::App& app) {
         }
         int threads = frame.threads;
         double rate = frame.seconds > 0 ? frame.shadingPoints / frame.seconds : 0;
+        double perCore = frame.cpuSeconds > 0 ? frame.shadingPoints / frame.cpuSeconds : 0;
         s.err << legend.str() << "\n";
         if (a->channels) {
             s.err << "channels:";
@@ -186,8 +187,9 @@ Action addRenderCommand(CLI::App& app) {
             s.err << "\n";
         }
         char line[256];
-        std::snprintf(line, sizeof line, "%s: %dx%d, %d spp, %d threads, %.2f s, %.0f shading points/s (%.0f per thread)",
-                      a->output.c_str(), ro.width, ro.height, ro.spp, threads, frame.seconds, rate, rate / threads);
+        std::snprintf(line, sizeof line,
+                      "%s: %dx%d, %d spp, %d threads, %.2f s, %.0f shading points/s (%.0f per CPU-second)",
+                      a->output.c_str(), ro.width, ro.height, ro.spp, threads, frame.seconds, rate, perCore);
         s.out << line << "\n";
         return 0;
     };

@@ -22,15 +22,16 @@ struct Hair4Bench {
     quor::RayRecord ray;
     quor::Vector lights[64];
 
-    explicit Hair4Bench(bool plain = false) {
+    // Variant 0: defaults; 1: the plain path (no glint, no glitter, no variation); 2: no glitter
+    // pattern; 3: no glint variation along the strand.
+    explicit Hair4Bench(int variant = 0) {
         for (hair::DescRegistry::Node* n = hair::DescRegistry::head; n; n = n->next)
             if (std::strcmp(n->desc->getName(), "BRDFHair4") == 0) desc = n->desc;
         hair = static_cast<hair::BRDFHair4*>(desc->newPlugin(nullptr));
-        if (plain) {
-            hair->paramList()->getParam("glint_strength")->setFloat(0.0f);
-            hair->paramList()->getParam("glitter_strength")->setFloat(0.0f);
-            hair->paramList()->getParam("glint_variation")->setFloat(0.0f);
-        }
+        auto set = [&](const char* name, float v) { hair->paramList()->getParam(name)->setFloat(v); };
+        if (variant == 1) set("glint_strength", 0.0f);
+        if (variant == 1 || variant == 2) set("glitter_strength", 0.0f);
+        if (variant == 1 || variant == 3) set("glint_variation", 0.0f);
         renderer.threadCount = 1;
         renderer.scene = &scene;
         hair->renderBegin(&renderer);
@@ -61,7 +62,7 @@ struct Hair4Bench {
 };
 
 void BM_Hair4Setup(benchmark::State& state) {
-    Hair4Bench b(state.range(0) != 0);
+    Hair4Bench b(static_cast<int>(state.range(0)));
     int i = 0;
     for (auto _ : state) {
         b.strand.index = i++ & 1023;  // a new strand every time: no value carried over
@@ -70,8 +71,7 @@ void BM_Hair4Setup(benchmark::State& state) {
         b.hair->deleteBSDF(b.ctx, s);
     }
 }
-BENCHMARK(BM_Hair4Setup)->Arg(0)->ArgName("plain");
-BENCHMARK(BM_Hair4Setup)->Arg(1)->ArgName("plain");
+BENCHMARK(BM_Hair4Setup)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->ArgName("variant");
 
 void BM_Hair4Eval(benchmark::State& state) {
     Hair4Bench b;

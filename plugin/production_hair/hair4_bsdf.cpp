@@ -149,12 +149,14 @@ void Hair4BSDF::finishLobes() {
     for (int b = 0; b < 2; ++b) {
         f4 v = vv[b], inv = 1.0f / v;
         f4 lc = logLanes(1.0f / (2.0f * v)) + 0.6931f;
-        f4 sinh = (expLanes(inv) - expLanes(-inv)) * 0.5f;
-        f4 nm = 1.0f / (2.0f * v * sinh);
-        f4 e2 = expLanes(-2.0f * inv);
+        // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))².
+        f4 ep = expLanes(inv), en = 1.0f / ep;
+        f4 nm = 1.0f / (v * (ep - en));  // 1/(2v·sinh(1/v))
+        f4 e2 = en * en;
         f4 k = kPi / ss[b];
-        f4 cPlus = -k > 20.0f ? splat4(0.0f) : 1.0f / (expLanes(-k) + 1.0f);
-        f4 cMinus = k > 20.0f ? splat4(0.0f) : 1.0f / (expLanes(k) + 1.0f);
+        f4 ekn = expLanes(-k), ekp = 1.0f / ekn;
+        f4 cPlus = -k > 20.0f ? splat4(0.0f) : 1.0f / (ekn + 1.0f);
+        f4 cMinus = k > 20.0f ? splat4(0.0f) : 1.0f / (ekp + 1.0f);
         for (int i = 0; i < 4; ++i) {
             int lobe = b * 4 + i;
             logConst[lobe] = lc[i];

@@ -98,7 +98,8 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
         sampleCount = 0;
         return;
     }
-    sampleCount = in.subdivs * in.subdivs;
+    // Squared without signed overflow for any subdivs a scene can hold.
+    sampleCount = static_cast<int>(static_cast<unsigned>(in.subdivs) * static_cast<unsigned>(in.subdivs));
 
     // 2. Per-strand values, drawn in a fixed order from the strand's stream.
     const quor::StrandDataInterface* strand = ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr;
@@ -133,7 +134,8 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     if (dHue != 0.0f || dSat != 0.0f || dVal != 0.0f) dye = randomiseDye(dye, dHue, dSat, dVal, uH, uS, uV);
     // (ln y / 6)²: a black channel absorbs everything. The cap keeps 0·∞ out of the
     // transmittance at grazing offsets.
-    Color4 sigmaDye = lmin(sqr(1.0f / 6.0f) * fastLog(dye) * fastLog(dye), Color4(1e30f));
+    Color4 logDye = fastLog(dye);
+    Color4 sigmaDye = lmin(sqr(1.0f / 6.0f) * logDye * logDye, Color4(1e30f));
 
     float melanin = randomOffset(rng, sat(in.melanin), 0.0f, 1.0f, std::max(in.randomMelanin, 0.0f));
     float pheo = sat(in.pheomelanin);

@@ -17,20 +17,6 @@ using test::AlbedoEstimate;
 using test::Hair4Point;
 using test::TestFrame;
 
-TEST(ProductionHair, BesselSeriesMatchesLibrary) {
-    for (float x : {0.0f, 0.5f, 2.0f, 5.0f, 8.0f, 10.0f}) {
-        double ref = std::cyl_bessel_i(0.0, static_cast<double>(x));
-        // Eleven terms of the series: exact to single precision up to about 6.
-        EXPECT_NEAR(hair4::besselI0(x), ref, ref * (x <= 6.0f ? 2e-6 : 1e-3)) << x;
-    }
-    for (float x : {13.0f, 30.0f, 200.0f}) {
-        double ref = std::log(std::cyl_bessel_i(0.0, static_cast<double>(x)));
-        // The asymptotic form keeps the first correction at half weight: off by about 1/(16x).
-        EXPECT_NEAR(hair4::logBesselI0(x), ref, 1.0 / (14.0 * x)) << x;
-    }
-    EXPECT_NEAR(hair4::logBesselI0(3.0f), std::log(std::cyl_bessel_i(0.0, 3.0)), 1e-5);
-}
-
 // ∫ Mp d(sin θi) over [-1, 1] by the midpoint rule.
 double integrateMp(float v, float sinThetaO, float cosThetaO) {
     const int n = 20000;
@@ -44,6 +30,11 @@ double integrateMp(float v, float sinThetaO, float cosThetaO) {
 }
 
 TEST(ProductionHair, LongitudinalLobeIsNormalisedAndContinuous) {
+    // Eleven terms of the I0 series are exact to single precision up to about 6; above 12 the
+    // asymptotic ln I0 is off by about 1/(16x).
+    for (float x : {0.5f, 2.0f, 6.0f}) EXPECT_NEAR(hair4::besselI0(x), std::cyl_bessel_i(0.0, x), 2e-6 * std::cyl_bessel_i(0.0, x));
+    for (float x : {13.0f, 200.0f})
+        EXPECT_NEAR(hair4::logBesselI0(x), std::log(std::cyl_bessel_i(0.0, static_cast<double>(x))), 1.0 / (14.0 * x));
     for (float v : {0.004f, 0.03f, 0.1f, 0.3f, 2.0f, 10.0f})
         for (float thetaO : {0.0f, 0.4f, -1.2f})
             EXPECT_NEAR(integrateMp(v, std::sin(thetaO), std::cos(thetaO)), 1.0, 3e-3) << v << " " << thetaO;
@@ -82,11 +73,7 @@ TEST(ProductionHair, TrimmedLogisticIsNormalisedAndInverted) {
             EXPECT_NEAR(cdf, u, 3e-3) << s << " " << u;
         }
     }
-    EXPECT_NEAR(std::fabs(hair4::wrapPi(3.0f * kPi)), kPi, 1e-5f);
     EXPECT_NEAR(hair4::wrapPi(40.0f), 40.0f - 6.0f * kTwoPi, 1e-4f);
-    EXPECT_NEAR(hair4::wrapPi(-7.0f), -7.0f + kTwoPi, 1e-5f);
-    EXPECT_EQ(hair4::fresnel(1.55f, 0.0f), 1.0f);
-    EXPECT_NEAR(hair4::fresnel(1.55f, 1.0f), sqr(0.55f / 2.55f), 1e-6f);
 }
 
 // The four-lane lobe sum against the lobe formulas written out one lobe at a time.
@@ -239,33 +226,12 @@ TEST(ProductionHair, SampledAndEvaluatedAlbedoAgree) {
     }
 }
 
-// Upper regularised incomplete gamma Q(a, x), by series below a + 1 and continued fraction above.
-double gammaQ(double a, double x) {
-    if (x <= 0) return 1.0;
-    double lg = std::lgamma(a);
-    if (x < a + 1) {
-        double term = 1.0 / a, sum = term;
-        for (int n = 1; n < 1000; ++n) {
-            term *= x / (a + n);
-            sum += term;
-            if (term < sum * 1e-15) break;
-        }
-        return 1.0 - sum * std::exp(-x + a * std::log(x) - lg);
-    }
-    double b = x + 1 - a, c = 1e300, d = 1 / b, h = d;
-    for (int i = 1; i < 1000; ++i) {
-        double an = -i * (i - a);
-        b += 2;
-        d = an * d + b;
-        if (std::fabs(d) < 1e-300) d = 1e-300;
-        c = b + an / c;
-        if (std::fabs(c) < 1e-300) c = 1e-300;
-        d = 1 / d;
-        double del = d * c;
-        h *= del;
-        if (std::fabs(del - 1) < 1e-15) break;
-    }
-    return std::exp(-x + a * std::log(x) - lg) * h;
+// P(χ² > x) for k degrees of freedom, by the Wilson-Hilferty normal approximation (ample for
+// the hundreds of degrees of freedom here).
+double chiSquareTail(double x, int k) {
+    double h = 2.0 / (9.0 * k);
+    double z = (std::cbrt(x / k) - (1.0 - h)) / std::sqrt(h);
+    return 0.5 * std::erfc(z / std::sqrt(2.0));
 }
 
 // Chi-square of sampleRay's directions, binned in sin θ and φ about the strand, against the
@@ -325,7 +291,7 @@ double chiSquarePValue(Hair4Point& p, Hair4BSDF& sampler, int samples, std::uint
         ++cells;
     }
     EXPECT_GT(cells, 40);  // enough cells for the test to have power
-    return gammaQ(0.5 * (cells - 1), 0.5 * chi2);
+    return chiSquareTail(chi2, cells - 1);
 }
 
 TEST(ProductionHair, SampledDirectionsFollowDensity) {
@@ -502,13 +468,9 @@ TEST(ProductionHair, EvalWeighsLightAndPassesTheRestThrough) {
     EXPECT_NEAR(rd.g, 0.5f * 0.3f * 0.6f / 4.0f, 1e-6f);
 
     // Fully transparent: black, light unchanged.
-    Hair4Point t = queryPoint();
-    for (float& c : t.strand.record.transparency) c = 1.0f;
-    t.setup();
+    d.transparency = Color4(1.0f);
     quor::Color l8{0.5f, 0.6f, 0.7f, 0.7f};
-    quor::Color rt = t.s.eval(t.ctx, L, l8, l4, 1.0f, 3);
-    EXPECT_EQ(rt.r, 0.0f);
-    EXPECT_EQ(rt.b, 0.0f);
+    EXPECT_EQ(d.eval(p.ctx, L, l8, l4, 1.0f, 3).r, 0.0f);
     EXPECT_EQ(l8.g, 0.6f);
 }
 
@@ -520,11 +482,6 @@ TEST(ProductionHair, ColourQueriesAndFlags) {
     EXPECT_NEAR(lm.r, 0.8f * s.albedoSum.r(), 1e-6f);
     EXPECT_NEAR(lm.b, 0.4f * s.albedoSum.b(), 1e-6f);
     EXPECT_FLOAT_EQ(w.g, 0.4f);
-    // The albedo is the diffuse colour plus the lobe energies.
-    Color4 sum = s.diffuseColor;
-    for (const Color4& c : s.lobeColor) sum += c;
-    EXPECT_NEAR(s.albedoSum.g(), sum.g(), 1e-6f);
-    EXPECT_NEAR(s.diffuseColor.r(), 0.8f * 0.3f, 1e-6f);
 
     quor::Color w2{2, 2, 2, 2};
     quor::Color dc = s.getDiffuseColor(w2);
@@ -590,17 +547,6 @@ TEST(ProductionHair, SampleRayWritesTheContinuationRay) {
     EXPECT_EQ(s.sampleRay(p.ctx, q, 0.7f, 0), 1.0f);
     EXPECT_NEAR(length(Vec4(q.rayDir)), 1.0f, 1e-5f);
 
-    // All selection on the residual: uniform azimuth 2π·u0.
-    Hair4BSDF r = s;
-    for (float& wk : r.lobeWeight) wk = 0.0f;
-    r.diffuseWeight = 0.0f;
-    r.lobeWeight[Hair4BSDF::Residual] = 1.0f;
-    r.finishLobes();
-    q.dmc[1] = 0.125f;
-    ASSERT_EQ(r.sampleRay(p.ctx, q, 0.4f, 0), 1.0f);
-    Vec4 wr(q.rayDir);
-    EXPECT_NEAR(hair4::wrapPi(std::atan2(dot(wr, s.axisY), dot(wr, s.axisX)) - kTwoPi * 0.125f), 0.0f, 1e-4f);
-
     // A sampler with no density anywhere refuses.
     Hair4BSDF none = s;
     for (float& wk : none.lobeWeight) wk = 0.0f;
@@ -608,40 +554,6 @@ TEST(ProductionHair, SampleRayWritesTheContinuationRay) {
     none.diffuseColor = Color4(0.0f);
     none.finishLobes();
     EXPECT_EQ(none.sampleRay(p.ctx, q, 0.3f, 0), 0.0f);
-}
-
-TEST(ProductionHair, GlintAndGlitterPeaksShareTheirLobe) {
-    Hair4Point p;
-    p.in.glintStrength = 1.0f;
-    p.in.glitterStrength = 1.0f;
-    p.in.melanin = 0.05f;
-    p.strand.index = 4;
-    p.view(5.0f);
-    Hair4BSDF& s = p.setup();
-    float start4 = s.diffuseWeight, start3 = s.diffuseWeight;
-    for (int k = 0; k < 4; ++k) start4 += s.lobeWeight[k];
-    for (int k = 0; k < 3; ++k) start3 += s.lobeWeight[k];
-    quor::QuorContext q;
-    q.dmc[1] = 0.5f, q.dmc[2] = 0.5f, q.dmc[3] = 0.25f;  // u0 = 0.5: the centre of the peak
-    auto phiOf = [&](float u) {
-        EXPECT_EQ(s.sampleRay(p.ctx, q, u, 0), 1.0f);
-        Vec4 w(q.rayDir);
-        return std::atan2(dot(w, s.axisY), dot(w, s.axisX));
-    };
-    float w4 = s.lobeWeight[Hair4BSDF::Glint], w3 = s.lobeWeight[Hair4BSDF::Glitter];
-    float g1 = phiOf(start4 + 0.25f * w4), g2 = phiOf(start4 + 0.75f * w4);
-    EXPECT_NEAR(hair4::wrapPi(g1 - s.lobePhi[Hair4BSDF::Glint] - s.glintSeparation), 0.0f, 1e-3f);
-    EXPECT_NEAR(hair4::wrapPi(g2 - s.lobePhi[Hair4BSDF::Glint] + s.glintSeparation), 0.0f, 1e-3f);
-    float a1 = phiOf(start3 + 0.25f * w3), a2 = phiOf(start3 + 0.75f * w3);
-    EXPECT_NEAR(hair4::wrapPi(a1 - s.glitterPhiA - s.lobePhi[Hair4BSDF::Glitter]), 0.0f, 1e-3f);
-    EXPECT_NEAR(hair4::wrapPi(a2 - s.glitterPhiB - s.lobePhi[Hair4BSDF::Glitter]), 0.0f, 1e-3f);
-    // The glint's density is the same at both peaks.
-    Color4 f;
-    float pa, pb;
-    s.lobeSum(1.0f, 0.0f, s.lobePhi[Hair4BSDF::Glint] + s.glintSeparation, f, pa);
-    s.lobeSum(1.0f, 0.0f, s.lobePhi[Hair4BSDF::Glint] - s.glintSeparation, f, pb);
-    EXPECT_GT(pa, 0.0f);
-    EXPECT_GT(pb, 0.0f);
 }
 
 struct CaptureContext final : quor::QuorContext {

@@ -293,19 +293,6 @@ TEST(ProductionHair, GreyDyeStaysGreyUnderValueRandomisation) {
         EXPECT_NEAR(s.lobeColor[1].r(), s.lobeColor[1].g(), 1e-6f);
         EXPECT_NEAR(s.lobeColor[1].g(), s.lobeColor[1].b(), 1e-6f);
     }
-    // A saturated dye changes hue from strand to strand.
-    Hair4Point a, b;
-    for (Hair4Point* p : {&a, &b}) {
-        p->in.melanin = 0.0f;
-        p->in.dyeColor[0] = 0.9f, p->in.dyeColor[1] = 0.2f, p->in.dyeColor[2] = 0.2f;
-        p->in.randomDyeHue = 1.0f;
-    }
-    a.strand.index = 1, b.strand.index = 2;
-    a.setup();
-    b.setup();
-    EXPECT_GT(std::fabs(a.s.lobeColor[1].g() - b.s.lobeColor[1].g()) +
-                  std::fabs(a.s.lobeColor[1].b() - b.s.lobeColor[1].b()),
-              1e-3f);
 }
 
 } // namespace

@@ -54,7 +54,7 @@ struct Rgb3 {
 };
 
 struct AlbedoEstimate {
-    Rgb3 mean, stderr_;
+    Rgb3 mean, stderr_;  // the standard error only for the sampled estimate
     int refused = 0;
     double maxWeightError = 0;  // largest |w - 1| over the channels of accepted samples
 };

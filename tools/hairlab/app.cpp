@@ -82,11 +82,16 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
             out << app.help();
             return 0;
         }
-        if (command.empty()) {
+        std::string what = oneLine(e.what());
+        if (command.empty() && what.find("subcommand") != std::string::npos) {
             err << "hairlab: no command given (commands: " << known << "; see hairlab --help)\n";
             return kUsageExit;
         }
-        err << "hairlab " << command << ": " << oneLine(e.what()) << "\n";
+        if (command.empty()) {
+            err << "hairlab: " << what << "\n";
+            return kUsageExit;
+        }
+        err << "hairlab " << command << ": " << what << "\n";
         return kUsageExit;
     }
 

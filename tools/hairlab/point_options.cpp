@@ -14,6 +14,8 @@ namespace hairlab {
 
 namespace {
 
+constexpr int kMaxDepth = 1000000;
+
 [[noreturn]] void refuse(const std::string& option, const std::string& text, const std::string& expected) {
     throw UsageError(option + ": '" + text + "' is not " + expected);
 }
@@ -187,6 +189,8 @@ PointOptions PointArgs::options() const {
     if (coverageOpt_->count()) o.coverage = parseFloat("--coverage", coverage_);
     o.depth = parseInt("--depth", depth_);
     if (o.depth < 0) throw UsageError("--depth: '" + depth_ + "' is negative; a ray depth counts from 0");
+    // Continuation rays count on from here; keep that count far from overflow.
+    if (o.depth > kMaxDepth) throw UsageError("--depth: '" + depth_ + "' is above " + std::to_string(kMaxDepth));
     o.rayFlags = parseInt("--ray-flags", rayFlags_);
     o.contextFlags = parseInt("--context-flags", contextFlags_);
     o.side = parseInt("--side", side_);

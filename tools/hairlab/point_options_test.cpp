@@ -189,6 +189,7 @@ TEST(PointOptions, MalformedPointValuesNameTheOption) {
         {{"--strand-index", "1.5"}, "--strand-index: '1.5'"},
         {{"--coverage", "inf"}, "--coverage: 'inf'"},
         {{"--depth", "-1"}, "--depth: '-1' is negative"},
+        {{"--depth", "2147483647"}, "--depth: '2147483647' is above 1000000"},
         {{"--ray-flags", "0xQ"}, "--ray-flags: '0xQ'"},
         {{"--context-flags", "twenty"}, "--context-flags: 'twenty'"},
         {{"--side", ""}, "--side: ''"},

@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "math/fast_atan2.h"
+
 namespace hair {
 
 namespace hair4 {
@@ -217,7 +219,7 @@ quor::Color Hair4BSDF::eval(const quor::QuorContext& ctx, const quor::Vector& L,
         Vec4 wi(L);
         float sinThetaI = clampf(dot(wi, axisT), -1.0f, 1.0f);
         float cosThetaI = std::sqrt(1.0f - sinThetaI * sinThetaI);
-        float phi = std::atan2(dot(wi, axisY), dot(wi, axisX));
+        float phi = fastAtan2(dot(wi, axisY), dot(wi, axisX));
         Color4 f;
         float p;
         lobeSum(cosThetaI, sinThetaI, phi, f, p);

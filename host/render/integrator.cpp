@@ -31,7 +31,7 @@ namespace {
 constexpr float kPi = 3.14159265358979f;
 constexpr float kInvPi = 1.0f / kPi;
 constexpr int kMaxLevels = 6;       // camera path plus nested GI-source paths
-constexpr int kMaxEvents = 512;     // hits along one path, pass-through included
+constexpr int kMaxEvents = 4096;    // hits along one path, pass-through included
 constexpr float kDeltaLightProb = 1e10f;  // a delta light: the material's MIS weight tends to 1
 constexpr float kEnvProb = 0.5f;          // 2π × 1/(4π): uniform sphere sampling
 constexpr int kTile = 16;

@@ -111,7 +111,7 @@ struct RenderOptions {
     int spp = 4;
     int threads = 1;
     std::uint64_t seed = 1;
-    int maxPathDepth = 64;   // continuation rays of sampling materials (safety cap)
+    int maxPathDepth = 1000;  // continuation rays of sampling materials (a cap beyond the materials' own)
     int giDepth = 2;         // nested GI-source rays for materials that do not sample
     bool channels = false;   // collect the render channels materials write
     std::ostream* progress = nullptr;  // progress bar for renders longer than a second

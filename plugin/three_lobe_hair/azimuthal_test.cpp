@@ -193,6 +193,11 @@ TEST(ThreeLobeHair, AbsorptionFollowsThePathLength) {
         EXPECT_NEAR(a[1] / a0[1], std::exp(-2.0 * p * 0.25), 1e-6);
         EXPECT_NEAR(a[2] / a0[2], std::exp(-2.0 * p * 1.0), 1e-6);
     }
+    // A clear fibre at normal incidence: TT crosses two interfaces, TRT also reflects once
+    // inside, each with the normal-incidence reflectance.
+    const double F = std::pow(0.55 / 2.55, 2);
+    EXPECT_NEAR(lobeAttenuation(1, 0.0f, 0.0f, clear)[0], (1 - F) * (1 - F), 1e-6);
+    EXPECT_NEAR(lobeAttenuation(2, 0.0f, 0.0f, clear)[0], (1 - F) * (1 - F) * F, 1e-7);
     // Off-centre paths are shorter (2·cos γt) and tilted ones longer (1/cos of the
     // longitudinal refraction): both show in the ratio.
     const float g = 0.6f, theta = 0.4f;

@@ -295,6 +295,26 @@ TEST(ThreeLobeHair, EvalReadsTheStrandGeometry) {
     }
 }
 
+TEST(ThreeLobeHair, ReflectionLobeByHand) {
+    // With TT and TRT off, the specular term is the R lobe alone, whose azimuthal part is
+    // cos(φ/2)/4: M_R(θh)·cos(φ/2)/4·r_mult / cos²θd, times the light passing the front side.
+    hairlab::PointOptions o;
+    o.sets = {{"tt_mult", "0"}, {"trt_mult", "0"}, {"r_mult", "2"}, {"r_long_shift", "-8"}, {"r_long_width", "6"}};
+    Point p(o);
+    const float thetaI = 0.25f, thetaR = -0.45f, azI = 0.3f, azR = 1.9f;
+    const quor::Vector L = strandDirection(thetaI, azI), V = strandDirection(thetaR, azR);
+    p.ctx().rayDir = {-V.x, -V.y, -V.z, 0};
+    p.ctx().normal = L;
+    quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
+    const quor::Color r = p.eval(L, light, unshadowed, 2);
+    const double thetaH = (thetaI + thetaR) / 2, thetaD = (thetaI - thetaR) / 2, phi = azR - azI;
+    const double alpha = -8 * M_PI / 180, beta = 6 * M_PI / 180;
+    const double m = std::exp(-(thetaH - alpha) * (thetaH - alpha) / (2 * beta * beta)) / std::sqrt(2 * M_PI * beta * beta);
+    const double expected = m * std::cos(phi / 2) / 4 * 2 / (std::cos(thetaD) * std::cos(thetaD)) * 0.5;
+    EXPECT_NEAR(r.r, expected, 1e-5 * expected);
+    EXPECT_NEAR(r.b, expected, 1e-5 * expected);
+}
+
 TEST(ThreeLobeHair, ClearFibreIsReciprocal) {
     // Without absorption every lobe depends on θi and θr only through θh and θd², so
     // swapping the light and the viewer changes nothing.

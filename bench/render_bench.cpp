@@ -44,7 +44,7 @@ void BM_RenderLock(benchmark::State& state, const char* type) {
         o.spp = 2;
         o.threads = 1;
         quor::render::Renderer renderer(scene, o);
-        renderer.renderFrame();  // warm pools and lazily filled tables
+        renderer.renderFrame(); // warm pools and lazily filled tables
         double points = 0, shadow = 0;
         for (auto _ : state) {
             quor::render::FrameResult f = renderer.renderFrame();

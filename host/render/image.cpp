@@ -11,7 +11,7 @@ namespace quor::render {
 
 std::uint8_t toneMap(float linear, float exposure) {
     float x = linear * exposure;
-    if (!(x > 0)) return 0;  // also maps NaN to black
+    if (!(x > 0)) return 0; // also maps NaN to black
     if (x >= 1) return 255;
     float s = x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f;
     return static_cast<std::uint8_t>(std::lround(s * 255.0f));

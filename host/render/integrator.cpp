@@ -30,10 +30,11 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 constexpr float kInvPi = 1.0f / kPi;
-constexpr int kMaxLevels = 6;       // camera path plus nested GI-source paths
-constexpr int kMaxEvents = 4096;    // hits along one path, pass-through included
-constexpr float kDeltaLightProb = 1e10f;  // a delta light: the material's MIS weight tends to 1
-constexpr float kEnvProb = 0.5f;          // 2π × 1/(4π): uniform sphere sampling
+constexpr int kMaxLevels = 6;    // camera path plus nested GI-source paths
+constexpr int kMaxEvents = 4096; // hits along one path, pass-through included
+constexpr float kDeltaLightProb =
+    1e15f;                       // a delta light: the material's MIS weight is 1 (its square stays finite)
+constexpr float kEnvProb = 0.5f; // 2π × 1/(4π): uniform sphere sampling
 constexpr int kTile = 16;
 constexpr int kFirstChannel = 100, kChannelCount = 40, kChannelFloats = 6;
 
@@ -66,11 +67,15 @@ class ChannelTarget final : public RenderChannelTarget {
         int k = alias - kFirstChannel;
         if (k < 0 || k >= kChannelCount || !values) return;
         int n = std::min(count, kChannelFloats);
-        for (int i = 0; i < n; ++i) value[k][i] = values[i];
-        for (int i = n; i < kChannelFloats; ++i) value[k][i] = 0;
+        for (int i = 0; i < n; ++i)
+            value[k][i] = values[i];
+        for (int i = n; i < kChannelFloats; ++i)
+            value[k][i] = 0;
         written[k] = true;
     }
-    bool has(int alias) const override { return alias >= kFirstChannel && alias < kFirstChannel + kChannelCount; }
+    bool has(int alias) const override {
+        return alias >= kFirstChannel && alias < kFirstChannel + kChannelCount;
+    }
     void clear() { std::fill(std::begin(written), std::end(written), false); }
 
     float value[kChannelCount][kChannelFloats] = {};
@@ -94,7 +99,7 @@ struct Ray {
     V3 org, dir;
     int depth = 0;
     int flags = 0;
-    unsigned ignoreGeom = RTC_INVALID_GEOMETRY_ID;  // the strand just left, ignored nearby
+    unsigned ignoreGeom = RTC_INVALID_GEOMETRY_ID; // the strand just left, ignored nearby
     int ignoreStrand = -1;
     float ignoreDist = 0;
     V3 dirDiff[2], posDiff[2];
@@ -108,7 +113,7 @@ struct Hit {
 };
 
 struct FilterContext {
-    RTCIntersectContext rtc;  // first: Embree hands this pointer back to the filter
+    RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
     const Scene::Impl* scene;
     unsigned geom;
     int strand;
@@ -124,7 +129,8 @@ void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
         if (geom != fc->geom) continue;
         unsigned prim = RTCHitN_primID(args->hit, args->N, i);
         const auto& g = fc->scene->groups[fc->scene->geomToGroup[geom]];
-        if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist) args->valid[i] = 0;
+        if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
+            args->valid[i] = 0;
     }
 }
 
@@ -132,7 +138,7 @@ struct Level {
     HitContext ctx, shadowCtx, newCtx;
     SimpleStrandData strand, shadowStrand;
     RayRecord ray;
-    unsigned hitGeom = RTC_INVALID_GEOMETRY_ID;  // the strand shaded at ctx, for GI-source rays
+    unsigned hitGeom = RTC_INVALID_GEOMETRY_ID; // the strand shaded at ctx, for GI-source rays
     float hitIgnoreDist = 0;
 };
 
@@ -144,8 +150,8 @@ struct Renderer::Impl {
     RenderSettings settings;
     QuorRenderer qrenderer;
     SimpleSceneObject sceneObject;
-    std::vector<QuorPluginInterface*> plugins;  // unique instances
-    std::vector<BSDFInterface*> groupBsdf;      // per group, null for placeholders
+    std::vector<QuorPluginInterface*> plugins; // unique instances
+    std::vector<BSDFInterface*> groupBsdf;     // per group, null for placeholders
     std::vector<std::unique_ptr<Tracer>> tracers;
 
     // Per-frame output.
@@ -201,7 +207,7 @@ class Tracer {
     V3 shadow(V3 org, V3 dir, const Ray& from, int level);
 
   public:
-    bool shadowHit(ShadowQuery& q, Hit& hit);  // true: nothing passes any more
+    bool shadowHit(ShadowQuery& q, Hit& hit); // true: nothing passes any more
 
   private:
     bool intersect(const Ray& ray, Hit& hit) const;
@@ -214,7 +220,7 @@ class Tracer {
     Rng rng_;
     Level levels_[kMaxLevels];
     ChannelTarget channels_;
-    bool channelsOn_ = false;  // collecting for the current camera path
+    bool channelsOn_ = false; // collecting for the current camera path
 };
 
 Color HitContext::giColor() const { return toColor(tracer->giRadiance(*this)); }
@@ -255,7 +261,8 @@ bool Tracer::intersect(const Ray& ray, Hit& hit) const {
 
 // Fills the context and strand record of a hit as the host does: tangent from the segment,
 // h from where the ray met the fibre across its width, the side of the cylinder as normal.
-void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit, V3& P) const {
+void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit,
+                      V3& P) const {
     const auto& g = scene_.groups[hit.group];
     const auto& seg = g.segs[hit.prim];
     unsigned v0 = seg.v0;
@@ -309,13 +316,13 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
 // for the transparency with a shadow-ray context, the product is kept, and the query stops at
 // the first hit that leaves nothing through.
 struct ShadowQuery {
-    RTCIntersectContext rtc;  // first: Embree hands this pointer back to the filter
+    RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
     Tracer* tracer;
     const Ray* ray;
     int level;
     V3 tr{1, 1, 1};
     static constexpr int kSeen = 32;
-    unsigned seen[kSeen][2];  // a primitive may be reported more than once; count it once
+    unsigned seen[kSeen][2]; // a primitive may be reported more than once; count it once
     int nSeen = 0;
 };
 
@@ -330,7 +337,7 @@ void shadowFilter(const RTCFilterFunctionNArguments* args) {
         hit.t = RTCRayN_tfar(args->ray, args->N, i);
         hit.ng = {RTCHitN_Ng_x(args->hit, args->N, i), RTCHitN_Ng_y(args->hit, args->N, i),
                   RTCHitN_Ng_z(args->hit, args->N, i)};
-        if (!q->tracer->shadowHit(*q, hit)) args->valid[i] = 0;  // light passes: keep looking
+        if (!q->tracer->shadowHit(*q, hit)) args->valid[i] = 0; // light passes: keep looking
     }
 }
 
@@ -397,7 +404,7 @@ V3 Tracer::shadow(V3 org, V3 dir, const Ray& from, int level) {
     r.id = 0;
     r.flags = 0;
     rtcOccluded1(scene_.scene, &q.rtc, &r);
-    if (r.tfar < 0) return {};  // occluded
+    if (r.tfar < 0) return {}; // occluded
     return q.tr;
 }
 
@@ -474,7 +481,8 @@ V3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb) {
         next.ignoreDist = 4 * scene_.groups[hit.group].maxRadius;
         lv.hitGeom = hit.geom;
         lv.hitIgnoreDist = next.ignoreDist;
-        for (int i = 0; i < 2; ++i) next.posDiff[i] = ray.posDiff[i] + ray.dirDiff[i] * hit.t;
+        for (int i = 0; i < 2; ++i)
+            next.posDiff[i] = ray.posDiff[i] + ray.dirDiff[i] * hit.t;
 
         // Pass straight through with probability of the mean transparency; the weights keep
         // the expected value of "transparency × behind + shaded" exact.
@@ -511,7 +519,8 @@ V3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb) {
             q.channels = nullptr;
             q.pathWeight = {};
             q.pathProb = 0;
-            for (float& d : q.dmc) d = rng_.uniform();
+            for (float& d : q.dmc)
+                d = rng_.uniform();
             float u = rng_.uniform();
             float made = brdf->sampleRay(ctx, q, u, 0);
             bi->deleteBSDF(ctx, bsdf);
@@ -556,7 +565,8 @@ V3 Tracer::giRadiance(const HitContext& ctx) {
     V3 b = cross(n, a);
     float r = std::sqrt(rng_.uniform());
     float phi = 2 * kPi * rng_.uniform();
-    V3 dir = unit(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) + n * std::sqrt(std::max(0.0f, 1 - r * r)));
+    V3 dir =
+        unit(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) + n * std::sqrt(std::max(0.0f, 1 - r * r)));
     Ray ray;
     ray.org = fromVec(ctx.hitPoint);
     ray.dir = dir;
@@ -569,7 +579,7 @@ V3 Tracer::giRadiance(const HitContext& ctx) {
     ray.posDiff[0] = fromVec(ctx.posDiff[0]);
     ray.posDiff[1] = fromVec(ctx.posDiff[1]);
     const Level& parent = levels_[ctx.level];
-    if (&ctx == &parent.ctx) {  // the strand just shaded is ignored nearby
+    if (&ctx == &parent.ctx) { // the strand just shaded is ignored nearby
         ray.ignoreGeom = parent.hitGeom;
         ray.ignoreStrand = parent.strand.index;
         ray.ignoreDist = parent.hitIgnoreDist;
@@ -607,7 +617,8 @@ void Tracer::renderTile(int x0, int y0, int x1, int y1) {
                     for (int k = 0; k < kChannelCount; ++k) {
                         if (!channels_.written[k]) continue;
                         chAny[k] = true;
-                        for (int i = 0; i < kChannelFloats; ++i) chSum[k][i] += channels_.value[k][i];
+                        for (int i = 0; i < kChannelFloats; ++i)
+                            chSum[k][i] += channels_.value[k][i];
                     }
                 }
             }
@@ -619,7 +630,8 @@ void Tracer::renderTile(int x0, int y0, int x1, int y1) {
                 for (int k = 0; k < kChannelCount; ++k) {
                     if (!chAny[k]) continue;
                     float* buf = r_.channelBuffer(k) + kChannelFloats * pix;
-                    for (int i = 0; i < kChannelFloats; ++i) buf[i] = chSum[k][i] * inv;
+                    for (int i = 0; i < kChannelFloats; ++i)
+                        buf[i] = chSum[k][i] * inv;
                 }
             }
         }
@@ -645,7 +657,8 @@ Renderer::Impl::Impl(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
     sceneObject.scale = 1.0;
     qrenderer.threadCount = opt.threads;
     qrenderer.scene = &sceneObject;
-    for (auto& flag : channelUsed) flag.store(false);
+    for (auto& flag : channelUsed)
+        flag.store(false);
     if (!s.impl().committed) s.commit();
     for (int g = 0; g < s.groupCount(); ++g) {
         PluginBase* inst = s.groupInstance(g);
@@ -653,20 +666,25 @@ Renderer::Impl::Impl(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
         if (inst) {
             bsdf = static_cast<BSDFInterface*>(inst->getInterface(EXT_BSDF));
             auto* plugin = static_cast<QuorPluginInterface*>(inst->getInterface(EXT_QUOR_PLUGIN));
-            if (!bsdf || !plugin) throw std::invalid_argument("a scene material offers no BSDF or plug-in interface");
+            if (!bsdf || !plugin)
+                throw std::invalid_argument("a scene material offers no BSDF or plug-in interface");
             if (std::find(plugins.begin(), plugins.end(), plugin) == plugins.end()) plugins.push_back(plugin);
         }
         groupBsdf.push_back(bsdf);
     }
 }
 
-Renderer::Renderer(Scene& scene, const RenderOptions& options) : impl_(std::make_unique<Impl>(scene, options)) {
-    for (QuorPluginInterface* p : impl_->plugins) p->renderBegin(&impl_->qrenderer);
-    for (int i = 0; i < impl_->opt.threads; ++i) impl_->tracers.push_back(std::make_unique<Tracer>(*impl_, i));
+Renderer::Renderer(Scene& scene, const RenderOptions& options)
+    : impl_(std::make_unique<Impl>(scene, options)) {
+    for (QuorPluginInterface* p : impl_->plugins)
+        p->renderBegin(&impl_->qrenderer);
+    for (int i = 0; i < impl_->opt.threads; ++i)
+        impl_->tracers.push_back(std::make_unique<Tracer>(*impl_, i));
 }
 
 Renderer::~Renderer() {
-    for (QuorPluginInterface* p : impl_->plugins) p->renderEnd(&impl_->qrenderer);
+    for (QuorPluginInterface* p : impl_->plugins)
+        p->renderEnd(&impl_->qrenderer);
 }
 
 FrameResult Renderer::renderFrame() {
@@ -694,7 +712,8 @@ FrameResult Renderer::renderFrame() {
         t->cpuSeconds = 0;
         t->setChannels(o.channels);
     }
-    for (QuorPluginInterface* p : r.plugins) p->frameBegin(&r.qrenderer);
+    for (QuorPluginInterface* p : r.plugins)
+        p->frameBegin(&r.qrenderer);
 
     const int tilesX = (o.width + kTile - 1) / kTile, tilesY = (o.height + kTile - 1) / kTile;
     const int tiles = tilesX * tilesY;
@@ -702,7 +721,9 @@ FrameResult Renderer::renderFrame() {
     std::atomic<int> shown{-1};
     std::mutex printMutex;
     auto start = std::chrono::steady_clock::now();
-    auto elapsed = [&] { return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(); };
+    auto elapsed = [&] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    };
     tbb::task_arena arena(o.threads);
     arena.execute([&] {
         tbb::parallel_for(tbb::blocked_range<int>(0, tiles, 1), [&](const tbb::blocked_range<int>& range) {
@@ -723,8 +744,8 @@ FrameResult Renderer::renderFrame() {
                         if (percent > shown.load()) {
                             shown = percent;
                             int bar = percent * 40 / 100;
-                            *o.progress << "\r[" << std::string(bar, '#') << std::string(40 - bar, ' ') << "] "
-                                        << percent << "%" << std::flush;
+                            *o.progress << "\r[" << std::string(bar, '#') << std::string(40 - bar, ' ')
+                                        << "] " << percent << "%" << std::flush;
                         }
                         printMutex.unlock();
                     }
@@ -739,7 +760,8 @@ FrameResult Renderer::renderFrame() {
         if (shown.load() < 100) *o.progress << "\r[" << std::string(40, '#') << "] 100%";
         *o.progress << "\n" << std::flush;
     }
-    for (QuorPluginInterface* p : r.plugins) p->frameEnd(&r.qrenderer);
+    for (QuorPluginInterface* p : r.plugins)
+        p->frameEnd(&r.qrenderer);
     for (auto& t : r.tracers) {
         out.cpuSeconds += t->cpuSeconds;
         out.shadingPoints += t->shadingPoints;
@@ -755,7 +777,8 @@ FrameResult Renderer::renderFrame() {
         img.height = o.height;
         img.rgb.resize(static_cast<std::size_t>(o.width) * o.height * 3);
         for (std::size_t p = 0; p < img.rgb.size() / 3; ++p)
-            for (int i = 0; i < 3; ++i) img.rgb[3 * p + i] = r.channelBuf[k][kChannelFloats * p + i];
+            for (int i = 0; i < 3; ++i)
+                img.rgb[3 * p + i] = r.channelBuf[k][kChannelFloats * p + i];
     }
     return out;
 }

@@ -28,26 +28,26 @@ struct Float3 {
 
 // One strand: control points of a round linear curve (x, y, z, radius) from root to tip.
 struct Strand {
-    std::vector<float> points;  // 4 floats per point, at least two points
+    std::vector<float> points; // 4 floats per point, at least two points
     Float3 color{0.3f, 0.2f, 0.12f};
     Float3 transparency{0, 0, 0};
 };
 
 struct Camera {
     Float3 eye{0, 0, 5}, target{0, 0, 0}, up{0, 1, 0};
-    float fovY = 40;  // degrees
+    float fovY = 40; // degrees
 };
 
 struct DistantLight {
     bool on = false;
-    Float3 direction{0, 1, 0};  // towards the light
-    Float3 color{1, 1, 1};      // irradiance across a surface facing the light
+    Float3 direction{0, 1, 0}; // towards the light
+    Float3 color{1, 1, 1};     // irradiance across a surface facing the light
 };
 
 // Environment radiance: a uniform colour, or a sky blending zenith, horizon and ground.
 struct Environment {
     bool sky = false;
-    Float3 color{1, 1, 1};  // the uniform radiance (sky: unused)
+    Float3 color{1, 1, 1}; // the uniform radiance (sky: unused)
     Float3 zenith{0.5f, 0.55f, 0.65f}, horizon{0.35f, 0.33f, 0.3f}, ground{0.06f, 0.055f, 0.05f};
     Float3 radiance(const Float3& dir) const;
 };
@@ -111,10 +111,10 @@ struct RenderOptions {
     int spp = 4;
     int threads = 1;
     std::uint64_t seed = 1;
-    int maxPathDepth = 1000;  // continuation rays of sampling materials (a cap beyond the materials' own)
+    int maxPathDepth = 1000; // continuation rays of sampling materials (a cap beyond the materials' own)
     int giDepth = 2;         // nested GI-source rays for materials that do not sample
     bool channels = false;   // collect the render channels materials write
-    std::ostream* progress = nullptr;  // progress bar for renders longer than a second
+    std::ostream* progress = nullptr; // progress bar for renders longer than a second
 };
 
 // A linear RGB image, rows top to bottom.
@@ -129,12 +129,12 @@ struct Image {
 
 struct FrameResult {
     Image image;
-    std::map<int, Image> channels;  // by channel alias, the first three values written
-    double seconds = 0;     // wall clock
-    double cpuSeconds = 0;  // summed over the render threads, tiles only
-    std::uint64_t shadingPoints = 0;  // material set-ups at hits (newBSDF calls), shadow rays included
-    std::uint64_t shadowPoints = 0;   // of those, set-ups that only answered a shadow ray's transparency
-    int threads = 1;                  // render threads used
+    std::map<int, Image> channels;   // by channel alias, the first three values written
+    double seconds = 0;              // wall clock
+    double cpuSeconds = 0;           // summed over the render threads, tiles only
+    std::uint64_t shadingPoints = 0; // material set-ups at hits (newBSDF calls), shadow rays included
+    std::uint64_t shadowPoints = 0;  // of those, set-ups that only answered a shadow ray's transparency
+    int threads = 1;                 // render threads used
 };
 
 // Drives the scene's instances through one render: renderBegin on construction (with the

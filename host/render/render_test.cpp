@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <memory>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -32,7 +32,7 @@ struct Seen {
     std::atomic<long> points{0}, shadowPoints{0}, badThread{0}, badContext{0}, continuation{0}, hPositive{0},
         hNegative{0}, giCalls{0};
     std::atomic<int> maxDepth{0};
-    std::atomic<long> hAbsMicro{0};  // sum of |h| in millionths
+    std::atomic<long> hAbsMicro{0}; // sum of |h| in millionths
 };
 
 class IsoSampler final : public BRDFSampler, public BSDFSampler {
@@ -151,8 +151,10 @@ class IsoMaterial final : public PluginBase, public QuorPluginInterface, public 
                  sd->getStrandLength(ctx) > 0 && sd->getStrandIndex(ctx) >= 0 &&
                  std::fabs(len(ctx.normal) - 1) < 1e-3f && std::fabs(len(ctx.rayDir) - 1) < 1e-3f;
             // The normal is the side of the fibre the ray met, across the strand.
-            float nd = ctx.normal.x * ctx.rayDir.x + ctx.normal.y * ctx.rayDir.y + ctx.normal.z * ctx.rayDir.z;
-            float nt = ctx.normal.x * rec.tangent.x + ctx.normal.y * rec.tangent.y + ctx.normal.z * rec.tangent.z;
+            float nd =
+                ctx.normal.x * ctx.rayDir.x + ctx.normal.y * ctx.rayDir.y + ctx.normal.z * ctx.rayDir.z;
+            float nt =
+                ctx.normal.x * rec.tangent.x + ctx.normal.y * rec.tangent.y + ctx.normal.z * rec.tangent.z;
             ok = ok && nd <= 1e-4f && std::fabs(nt) < 1e-3f;
             if (!(ctx.rayFlags & RAY_SHADOW)) {
                 (rec.h >= 0 ? seen.hPositive : seen.hNegative)++;
@@ -214,7 +216,8 @@ FrameResult renderOnce(Scene& scene, const RenderOptions& o) {
 
 double meanOf(const Image& img) {
     double s = 0;
-    for (float v : img.rgb) s += v;
+    for (float v : img.rgb)
+        s += v;
     return s / img.rgb.size();
 }
 
@@ -263,7 +266,8 @@ class LibInstance {
         if (!inst_) return;
         auto* plugin = static_cast<QuorPluginInterface*>(inst_->getInterface(EXT_QUOR_PLUGIN));
         auto* qdesc = static_cast<QuorPluginDesc*>(desc_);
-        for (auto& [n, v] : sets) hairlab::setParameter(*plugin, *qdesc->paramDesc(), n, v, true);
+        for (auto& [n, v] : sets)
+            hairlab::setParameter(*plugin, *qdesc->paramDesc(), n, v, true);
     }
     ~LibInstance() {
         if (inst_) desc_->deletePlugin(inst_);
@@ -291,9 +295,9 @@ TEST(StandInRenderer, ContextsCarryWhatAHostPromises) {
     EXPECT_EQ(s.badContext.load(), 0);
     EXPECT_GT(s.points.load(), 1000);
     EXPECT_GT(s.shadowPoints.load(), 100);
-    EXPECT_GT(s.continuation.load(), 100);  // sampleRay was followed
+    EXPECT_GT(s.continuation.load(), 100); // sampleRay was followed
     EXPECT_GE(s.maxDepth.load(), 2);
-    EXPECT_EQ(s.giCalls.load(), 0);  // a sampling material gets no GI-source request
+    EXPECT_EQ(s.giCalls.load(), 0); // a sampling material gets no GI-source request
     // h spans the fibre: both sides, uniformly for a ray meeting a ribbon.
     long pos = s.hPositive.load(), neg = s.hNegative.load();
     EXPECT_GT(pos, (pos + neg) / 3);
@@ -319,8 +323,8 @@ TEST(StandInRenderer, NonSamplingMaterialGetsTheGISource) {
     o.giDepth = 2;
     double with = meanOf(renderOnce(scene, o).image);
     EXPECT_GT(mat.seen.giCalls.load(), 100);
-    EXPECT_GT(mat.seen.continuation.load(), 0);  // GI rays shade further strands
-    EXPECT_GT(with, without * 1.02);             // interreflection adds light
+    EXPECT_GT(mat.seen.continuation.load(), 0); // GI rays shade further strands
+    EXPECT_GT(with, without * 1.02);            // interreflection adds light
     EXPECT_EQ(mat.seen.badContext.load(), 0);
 }
 
@@ -352,8 +356,9 @@ TEST(StandInRenderer, AbsorbingIsotropicFurnaceIsDarker) {
     Image ia = renderOnce(a, o).image, ib = renderOnce(b, o).image;
     double darker = meanOf(ib);
     EXPECT_LT(darker, meanOf(ia) - 0.05);
-    EXPECT_GT(darker, 0.5);  // half of every hit's light comes back straight away, at least
-    for (std::size_t i = 0; i < ia.rgb.size(); ++i) ASSERT_LE(ib.rgb[i], 1.0f + 1e-4f) << "pixel value " << i;
+    EXPECT_GT(darker, 0.5); // half of every hit's light comes back straight away, at least
+    for (std::size_t i = 0; i < ia.rgb.size(); ++i)
+        ASSERT_LE(ib.rgb[i], 1.0f + 1e-4f) << "pixel value " << i;
 }
 
 TEST(StandInRenderer, TransparentStrandsAreInvisible) {
@@ -364,9 +369,10 @@ TEST(StandInRenderer, TransparentStrandsAreInvisible) {
     buildSwatch(empty, nullptr, style);
     RenderOptions o = smallOptions(32, 2);
     Image a = renderOnce(hair, o).image, b = renderOnce(empty, o).image;
-    EXPECT_GT(mat.seen.points.load(), 100);  // the rays did meet the strands
+    EXPECT_GT(mat.seen.points.load(), 100); // the rays did meet the strands
     ASSERT_EQ(a.rgb.size(), b.rgb.size());
-    for (std::size_t i = 0; i < a.rgb.size(); ++i) ASSERT_EQ(a.rgb[i], b.rgb[i]) << "at " << i;
+    for (std::size_t i = 0; i < a.rgb.size(); ++i)
+        ASSERT_EQ(a.rgb[i], b.rgb[i]) << "at " << i;
 }
 
 TEST(StandInRenderer, HalfTransparentStrandsLetHalfTheBackgroundThrough) {
@@ -397,13 +403,14 @@ TEST(StandInRenderer, SheetLeavesAGapForATypeWithoutInstance) {
             Float3 pa = a.at(x, y), pb = b.at(x, y);
             bool same = pa.x == pb.x && pa.y == pb.y && pa.z == pb.z;
             if (x >= o.width / 2) {
-                ASSERT_TRUE(same) << "the missing type's place shows only the background at " << x << "," << y;
+                ASSERT_TRUE(same) << "the missing type's place shows only the background at " << x << ","
+                                  << y;
             } else if (!same) {
                 ++differ;
             }
         }
     }
-    EXPECT_GT(differ, 20);  // the left lock is drawn (about a seventh of its half)
+    EXPECT_GT(differ, 20); // the left lock is drawn (about a seventh of its half)
 }
 
 TEST(StandInRenderer, SameSeedSameImageAcrossThreadCounts) {
@@ -416,8 +423,9 @@ TEST(StandInRenderer, SameSeedSameImageAcrossThreadCounts) {
     o.threads = 1;
     Image c = renderOnce(scene, o).image;
     double maxDiff = 0;
-    for (std::size_t i = 0; i < a.rgb.size(); ++i) maxDiff = std::max(maxDiff, double(std::fabs(a.rgb[i] - c.rgb[i])));
-    EXPECT_LT(maxDiff, 1e-5);  // pixels own their random streams: thread count does not matter
+    for (std::size_t i = 0; i < a.rgb.size(); ++i)
+        maxDiff = std::max(maxDiff, double(std::fabs(a.rgb[i] - c.rgb[i])));
+    EXPECT_LT(maxDiff, 1e-5); // pixels own their random streams: thread count does not matter
     o.seed = 99;
     Image d = renderOnce(scene, o).image;
     EXPECT_NE(a.rgb, d.rgb);
@@ -463,28 +471,35 @@ TEST(StandInRenderer, ProductionHairAbsorbingIsDarkerNeverBrighter) {
     o.maxPathDepth = 1000;
     Stats sa = stats(renderOnce(a, o).image), sb = stats(renderOnce(b, o).image);
     EXPECT_LT(sb.mean, sa.mean - 0.05);
-    EXPECT_LT(sb.maxV, 1.3);  // within the noise band of the white furnace, never above
+    EXPECT_LT(sb.maxV, 1.3); // within the noise band of the white furnace, never above
 }
 
 TEST(StandInRenderer, EveryModelGivesFinitePixelsForExtremeParameters) {
     const std::vector<std::vector<std::pair<std::string, std::string>>> extremes = {
         {},
         {{"melanin", "1"}, {"glossiness", "1"}, {"softness", "0"}, {"ior", "10"}, {"trace_depth", "1"}},
-        {{"melanin", "0"}, {"glossiness", "0"}, {"softness", "1"}, {"highlight_shift", "-40"},
-         {"glint_strength", "1"}, {"glitter_strength", "1"}, {"random_tangent", "1"}, {"diffuse_amount", "1"}},
+        {{"melanin", "0"},
+         {"glossiness", "0"},
+         {"softness", "1"},
+         {"highlight_shift", "-40"},
+         {"glint_strength", "1"},
+         {"glitter_strength", "1"},
+         {"random_tangent", "1"},
+         {"diffuse_amount", "1"}},
         {{"specular_power", "0"}, {"specular_color_tex", "1,1,1"}},
         {{"specular_power", "10000"}},
     };
     for (const char* type : kTypes) {
         for (std::size_t e = 0; e < extremes.size(); ++e) {
             LibInstance inst(type);
-            if (!inst.get()) continue;  // a type this library does not build yet
+            if (!inst.get()) continue; // a type this library does not build yet
             // Only the parameters the type has; unknown names are refused by setParameter.
             auto* desc = static_cast<QuorPluginDesc*>(libraryType(type))->paramDesc();
             auto* plugin = static_cast<QuorPluginInterface*>(inst.get()->getInterface(EXT_QUOR_PLUGIN));
             for (auto& [n, v] : extremes[e]) {
                 bool known = false;
-                for (int k = 0; k < desc->count(); ++k) known = known || n == desc->param(k).name;
+                for (int k = 0; k < desc->count(); ++k)
+                    known = known || n == desc->param(k).name;
                 if (known) hairlab::setParameter(*plugin, *desc, n, v, true);
             }
             Scene scene;
@@ -507,7 +522,7 @@ TEST(StandInRenderer, SteadyStateAllocatesNothingInTheLibrary) {
     long before = vmallocCalls();
     r.renderFrame();
     long warm = vmallocCalls();
-    EXPECT_GT(warm, before);  // the first frame fills the pools
+    EXPECT_GT(warm, before); // the first frame fills the pools
     r.renderFrame();
     EXPECT_EQ(vmallocCalls(), warm);
 }
@@ -521,7 +536,7 @@ TEST(StandInRenderer, ChannelsAreCollectedWhenAsked) {
     EXPECT_TRUE(renderOnce(scene, o).channels.empty());
     o.channels = true;
     FrameResult f = renderOnce(scene, o);
-    ASSERT_EQ(f.channels.count(131), 1u);  // the strand frame the model writes under flag 0x2
+    ASSERT_EQ(f.channels.count(131), 1u); // the strand frame the model writes under flag 0x2
     const Image& ch = f.channels.at(131);
     int hair = 0;
     for (std::size_t i = 0; i < ch.rgb.size(); i += 3) {
@@ -530,7 +545,7 @@ TEST(StandInRenderer, ChannelsAreCollectedWhenAsked) {
         if (ch.rgb[i] != 0 || ch.rgb[i + 1] != 0 || ch.rgb[i + 2] != 0) ++hair;
     }
     EXPECT_GT(hair, 20);
-    EXPECT_LT(hair, 24 * 24);  // the background carries no channel value
+    EXPECT_LT(hair, 24 * 24); // the background carries no channel value
 }
 
 TEST(StandInRenderer, PngIsSrgbEncodedAndWritten) {
@@ -538,8 +553,8 @@ TEST(StandInRenderer, PngIsSrgbEncodedAndWritten) {
     EXPECT_EQ(toneMap(1, 1), 255);
     EXPECT_EQ(toneMap(7, 1), 255);
     EXPECT_EQ(toneMap(std::nanf(""), 1), 0);
-    EXPECT_EQ(toneMap(0.5f, 1), 188);   // sRGB of one half
-    EXPECT_EQ(toneMap(0.25f, 2), 188);  // exposure first
+    EXPECT_EQ(toneMap(0.5f, 1), 188);  // sRGB of one half
+    EXPECT_EQ(toneMap(0.25f, 2), 188); // exposure first
     Image img;
     img.width = 3;
     img.height = 2;

@@ -16,7 +16,8 @@ inline std::uint64_t mix64(std::uint64_t z) {
 class Rng {
   public:
     explicit Rng(std::uint64_t seed = 0) : state_(mix64(seed)) {}
-    Rng(std::uint64_t seed, std::uint64_t stream) : state_(mix64(mix64(seed) ^ (stream * 0xD1B54A32D192ED03ull))) {}
+    Rng(std::uint64_t seed, std::uint64_t stream)
+        : state_(mix64(mix64(seed) ^ (stream * 0xD1B54A32D192ED03ull))) {}
 
     std::uint64_t next() {
         state_ += 0x9E3779B97F4A7C15ull;

@@ -17,7 +17,9 @@ constexpr float kPi = 3.14159265358979f;
 Float3 add(Float3 a, Float3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
 Float3 scale(Float3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
 float dot3(Float3 a, Float3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Float3 cross3(Float3 a, Float3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Float3 cross3(Float3 a, Float3 b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
 Float3 unit(Float3 a) {
     float l = std::sqrt(dot3(a, a));
     return l > 0 ? scale(a, 1.0f / l) : a;
@@ -30,9 +32,7 @@ Float3 vary(Float3 c, Rng& rng) {
     return {std::fmin(c.x * k, 1.0f), std::fmin(c.y * k, 1.0f), std::fmin(c.z * k, 1.0f)};
 }
 
-void appendPoint(Strand& s, Float3 p, float r) {
-    s.points.insert(s.points.end(), {p.x, p.y, p.z, r});
-}
+void appendPoint(Strand& s, Float3 p, float r) { s.points.insert(s.points.end(), {p.x, p.y, p.z, r}); }
 
 } // namespace
 
@@ -77,22 +77,24 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         }
         float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
         int strandIndex = static_cast<int>(g.strands.size());
-        for (std::size_t k = 0; k < n; ++k) g.maxRadius = std::fmax(g.maxRadius, s.points[4 * k + 3]);
+        for (std::size_t k = 0; k < n; ++k)
+            g.maxRadius = std::fmax(g.maxRadius, s.points[4 * k + 3]);
         g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4 * n);
         for (std::size_t k = 0; k + 1 < n; ++k) {
             g.index.push_back(base + static_cast<unsigned>(k));
-            g.segs.push_back({base + static_cast<unsigned>(k), strandIndex, cum[k] / length, cum[k + 1] / length});
+            g.segs.push_back(
+                {base + static_cast<unsigned>(k), strandIndex, cum[k] / length, cum[k + 1] / length});
         }
         g.strands.push_back({length, s.color, s.transparency});
     }
     int group = static_cast<int>(impl_->groups.size());
     if (instance && !g.index.empty()) {
         RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_FLAT_LINEAR_CURVE);
-        auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4,
-                                                              4 * sizeof(float), g.verts.size() / 4));
+        auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(
+            geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4, 4 * sizeof(float), g.verts.size() / 4));
         std::memcpy(v, g.verts.data(), g.verts.size() * sizeof(float));
-        auto* ix = static_cast<unsigned*>(
-            rtcSetNewGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT, sizeof(unsigned), g.index.size()));
+        auto* ix = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
+            geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT, sizeof(unsigned), g.index.size()));
         std::memcpy(ix, g.index.data(), g.index.size() * sizeof(unsigned));
         rtcCommitGeometry(geom);
         g.geomID = rtcAttachGeometry(impl_->scene, geom);
@@ -129,14 +131,15 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
         float x, z, phase;
     };
     std::vector<Clump> cl(clumps);
-    for (auto& c : cl) c = {(rng.uniform() - 0.5f) * 0.8f, (rng.uniform() - 0.5f) * 0.2f, rng.uniform() * 2 * kPi};
+    for (auto& c : cl)
+        c = {(rng.uniform() - 0.5f) * 0.8f, (rng.uniform() - 0.5f) * 0.2f, rng.uniform() * 2 * kPi};
     const int segs = std::max(1, style.segments);
     for (int i = 0; i < style.strands; ++i) {
         float rx = (rng.uniform() - 0.5f) * 0.9f;
         float rz = (rng.uniform() - 0.5f) * 0.24f;
         const Clump* c = &cl[0];
         float best = 1e9f;
-        for (int k = 0; k < std::min(clumps, 6); ++k) {  // a nearby clump of a few candidates
+        for (int k = 0; k < std::min(clumps, 6); ++k) { // a nearby clump of a few candidates
             const Clump& cand = cl[static_cast<int>(rng.uniform() * clumps) % clumps];
             float d = std::fabs(cand.x - rx) + std::fabs(cand.z - rz);
             if (d < best) best = d, c = &cand;
@@ -154,7 +157,8 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
             float bx = rx * (1 - 0.25f * t), bz = rz;
             float px = bx + pull * (c->x * (1 - 0.25f * t) - bx) + 0.03f * t * std::sin(4 * t + c->phase) +
                        jitter * std::sin(11 * t + phase);
-            float pz = bz + pull * (c->z - bz) + 0.28f * std::sin(kPi * t) + jitter * std::cos(13 * t + phase);
+            float pz =
+                bz + pull * (c->z - bz) + 0.28f * std::sin(kPi * t) + jitter * std::cos(13 * t + phase);
             float py = top - length * t;
             float radius = 0.0045f * (1 - t) + 0.002f * t;
             appendPoint(s, {x + px, py, pz}, radius);
@@ -214,7 +218,7 @@ void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const H
     const int n = static_cast<int>(instances.size());
     for (int i = 0; i < n; ++i) {
         HairStyle s = style;
-        s.seed = style.seed;  // same lock shape for every material: only the shading differs
+        s.seed = style.seed; // same lock shape for every material: only the shading differs
         float x = (i - 0.5f * (n - 1)) * spacing;
         scene.addGroup(instances[i], makeLock(x, s));
     }

@@ -52,7 +52,8 @@ class Instances {
 int positive(const std::string& option, const std::string& text, int lo, int hi) {
     std::uint64_t v = parseUnsigned(option, text);
     if (v < std::uint64_t(lo) || v > std::uint64_t(hi))
-        throw UsageError(option + ": '" + text + "' is outside [" + std::to_string(lo) + ", " + std::to_string(hi) + "]");
+        throw UsageError(option + ": '" + text + "' is outside [" + std::to_string(lo) + ", " +
+                         std::to_string(hi) + "]");
     return static_cast<int>(v);
 }
 
@@ -72,9 +73,11 @@ Action addRenderCommand(CLI::App& app) {
                     "sheet (one lock per material type, default), swatch (one lock), ball (curly hair ball), "
                     "furnace (hair ball in a uniform white environment)");
     cmd->add_option("--type", a->type, "Material type of swatch, ball and furnace; default BRDFHair4");
-    cmd->add_option("--set", a->sets, "Parameter value NAME=VALUE for --type, repeatable (as in hairlab eval)")
+    cmd->add_option("--set", a->sets,
+                    "Parameter value NAME=VALUE for --type, repeatable (as in hairlab eval)")
         ->allow_extra_args(false);
-    cmd->add_flag("--unchecked", a->unchecked, "Accept parameter values outside their minValue/maxValue hints");
+    cmd->add_flag("--unchecked", a->unchecked,
+                  "Accept parameter values outside their minValue/maxValue hints");
     cmd->add_option("--width", a->width, "Image width in pixels; default 640");
     cmd->add_option("--height", a->height, "Image height in pixels; default 360");
     cmd->add_option("--spp", a->spp, "Samples per pixel; default 16");
@@ -84,19 +87,23 @@ Action addRenderCommand(CLI::App& app) {
     cmd->add_option("--strands", a->strands, "Strands per lock or ball; default 2500 (ball 4000)");
     cmd->add_option("--strand-color", a->strandColor,
                     "Strand record colour r,g,b; default 0.32,0.2,0.11 (furnace 1,1,1)");
-    cmd->add_option("--strand-transparency", a->strandTransparency, "Strand record transparency r,g,b; default 0,0,0");
+    cmd->add_option("--strand-transparency", a->strandTransparency,
+                    "Strand record transparency r,g,b; default 0,0,0");
     cmd->add_option("--exposure", a->exposure, "Exposure applied before sRGB encoding; default 1");
-    cmd->add_flag("--channels", a->channels,
-                  "Also write the render channels the materials fill, as FILE.chALIAS.png beside the picture");
-    cmd->footer("Prints one line: output file, image size, samples per pixel, threads, seconds, shading points per "
-                "second. Same seed and thread count give the same image.");
+    cmd->add_flag(
+        "--channels", a->channels,
+        "Also write the render channels the materials fill, as FILE.chALIAS.png beside the picture");
+    cmd->footer(
+        "Prints one line: output file, image size, samples per pixel, threads, seconds, shading points per "
+        "second. Same seed and thread count give the same image.");
 
     return [a](Session& s) {
         const std::string& sc = a->scene;
         if (sc != "sheet" && sc != "swatch" && sc != "ball" && sc != "furnace")
             throw UsageError("--scene: '" + sc + "' is not one of sheet, swatch, ball, furnace");
         if (sc == "sheet" && (!a->type.empty() || !a->sets.empty()))
-            throw UsageError("--scene sheet shows every type with its defaults; use --scene swatch with --type and --set");
+            throw UsageError(
+                "--scene sheet shows every type with its defaults; use --scene swatch with --type and --set");
         quor::render::RenderOptions ro;
         ro.width = positive("--width", a->width, 1, 16384);
         ro.height = positive("--height", a->height, 1, 16384);
@@ -127,7 +134,8 @@ Action addRenderCommand(CLI::App& app) {
         if (sc == "sheet") {
             quor::QuorPluginHost& host = s.library.host();
             std::vector<quor::PluginDesc*> descs;
-            for (int i = 0; i < host.count(); ++i) descs.push_back(host.desc(i));
+            for (int i = 0; i < host.count(); ++i)
+                descs.push_back(host.desc(i));
             std::stable_sort(descs.begin(), descs.end(), [](quor::PluginDesc* x, quor::PluginDesc* y) {
                 return x->getPluginTypeId() < y->getPluginTypeId();
             });
@@ -148,7 +156,8 @@ Action addRenderCommand(CLI::App& app) {
             const quor::QuorParameterListDesc* params = s.library.host().params(desc);
             for (const std::string& set : a->sets) {
                 std::size_t eq = set.find('=');
-                if (eq == std::string::npos || eq == 0) throw UsageError("--set: '" + set + "' is not NAME=VALUE");
+                if (eq == std::string::npos || eq == 0)
+                    throw UsageError("--set: '" + set + "' is not NAME=VALUE");
                 if (!params || !plugin) throw UsageError("--set: type '" + type + "' has no parameters");
                 setParameter(*plugin, *params, set.substr(0, eq), set.substr(eq + 1), a->unchecked);
             }
@@ -183,7 +192,8 @@ Action addRenderCommand(CLI::App& app) {
         if (a->channels) {
             s.err << "channels:";
             if (written.empty()) s.err << " none written by these materials";
-            for (auto& p : written) s.err << " " << p;
+            for (auto& p : written)
+                s.err << " " << p;
             s.err << "\n";
         }
         char line[256];

@@ -24,7 +24,8 @@ struct Outcome {
 Outcome hairlab(std::vector<std::string> args) {
     args.insert(args.begin(), {"hairlab", "--plugin", BRDF_HAIR_LIB});
     std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
+    for (auto& a : args)
+        argv.push_back(a.c_str());
     std::ostringstream out, err;
     int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
     return {status, out.str(), err.str()};
@@ -40,9 +41,11 @@ std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
     auto be = [&](std::size_t at) {
         return (unsigned(static_cast<unsigned char>(bytes[at])) << 24) |
                (unsigned(static_cast<unsigned char>(bytes[at + 1])) << 16) |
-               (unsigned(static_cast<unsigned char>(bytes[at + 2])) << 8) | unsigned(static_cast<unsigned char>(bytes[at + 3]));
+               (unsigned(static_cast<unsigned char>(bytes[at + 2])) << 8) |
+               unsigned(static_cast<unsigned char>(bytes[at + 3]));
     };
-    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0) return {0, 0};
+    if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return {0, 0};
     return {be(16), be(20)};
 }
 
@@ -69,23 +72,24 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
 
 TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
     std::string path = ::testing::TempDir() + "hairlab_render_test.png";
-    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height", "14",
-                         "--spp", "1", "--threads", "1", "--strands", "300", "-o", path});
+    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height",
+                         "14", "--spp", "1", "--threads", "1", "--strands", "300", "-o", path});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(lineCount(o.out), 1);
-    std::regex summary(R"(^.*hairlab_render_test\.png: 20x14, 1 spp, 1 threads, [0-9.]+ s, [0-9]+ shading points/s \([0-9]+ per CPU-second\)\n$)");
+    std::regex summary(
+        R"(^.*hairlab_render_test\.png: 20x14, 1 spp, 1 threads, [0-9.]+ s, [0-9]+ shading points/s \([0-9]+ per CPU-second\)\n$)");
     EXPECT_TRUE(std::regex_match(o.out, summary)) << o.out;
     std::string first = readFile(path);
     EXPECT_EQ(pngSize(first), std::make_pair(20u, 14u));
 
     // Same seed and thread count: the same file; another seed: another picture.
-    ASSERT_EQ(hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height", "14", "--spp",
-                       "1", "--threads", "1", "--strands", "300", "-o", path})
+    ASSERT_EQ(hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height",
+                       "14", "--spp", "1", "--threads", "1", "--strands", "300", "-o", path})
                   .status,
               0);
     EXPECT_EQ(readFile(path), first);
-    ASSERT_EQ(hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height", "14", "--spp",
-                       "1", "--threads", "1", "--strands", "300", "--seed", "5", "-o", path})
+    ASSERT_EQ(hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height",
+                       "14", "--spp", "1", "--threads", "1", "--strands", "300", "--seed", "5", "-o", path})
                   .status,
               0);
     EXPECT_NE(readFile(path), first);
@@ -96,8 +100,8 @@ TEST(HairlabRender, ChannelsGoBesideThePicture) {
     std::string path = ::testing::TempDir() + "hairlab_channels_test.png";
     std::string channel = ::testing::TempDir() + "hairlab_channels_test.ch131.png";
     std::remove(channel.c_str());
-    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "16", "--height", "16",
-                         "--spp", "1", "--threads", "1", "--strands", "300", "--channels", "-o", path});
+    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "16", "--height",
+                         "16", "--spp", "1", "--threads", "1", "--strands", "300", "--channels", "-o", path});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_NE(o.err.find("ch131.png"), std::string::npos) << o.err;
     EXPECT_EQ(pngSize(readFile(channel)), std::make_pair(16u, 16u));

@@ -75,14 +75,17 @@ void LobeTable::build(Kind kind, int sizeA, int sizeB, int sizeC) {
         const int n = cdfSamples_;
         float* cdf = static_cast<float*>(libAlloc(std::size_t(sizeA_) * sizeB_ * n * sizeof(float)));
         const float step = 1.0f / float(n - 1);
-        for (int a = 0; a < sizeA_; ++a) {
-            for (int b = 0; b < sizeB_; ++b) {
+        // The light/view geometry of a row depends on b and x only: take it once per b.
+        AngleSet angles[kCdfSamples];
+        for (int b = 0; b < sizeB_; ++b) {
+            for (int k = 0; k < n; ++k) angles[k] = rowAngles(b, 2.0f * float(k) / float(n - 1) - 1.0f);
+            for (int a = 0; a < sizeA_; ++a) {
                 float* row = cdf + (a * sizeB_ + b) * n;
                 // Trapezoid rule over x_k = 2k/49 - 1.
-                float prev = rowFunction(a, b, -1.0f);
+                float prev = rowValue(a, angles[0], -1.0f);
                 row[0] = 0.0f;
                 for (int k = 1; k < n; ++k) {
-                    float f = rowFunction(a, b, 2.0f * float(k) / float(n - 1) - 1.0f);
+                    float f = rowValue(a, angles[k], 2.0f * float(k) / float(n - 1) - 1.0f);
                     row[k] = row[k - 1] + (prev + f) * step * 0.5f;
                     prev = f;
                 }
@@ -100,14 +103,19 @@ float LobeTable::shape(float sigma, float sigmaW, const AngleSet& angles) const 
     return kind_ == Kind::Transmission ? shapeTransmission(sigma, sigmaW, angles) : shapePrimary(sigma, angles);
 }
 
-// Along-strand density of row (a, b) at x: the lobe for a light in the viewer's plane at
-// azimuth 0, or the diffuse (2/π)·√(1 - x²).
-float LobeTable::rowFunction(int a, int b, float x) const {
-    if (kind_ == Kind::Diffuse) return 2.0f * safeSqrt(1.0f - x * x) / kPi;
+// A row's light l = (√(1 - x²), 0, x) lies in the viewer's plane at azimuth 0; the view is
+// o = (-√(1 - s²), 0, s) with s = 2b/(sizeB - 1) - 1.
+AngleSet LobeTable::rowAngles(int b, float x) const {
     float s = sizeB_ > 1 ? 2.0f * float(b) / float(sizeB_ - 1) - 1.0f : 0.0f;
     Vec4 o(-safeSqrt(1.0f - s * s), 0.0f, s);
     Vec4 l(safeSqrt(1.0f - x * x), 0.0f, x);
-    AngleSet angles = angleSet(l, o, Vec4(0.0f, 0.0f, 1.0f));
+    return angleSet(l, o, Vec4(0.0f, 0.0f, 1.0f));
+}
+
+// Along-strand density of a row at x: the lobe of width a for the row's geometry (the TT
+// azimuthal width is 1), or the diffuse (2/π)·√(1 - x²).
+float LobeTable::rowValue(int a, const AngleSet& angles, float x) const {
+    if (kind_ == Kind::Diffuse) return 2.0f * safeSqrt(1.0f - x * x) / kPi;
     return shape(cellWidth(a, sizeA_), 1.0f, angles);
 }
 

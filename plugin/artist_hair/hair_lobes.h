@@ -107,7 +107,8 @@ class LobeTable {
     };
     Row chooseRow(float sigma, float v) const;
     float slopeAt(const Row& row, float t) const;
-    float rowFunction(int a, int b, float x) const;
+    AngleSet rowAngles(int b, float x) const;
+    float rowValue(int a, const AngleSet& angles, float x) const;
     float shape(float sigma, float sigmaW, const AngleSet& angles) const;
 
     Kind kind_ = Kind::Diffuse;

@@ -10,33 +10,16 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli_test_support.h"
 
 namespace hairlab {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+using test::Outcome;
 
-Outcome hairlabWith(std::vector<std::string> args, bool plugin = true) {
-    if (plugin) args.insert(args.begin(), {"--plugin", BRDF_HAIR_LIB});
-    args.insert(args.begin(), "hairlab");
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
-
-Outcome hairlab(std::vector<std::string> args) { return hairlabWith(std::move(args)); }
-
-int lines(const std::string& s) {
-    int n = 0;
-    for (char c : s) n += c == '\n';
-    return n;
-}
+Outcome hairlab(std::vector<std::string> args) { return test::hairlab(std::move(args)); }
+Outcome hairlabWith(std::vector<std::string> args, bool plugin) { return test::hairlab(std::move(args), plugin); }
+int lines(const std::string& s) { return test::lineCount(s); }
 
 TEST(HairlabCli, BadInputIsOneLineAndStatusTwo) {
     struct Case {
@@ -74,6 +57,16 @@ TEST(HairlabCli, BadInputIsOneLineAndStatusTwo) {
         {eval({"--h", "nan"}), "--h: 'nan' is not a finite decimal number"},
         {eval({"--strand-length", "1e99"}), "--strand-length: '1e99' is not a number in single-precision range"},
         {eval({"--mis", "yes"}), "--mis: 'yes' is not an integer"},
+        {eval({"--mis", "2"}), "--mis: '2' is not 0 or 1"},
+        {eval({"--set", "=1"}), "--set: '=1' is not NAME=VALUE"},
+        {eval({"--normal", "0,0,0"}), "--normal: '0,0,0' is a zero vector"},
+        {eval({"--strand-color", "1,1,1,1"}), "--strand-color: '1,1,1,1' is not a colour r,g,b"},
+        {eval({"--strand-index", "1.5"}), "--strand-index: '1.5' is not an integer"},
+        {eval({"--coverage", "inf"}), "--coverage: 'inf' is not a finite decimal number"},
+        {eval({"--depth", "-1"}), "--depth: '-1' is negative"},
+        {eval({"--depth", "2147483647"}), "--depth: '2147483647' is above 1000000"},
+        {eval({"--gi", "1,2,3,4"}), "--gi: '1,2,3,4' is not a colour r,g,b"},
+        {eval({"--unit-scale", "-2"}), "--unit-scale: '-2' is not a positive scale"},
         {eval({"--coverage"}), "--coverage: 1 required TEXT missing"},
         {eval({"--bogus"}), "The following argument was not expected: --bogus"},
         {{"sample", "--type", "BRDFHair", "--u", "-0.1"}, "--u: '-0.1' is outside [0, 2]"},

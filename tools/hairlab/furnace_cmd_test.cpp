@@ -8,25 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli_test_support.h"
 #include "point_options.h"
 
 namespace hairlab {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome hairlab(std::vector<std::string> args) {
-    args.insert(args.begin(), {"hairlab", "--plugin", BRDF_HAIR_LIB});
-    std::vector<const char*> argv;
-    for (auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
+using test::hairlab;
+using test::Outcome;
 
 nlohmann::json furnaceJson(std::vector<std::string> args) {
     args.insert(args.begin(), {"furnace", "--json"});
@@ -96,17 +85,6 @@ TEST(HairlabFurnace, TextOutputAndSeeds) {
     in >> word >> rest;
     EXPECT_EQ(word, "sampled");
     EXPECT_EQ(rest, "null");
-}
-
-TEST(HairlabFurnace, ErrorShrinksWithSamples) {
-    auto stderrAt = [](int n) {
-        nlohmann::json j = furnaceJson({"--type", "BRDFHair", "--strand-color", "1,1,1", "--dir", "0.6,0.3,-0.7416198",
-                                        "--samples", std::to_string(n)});
-        return lane(j, "eval_stderr", 0);
-    };
-    double ratio = stderrAt(4000) / stderrAt(64000);
-    EXPECT_GT(ratio, 3.0);
-    EXPECT_LT(ratio, 5.0);
 }
 
 // A white production fibre without diffuse light loss reflects everything: both estimates come

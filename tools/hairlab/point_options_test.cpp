@@ -103,33 +103,6 @@ PointOptions parsePoint(std::vector<std::string> args, PointScope scope = PointS
     return point.options();
 }
 
-TEST(PointOptions, DefaultsOfTheShadingPoint) {
-    PointOptions o = parsePoint({"--type", "BRDFHair"});
-    EXPECT_EQ(o.type, "BRDFHair");
-    EXPECT_TRUE(o.sets.empty());
-    EXPECT_FALSE(o.unchecked);
-    EXPECT_EQ(o.dir.x, 0.0f);
-    EXPECT_EQ(o.dir.y, 0.0f);
-    EXPECT_EQ(o.dir.z, -1.0f);
-    EXPECT_EQ(o.tangent.y, 1.0f);
-    EXPECT_FALSE(o.normal.has_value());
-    EXPECT_EQ(o.h, 0.0f);
-    EXPECT_EQ(o.strandColor.r + o.strandColor.g + o.strandColor.b, 0.0f);
-    EXPECT_EQ(o.strandTransparency.r + o.strandTransparency.g + o.strandTransparency.b, 0.0f);
-    EXPECT_EQ(o.strandIndex, 0);
-    EXPECT_EQ(o.strandLength, 1.0f);
-    EXPECT_EQ(o.strandPosition, 0.5f);
-    EXPECT_FALSE(o.noStrandData);
-    EXPECT_FALSE(o.coverage.has_value());
-    EXPECT_EQ(o.depth, 0);
-    EXPECT_EQ(o.rayFlags, 0);
-    EXPECT_EQ(o.contextFlags, 0);
-    EXPECT_EQ(o.side, 0);
-    EXPECT_FALSE(o.unitScale.has_value());
-    EXPECT_EQ(o.gi.r + o.gi.g + o.gi.b, 0.0f);
-    EXPECT_EQ(o.mis, 0);
-}
-
 TEST(PointOptions, EveryOptionReachesThePoint) {
     PointOptions o = parsePoint({"--type", "BRDFHair4", "--set", "melanin=0.5", "--set", "dye_color=none", "--set",
                                  "ior=a=b", "--unchecked", "--dir", "0,0,2", "--tangent", "1,0,0", "--normal", "0,3,0",
@@ -172,39 +145,6 @@ TEST(PointOptions, InstanceOnlyScopeHasNoGeometry) {
     EXPECT_EQ(o.type, "BRDFHair3");
     EXPECT_EQ(*o.unitScale, 2.0);
     EXPECT_THROW(parsePoint({"--type", "BRDFHair3", "--dir", "1,0,0"}, PointScope::InstanceOnly), CLI::ParseError);
-}
-
-TEST(PointOptions, MalformedPointValuesNameTheOption) {
-    struct Case {
-        std::vector<std::string> args;
-        std::string prefix;
-    };
-    const Case cases[] = {
-        {{"--set", "melanin"}, "--set: 'melanin' is not NAME=VALUE"},
-        {{"--set", "=1"}, "--set: '=1' is not NAME=VALUE"},
-        {{"--dir", "0,0"}, "--dir: '0,0'"},
-        {{"--normal", "0,0,0"}, "--normal: '0,0,0' is a zero vector"},
-        {{"--h", "x"}, "--h: 'x'"},
-        {{"--strand-color", "1,1,1,1"}, "--strand-color: '1,1,1,1'"},
-        {{"--strand-index", "1.5"}, "--strand-index: '1.5'"},
-        {{"--coverage", "inf"}, "--coverage: 'inf'"},
-        {{"--depth", "-1"}, "--depth: '-1' is negative"},
-        {{"--depth", "2147483647"}, "--depth: '2147483647' is above 1000000"},
-        {{"--ray-flags", "0xQ"}, "--ray-flags: '0xQ'"},
-        {{"--context-flags", "twenty"}, "--context-flags: 'twenty'"},
-        {{"--side", ""}, "--side: ''"},
-        {{"--unit-scale", "0"}, "--unit-scale: '0' is not a positive scale"},
-        {{"--unit-scale", "-2"}, "--unit-scale: '-2' is not a positive scale"},
-        {{"--gi", "1,2,3,4"}, "--gi: '1,2,3,4'"},
-        {{"--mis", "2"}, "--mis: '2' is not 0 or 1"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args = {"--type", "BRDFHair"};
-        args.insert(args.end(), c.args.begin(), c.args.end());
-        std::string msg = refusal([&] { parsePoint(args); });
-        EXPECT_EQ(msg.rfind(c.prefix, 0), 0u) << c.args[0] << " -> '" << msg << "'";
-        EXPECT_EQ(msg.find('\n'), std::string::npos);
-    }
 }
 
 TEST(PointOptions, OutputNumbers) {

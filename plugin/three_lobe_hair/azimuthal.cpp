@@ -20,11 +20,6 @@ float fresnelMean(float rs, float rp) { return clampf((rs * rs + rp * rp) * 0.5f
 
 float criticalAngle(float etaP) { return safeAsin(1.0f / etaP); }
 
-float exitAzimuth(int p, float c, float gamma) {
-    float fp = static_cast<float>(p);
-    return (6.0f * fp * c / kPi - 2.0f) * gamma - (8.0f * fp * c / kPiCubed) * gamma * gamma * gamma + fp * kPi;
-}
-
 int exitRoots(int p, float c, float phi, float roots[3]) {
     if (p == 0) {
         // Φ(0, γ) = −2γ, taken one turn down so that the root lies in [π/2, π].
@@ -61,7 +56,7 @@ int exitRoots(int p, float c, float phi, float roots[3]) {
             roots[n++] = (s - K2) / 2.0f;
             roots[n++] = -(K2 + s) / 2.0f;
         } else if (std::fabs(disc) < std::max(1e-12f * std::fabs(disc), 1e-12f)) {
-            roots[n++] = -K2 / 2.0f;  // the triple root at 0: the factor's root is this one
+            roots[n++] = -K2 / 2.0f; // the triple root at 0: the factor's root is this one
             return n;
         }
         roots[n++] = 0.0f;
@@ -216,8 +211,8 @@ Caustic trtCaustic(float etaP, float width, float causticLimit, float fadeRange)
         k.hC = std::fabs(std::sin(k.gammaC));
         gamma = safeAsin(k.hC);
         const float root = std::sqrt(1.0f - k.hC * k.hC);
-        const float d = std::fabs(-96.0f * c / kPiCubed * gamma * k.hC /
-                                  std::max(1e-12f, (1.0f - k.hC * k.hC) * root));
+        const float d =
+            std::fabs(-96.0f * c / kPiCubed * gamma * k.hC / std::max(1e-12f, (1.0f - k.hC * k.hC) * root));
         k.deltaH = std::min(causticLimit, 2.0f * std::sqrt(2.0f * width / d));
         k.fade = 1.0f;
     } else {
@@ -245,7 +240,8 @@ Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, const Glint& g) {
 LobeTerms azimuthalTerms(float thetaI, const Fibre& f, float phi, const Glint& g) {
     // c and cos θi are the same for every path of the evaluation.
     const float c = criticalAngle(f.etaP), cosTheta = std::cos(thetaI);
-    return {rootSum(0, c, cosTheta, f, phi), rootSum(1, c, cosTheta, f, phi), trtTerm(c, cosTheta, f, phi, g)};
+    return {rootSum(0, c, cosTheta, f, phi), rootSum(1, c, cosTheta, f, phi),
+            trtTerm(c, cosTheta, f, phi, g)};
 }
 
 } // namespace azimuthal

@@ -16,21 +16,18 @@
 namespace hair {
 namespace azimuthal {
 
-constexpr float kPiCubed = 31.006279f;  // π³ rounded up by one unit in the last place
+constexpr float kPiCubed = 31.006279f; // π³ rounded up by one unit in the last place
 
 // Bravais indices and the absorption of one evaluation.
 struct Fibre {
-    float eta;     // relative index of refraction η
-    float etaP;    // η', perpendicular Bravais index
-    float etaPP;   // η'', parallel Bravais index
-    Color4 sigma;  // absorption per unit of fibre radius
+    float eta;    // relative index of refraction η
+    float etaP;   // η', perpendicular Bravais index
+    float etaPP;  // η'', parallel Bravais index
+    Color4 sigma; // absorption per unit of fibre radius
 };
 
 // c = asin(1/η'), the critical angle that shapes the exit cubic.
 float criticalAngle(float etaP);
-
-// The exit azimuth Φ(p, γ) for a critical angle c.
-float exitAzimuth(int p, float c, float gamma);
 
 // Incidence angles γ of the paths of lobe p that leave at azimuth phi (in [0, π] for the
 // model; other values are shifted the same way). Writes at most three roots, in the order
@@ -50,20 +47,20 @@ Color4 azimuthalTerm(int p, float thetaI, const Fibre& f, float phi);
 
 // The TRT caustic: where the bounded glint sits and how wide and strong it is.
 struct Caustic {
-    float gammaC;  // incidence angle of the caustic path (0 once the caustics have merged)
-    float hC;      // its fibre offset
-    float deltaH;  // width of the glint in fibre offset
-    float fade;    // 1 for separate caustics; smooth step from 0 to 1 once merged
-    float phiC;    // azimuth of the caustic, in [0, 2π)
+    float gammaC; // incidence angle of the caustic path (0 once the caustics have merged)
+    float hC;     // its fibre offset
+    float deltaH; // width of the glint in fibre offset
+    float fade;   // 1 for separate caustics; smooth step from 0 to 1 once merged
+    float phiC;   // azimuth of the caustic, in [0, 2π)
 };
 Caustic trtCaustic(float etaP, float width, float causticLimit, float fadeRange);
 
 // The glint that replaces the TRT caustic.
 struct Glint {
-    float width;         // azimuthal width w, radians
-    float scale;         // glint_scale
-    float causticLimit;  // upper bound of Δh
-    float fadeRange;     // range of η' over which a merged caustic fades in
+    float width;        // azimuthal width w, radians
+    float scale;        // glint_scale
+    float causticLimit; // upper bound of Δh
+    float fadeRange;    // range of η' over which a merged caustic fades in
 };
 
 // N_TRT with its caustic peaks removed and replaced by the bounded glint.

@@ -17,7 +17,9 @@ using namespace azimuthal;
 // Uniform float in [lo, hi) from the standard's fully specified Mersenne twister.
 struct Uniform {
     std::mt19937 gen{20110603u};
-    float operator()(float lo, float hi) { return lo + (hi - lo) * static_cast<float>(gen() * (1.0 / 4294967296.0)); }
+    float operator()(float lo, float hi) {
+        return lo + (hi - lo) * static_cast<float>(gen() * (1.0 / 4294967296.0));
+    }
 };
 
 // Φ(p, γ) in double from the same coefficients.
@@ -29,7 +31,9 @@ double exitSlopeD(int p, double c, double g) {
 }
 
 // The azimuth the roots of lobe p are solved for: φ shifted into the lobe's turn.
-double shiftedAzimuth(int p, double phi) { return p == 0 ? phi - 2.0 * M_PI : (p == 2 ? phi + 2.0 * M_PI : phi); }
+double shiftedAzimuth(int p, double phi) {
+    return p == 0 ? phi - 2.0 * M_PI : (p == 2 ? phi + 2.0 * M_PI : phi);
+}
 
 Fibre fibre(float etaP, float etaPP, Color4 sigma = Color4(0.0f)) { return {1.55f, etaP, etaPP, sigma}; }
 
@@ -54,7 +58,7 @@ TEST(ThreeLobeHair, ExitRootsSolveTheCubic) {
             ++checked;
         }
     }
-    EXPECT_GT(checked, 3050);  // TT and TRT also give three roots on part of the range
+    EXPECT_GT(checked, 3050); // TT and TRT also give three roots on part of the range
 }
 
 TEST(ThreeLobeHair, DenseScanFindsNoMissedRoot) {
@@ -77,9 +81,10 @@ TEST(ThreeLobeHair, DenseScanFindsNoMissedRoot) {
             if ((fa < 0) != (fb < 0) && std::fabs(exitSlopeD(p, c, 0.5 * (ga + gb))) > 0.02) {
                 ++crossings;
                 bool found = false;
-                for (int k = 0; k < n; ++k) found |= roots[k] >= ga - 1e-4 && roots[k] <= gb + 1e-4;
-                EXPECT_TRUE(found) << "p=" << p << " eta'=" << etaP << " phi=" << phi << " root in [" << ga << ", "
-                                   << gb << "] missed";
+                for (int k = 0; k < n; ++k)
+                    found |= roots[k] >= ga - 1e-4 && roots[k] <= gb + 1e-4;
+                EXPECT_TRUE(found) << "p=" << p << " eta'=" << etaP << " phi=" << phi << " root in [" << ga
+                                   << ", " << gb << "] missed";
             }
             ga = gb;
             fa = fb;
@@ -98,7 +103,8 @@ TEST(ThreeLobeHair, ReflectionRootAndTerm) {
         EXPECT_NEAR(roots[0], M_PI - phi / 2, 1e-6);
         const Color4 n = azimuthalTerm(0, 0.1f, f, phi);
         const float expected = std::max(1e-5f, std::cos(phi / 2)) / 4;
-        for (int lane = 0; lane < 4; ++lane) EXPECT_NEAR(n[lane], expected, 1e-6) << "phi=" << phi;
+        for (int lane = 0; lane < 4; ++lane)
+            EXPECT_NEAR(n[lane], expected, 1e-6) << "phi=" << phi;
     }
     EXPECT_NEAR(azimuthalTerm(0, 0.0f, f, 0.0f)[0], 0.25f, 1e-7);
 }
@@ -112,7 +118,8 @@ TEST(ThreeLobeHair, TransmissionNearBackwardAzimuth) {
     const double expected = std::exp(-0.4) * (1 - F) * (1 - F) / (2 * (2 - 6 * c / M_PI));
     EXPECT_NEAR(expected, 0.461, 1e-3);
     const Color4 n = azimuthalTerm(1, 0.0f, f, kPi - 1e-3f);
-    for (int lane = 0; lane < 4; ++lane) EXPECT_NEAR(n[lane], expected, 2e-4);
+    for (int lane = 0; lane < 4; ++lane)
+        EXPECT_NEAR(n[lane], expected, 2e-4);
 }
 
 TEST(ThreeLobeHair, VanishingConstantTermKeepsTheCentralPath) {
@@ -124,7 +131,8 @@ TEST(ThreeLobeHair, VanishingConstantTermKeepsTheCentralPath) {
     EXPECT_EQ(roots[0], 0.0f);
     const Fibre f = fibre(1.55f, 1.55f, Color4(0.2f, 0.5f, 1.0f));
     const Color4 at = azimuthalTerm(1, 0.0f, f, kPi), near = azimuthalTerm(1, 0.0f, f, kPi - 1e-4f);
-    for (int lane = 0; lane < 4; ++lane) EXPECT_NEAR(at[lane], near[lane], 1e-4 * near[lane]);
+    for (int lane = 0; lane < 4; ++lane)
+        EXPECT_NEAR(at[lane], near[lane], 1e-4 * near[lane]);
 
     // TRT at φ = 0: the two side paths of the quadratic first, then the central one, the
     // order the closed form uses next to it.
@@ -134,9 +142,11 @@ TEST(ThreeLobeHair, VanishingConstantTermKeepsTheCentralPath) {
     EXPECT_EQ(roots[2], 0.0f);
     float side[3];
     ASSERT_EQ(exitRoots(2, c, 1e-5f, side), 3);
-    for (int k = 0; k < 3; ++k) EXPECT_NEAR(side[k], roots[k], 1e-4);
+    for (int k = 0; k < 3; ++k)
+        EXPECT_NEAR(side[k], roots[k], 1e-4);
     const Color4 trt0 = azimuthalTerm(2, 0.0f, f, 0.0f), trt1 = azimuthalTerm(2, 0.0f, f, 1e-5f);
-    for (int lane = 0; lane < 4; ++lane) EXPECT_NEAR(trt0[lane], trt1[lane], 1e-3 * trt1[lane]);
+    for (int lane = 0; lane < 4; ++lane)
+        EXPECT_NEAR(trt0[lane], trt1[lane], 1e-3 * trt1[lane]);
 
     // Below η' = 2/√3 the TT quadratic has real roots too: three paths at φ = π.
     ASSERT_EQ(exitRoots(1, criticalAngle(1.1f), kPi, roots), 3);
@@ -168,7 +178,8 @@ TEST(ThreeLobeHair, FresnelMatchesDielectricAndIsReciprocal) {
         EXPECT_NEAR(fresnelEntry(0.0f, n, n), normal, 1e-6);
         EXPECT_NEAR(fresnelInternal(0.0f, n, n), normal, 1e-6);
         for (float g = 0.05f; g < 1.55f; g += 0.1f) {
-            EXPECT_NEAR(fresnelEntry(g, n, n), dielectricFresnel(std::cos(g), n), 2e-6) << "n=" << n << " g=" << g;
+            EXPECT_NEAR(fresnelEntry(g, n, n), dielectricFresnel(std::cos(g), n), 2e-6)
+                << "n=" << n << " g=" << g;
             EXPECT_NEAR(fresnelEntry(-g, n, n), fresnelEntry(g, n, n), 1e-7);
             // Light leaving at the refracted angle sees the same reflectance it saw entering.
             const float gt = std::asin(std::sin(g) / n);
@@ -209,7 +220,8 @@ TEST(ThreeLobeHair, AbsorptionFollowsThePathLength) {
     EXPECT_EQ(r[2], r0[2]);
     // An absorption so large the exponent saturates stays finite and non-negative.
     const Color4 opaque = lobeAttenuation(2, 0.1f, 0.0f, fibre(1.55f, 1.55f, Color4(1e30f)));
-    for (int lane = 0; lane < 4; ++lane) EXPECT_TRUE(std::isfinite(opaque[lane]) && opaque[lane] >= 0);
+    for (int lane = 0; lane < 4; ++lane)
+        EXPECT_TRUE(std::isfinite(opaque[lane]) && opaque[lane] >= 0);
 }
 
 // 4·∫₀^π N_p dφ against ∫₋₁¹ A_p(h) dh: the azimuthal term only redistributes the light of
@@ -221,13 +233,15 @@ void expectWidthEnergy(int p, const Fibre& f, float theta, double tolerance) {
     for (int i = 0; i < nPhi; ++i) {
         const float phi = static_cast<float>((i + 0.5) * M_PI / nPhi);
         lhs = azimuthalTerm(p, theta, f, phi);
-        for (int lane = 0; lane < 3; ++lane) sum[lane] += lhs[lane] * (M_PI / nPhi) * 4;
+        for (int lane = 0; lane < 3; ++lane)
+            sum[lane] += lhs[lane] * (M_PI / nPhi) * 4;
     }
     double width[3] = {0, 0, 0};
     for (int i = 0; i < nH; ++i) {
         const float h = static_cast<float>(-1 + (i + 0.5) * 2.0 / nH);
         const Color4 a = lobeAttenuation(p, std::asin(h), theta, f);
-        for (int lane = 0; lane < 3; ++lane) width[lane] += a[lane] * (2.0 / nH);
+        for (int lane = 0; lane < 3; ++lane)
+            width[lane] += a[lane] * (2.0 / nH);
     }
     for (int lane = 0; lane < 3; ++lane)
         EXPECT_NEAR(sum[lane], width[lane], tolerance * width[lane]) << "p=" << p << " lane " << lane;
@@ -237,7 +251,8 @@ TEST(ThreeLobeHair, AzimuthalTermCarriesTheFibreWidthEnergy) {
     const Color4 sigma(0.0f, 0.3f, 1.0f);
     // R leaves from the far side of the fibre, where the whole width reflects: 4∫N_R = 2.
     double r = 0;
-    for (int i = 0; i < 20000; ++i) r += azimuthalTerm(0, 0.3f, fibre(1.55f, 1.55f, sigma), (i + 0.5f) * kPi / 20000)[1];
+    for (int i = 0; i < 20000; ++i)
+        r += azimuthalTerm(0, 0.3f, fibre(1.55f, 1.55f, sigma), (i + 0.5f) * kPi / 20000)[1];
     EXPECT_NEAR(4 * r * M_PI / 20000, 2.0, 1e-4);
     expectWidthEnergy(1, fibre(1.55f, 1.55f, sigma), 0.0f, 2e-3);
     expectWidthEnergy(1, {1.55f, 1.7f, 1.41f, sigma}, 0.3f, 2e-3);
@@ -270,7 +285,7 @@ TEST(ThreeLobeHair, MergedCausticFadesInAtZeroAzimuth) {
     EXPECT_EQ(trtCaustic(2.0f, w, 0.5f, 0.2f).fade, 0.0f);
     EXPECT_NEAR(trtCaustic(2.1f, w, 0.5f, 0.2f).fade, 0.5f, 1e-5);
     EXPECT_EQ(trtCaustic(2.2f, w, 0.5f, 0.2f).fade, 1.0f);
-    EXPECT_NEAR(trtCaustic(2.1f, w, 0.5f, 0.4f).fade, 0.103515625f, 1e-5);  // u = 1/4
+    EXPECT_NEAR(trtCaustic(2.1f, w, 0.5f, 0.4f).fade, 0.103515625f, 1e-5); // u = 1/4
     float last = -1;
     for (float e = 2.0f; e <= 2.3f; e += 0.01f) {
         const Caustic k = trtCaustic(e, w, 0.5f, 0.2f);

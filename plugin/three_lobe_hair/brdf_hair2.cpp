@@ -11,7 +11,8 @@ namespace hair {
 namespace {
 
 double dotD(Vec4 a, Vec4 b) {
-    return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] + static_cast<double>(a[2]) * b[2];
+    return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] +
+           static_cast<double>(a[2]) * b[2];
 }
 
 // Normalised Gaussian in the longitudinal half angle.
@@ -45,7 +46,7 @@ BRDFHair2::BRDFHair2(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF2>(des
 }
 
 void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
-    quor::StrandRecord rec;  // colour and transparency 0, tangent (0, 0, 1)
+    quor::StrandRecord rec; // colour and transparency 0, tangent (0, 0, 1)
     const quor::StrandDataInterface* strand = nullptr;
     if (ctx.surfaceData) strand = ctx.surfaceData->strandData();
     if (strand) {
@@ -58,7 +59,8 @@ void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
         s.strandDir = normalizeSafe(cross(cross(n, Vec4(0.0f, 0.0f, 1.0f)), n));
     }
     const Color4 color = diffuseTex_ ? Color4::rgb(diffuseTex_->getColor(ctx)) : Color4::rgb(rec.color);
-    s.absorption = absorptionTex_ ? Color4::rgb(absorptionTex_->getColor(ctx)) : Color4::rgb(kAbsorptionDefault);
+    s.absorption =
+        absorptionTex_ ? Color4::rgb(absorptionTex_->getColor(ctx)) : Color4::rgb(kAbsorptionDefault);
     s.transparency = saturate(Color4::rgb(rec.transparency));
     s.diffuseColor = saturate(color) * complement(s.transparency);
 
@@ -112,7 +114,8 @@ Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
     f.etaPP = eta * eta / f.etaP;
     f.sigma = absorption;
 
-    const azimuthal::LobeTerms n = azimuthal::azimuthalTerms(thetaI, f, phi, {causticWidth, glintScale, causticLimit, fadeRange});
+    const azimuthal::Glint glint{causticWidth, glintScale, causticLimit, fadeRange};
+    const azimuthal::LobeTerms n = azimuthal::azimuthalTerms(thetaI, f, phi, glint);
 
     const float mR = longitudinal(thetaH, shiftR, widthR);
     const float mTT = longitudinal(thetaH, shiftTT, widthTT);

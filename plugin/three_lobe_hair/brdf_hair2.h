@@ -42,27 +42,29 @@ class MayaHairBSDF2 : public quor::BRDFSampler, public quor::BSDFSampler {
                      quor::Color& unshadowedLightColor, float lightProb, int flags) override;
     void traceForward(quor::QuorContext& ctx, int doDiffuse) override;
     quor::Color getTransparency() override { return lightTransmission.host(); }
-    quor::RenderChannelsInfo* getRenderChannels() override { return quor::RenderChannelsInfo::reflectChannels(); }
+    quor::RenderChannelsInfo* getRenderChannels() override {
+        return quor::RenderChannelsInfo::reflectChannels();
+    }
     // BSDFSampler
     quor::BRDFSampler* getBRDF(int side) override;
 
     // The specular lobes for one geometry, before the light colour: (R + TT + TRT) / cos²θd.
     Color4 specular(float thetaI, float thetaR, float phi) const;
 
-    Color4 diffuseColor;       // already weighted by the opacity
-    Color4 transparency;       // in [0, 1]
-    Vec4 strandDir;            // T
-    Color4 lightTransmission;  // set by getBRDF from the transparency and the side
+    Color4 diffuseColor;      // already weighted by the opacity
+    Color4 transparency;      // in [0, 1]
+    Vec4 strandDir;           // T
+    Color4 lightTransmission; // set by getBRDF from the transparency and the side
     float eta = 1.55f;
-    float shiftR = 0, shiftTT = 0, shiftTRT = 0;  // α, radians
-    float widthR = 1, widthTT = 1, widthTRT = 1;  // β, radians
+    float shiftR = 0, shiftTT = 0, shiftTRT = 0; // α, radians
+    float widthR = 1, widthTT = 1, widthTRT = 1; // β, radians
     float multR = 1, multTT = 1, multTRT = 1;
     float diffuseMult = 1;
     float causticLimit = 0.5f;
-    float causticWidth = 1;  // w, radians
+    float causticWidth = 1; // w, radians
     float glintScale = 0.5f;
     float fadeRange = 0.2f;
-    Color4 absorption;  // σ per unit of fibre radius
+    Color4 absorption; // σ per unit of fibre radius
 };
 
 // Relative azimuth φ in [0, π] between the projections of L and V onto the plane normal to T.

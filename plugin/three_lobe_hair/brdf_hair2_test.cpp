@@ -39,7 +39,7 @@ void expectColor(const Color4& c, float r, float g, float b, float tol = 0.0f) {
     EXPECT_NEAR(c[0], r, tol);
     EXPECT_NEAR(c[1], g, tol);
     EXPECT_NEAR(c[2], b, tol);
-    EXPECT_NEAR(c[3], b, tol);  // the fourth lane repeats blue
+    EXPECT_NEAR(c[3], b, tol); // the fourth lane repeats blue
 }
 
 void expectColor(const quor::Color& c, float r, float g, float b, float tol = 0.0f) {
@@ -58,19 +58,31 @@ TEST(ThreeLobeHair, DefaultAnglesReachTheSamplerInRadians) {
     const MayaHairBSDF2& s = p.sampler();
     const float deg[7] = {-10, 5, 15, 5, 2.5f, 10, 10};
     const float got[7] = {s.shiftR, s.shiftTT, s.shiftTRT, s.widthR, s.widthTT, s.widthTRT, s.causticWidth};
-    for (int i = 0; i < 7; ++i) EXPECT_EQ(got[i], deg[i] * 0.017453292f) << i;
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(got[i], deg[i] * 0.017453292f) << i;
     EXPECT_EQ(s.eta, 1.55f);
     expectColor(s.absorption, 0.2f, 0.2f, 0.2f);
 }
 
 TEST(ThreeLobeHair, EveryParameterReachesItsOwnField) {
     hairlab::PointOptions o;
-    o.sets = {{"refraction_index", "1.7"},   {"diffuse_mult", "0.8"},    {"r_mult", "1.1"},
-              {"r_long_shift", "-7"},        {"r_long_width", "4"},      {"tt_mult", "1.2"},
-              {"tt_long_shift", "3"},        {"tt_long_width", "2"},     {"trt_mult", "1.3"},
-              {"trt_long_shift", "12"},      {"trt_long_width", "9"},    {"glint_scale", "2.5"},
-              {"azimuthal_width", "20"},     {"fade_range", "0.3"},      {"caustic_limit", "0.4"},
-              {"diffuse_color_tex", "0.1,0.2,0.3"}, {"absorption", "0.5,0.6,0.7"}};
+    o.sets = {{"refraction_index", "1.7"},
+              {"diffuse_mult", "0.8"},
+              {"r_mult", "1.1"},
+              {"r_long_shift", "-7"},
+              {"r_long_width", "4"},
+              {"tt_mult", "1.2"},
+              {"tt_long_shift", "3"},
+              {"tt_long_width", "2"},
+              {"trt_mult", "1.3"},
+              {"trt_long_shift", "12"},
+              {"trt_long_width", "9"},
+              {"glint_scale", "2.5"},
+              {"azimuthal_width", "20"},
+              {"fade_range", "0.3"},
+              {"caustic_limit", "0.4"},
+              {"diffuse_color_tex", "0.1,0.2,0.3"},
+              {"absorption", "0.5,0.6,0.7"}};
     o.strandColor = {0.9f, 0.9f, 0.9f};
     Point p(o);
     MayaHairBSDF2& s = p.sampler();
@@ -210,8 +222,8 @@ TEST(ThreeLobeHair, EvalWeightsTheLightColours) {
     Point p(o);
     const MayaHairBSDF2& s = p.sampler();
     // Ray along −z hits a strand along y; the normal faces the viewer.
-    const quor::Vector across{0, 0, 1, 0};  // L ⟂ T
-    const float pass = 0.75f;               // front side, t = 0.5
+    const quor::Vector across{0, 0, 1, 0}; // L ⟂ T
+    const float pass = 0.75f;              // front side, t = 0.5
 
     // Below the surface: black and the light colours untouched.
     quor::Color light{1, 2, 3, 3}, unshadowed{4, 5, 6, 6};
@@ -288,7 +300,8 @@ TEST(ThreeLobeHair, ReflectionLobeByHand) {
     // With TT and TRT off, the specular term is the R lobe alone, whose azimuthal part is
     // cos(φ/2)/4: M_R(θh)·cos(φ/2)/4·r_mult / cos²θd, times the light passing the front side.
     hairlab::PointOptions o;
-    o.sets = {{"tt_mult", "0"}, {"trt_mult", "0"}, {"r_mult", "2"}, {"r_long_shift", "-8"}, {"r_long_width", "6"}};
+    o.sets = {
+        {"tt_mult", "0"}, {"trt_mult", "0"}, {"r_mult", "2"}, {"r_long_shift", "-8"}, {"r_long_width", "6"}};
     Point p(o);
     const float thetaI = 0.25f, thetaR = -0.45f, azI = 0.3f, azR = 1.9f;
     const quor::Vector L = strandDirection(thetaI, azI), V = strandDirection(thetaR, azR);
@@ -298,7 +311,8 @@ TEST(ThreeLobeHair, ReflectionLobeByHand) {
     const quor::Color r = p.eval(L, light, unshadowed, 2);
     const double thetaH = (thetaI + thetaR) / 2, thetaD = (thetaI - thetaR) / 2, phi = azR - azI;
     const double alpha = -8 * M_PI / 180, beta = 6 * M_PI / 180;
-    const double m = std::exp(-(thetaH - alpha) * (thetaH - alpha) / (2 * beta * beta)) / std::sqrt(2 * M_PI * beta * beta);
+    const double m = std::exp(-(thetaH - alpha) * (thetaH - alpha) / (2 * beta * beta)) /
+                     std::sqrt(2 * M_PI * beta * beta);
     const double expected = m * std::cos(phi / 2) / 4 * 2 / (std::cos(thetaD) * std::cos(thetaD)) * 0.5;
     EXPECT_NEAR(r.r, expected, 1e-5 * expected);
     EXPECT_NEAR(r.b, expected, 1e-5 * expected);
@@ -336,7 +350,8 @@ TEST(ThreeLobeHair, EvalIsFiniteOverTheSphere) {
     // strand) and the two exact cross-strand directions included.
     std::vector<quor::Vector> dirs;
     for (int i = 1; i <= 5; ++i)
-        for (int j = 0; j < 7; ++j) dirs.push_back(strandDirection(-kPi / 2 + i * kPi / 6, j * kTwoPi / 7));
+        for (int j = 0; j < 7; ++j)
+            dirs.push_back(strandDirection(-kPi / 2 + i * kPi / 6, j * kTwoPi / 7));
     for (float sgn : {1.0f, -1.0f}) {
         dirs.push_back({0, sgn, 0, 0});
         dirs.push_back({0, 0, sgn, 0});
@@ -356,9 +371,9 @@ TEST(ThreeLobeHair, EvalIsFiniteOverTheSphere) {
                         const quor::Color r = p.eval(L, light, unshadowed, 3);
                         const bool ok = std::isfinite(r.r) && std::isfinite(r.g) && std::isfinite(r.b) &&
                                         std::isfinite(r.a) && r.r >= 0 && r.g >= 0 && r.b >= 0;
-                        EXPECT_TRUE(ok) << "eta=" << eta << " width=" << widthDeg << " sigma=" << sigma << " L=("
-                                        << L.x << "," << L.y << "," << L.z << ") V=(" << V.x << "," << V.y << ","
-                                        << V.z << ") -> " << r.r << " " << r.g << " " << r.b;
+                        EXPECT_TRUE(ok) << "eta=" << eta << " width=" << widthDeg << " sigma=" << sigma
+                                        << " L=(" << L.x << "," << L.y << "," << L.z << ") V=(" << V.x << ","
+                                        << V.y << "," << V.z << ") -> " << r.r << " " << r.g << " " << r.b;
                         if (!ok) return;
                         ++evaluated;
                     }

@@ -213,6 +213,8 @@ class Tracer {
     bool intersect(const Ray& ray, Hit& hit) const;
     void setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit, V3& P) const;
     V3 directLight(BRDFSampler* brdf, HitContext& ctx, V3 P, const Ray& from, int level);
+    V3 lightSample(BRDFSampler* brdf, HitContext& ctx, V3 P, V3 L, V3 Le, float lightProb, const Ray& from,
+                   int level);
 
     Renderer::Impl& r_;
     const Scene::Impl& scene_;
@@ -408,19 +410,29 @@ V3 Tracer::shadow(V3 org, V3 dir, const Ray& from, int level) {
     return q.tr;
 }
 
+// One light sample. eval is linear in the light colour, so unless the material keeps render
+// elements (which need the shadowed and unshadowed colours apart) it is evaluated unshadowed
+// first and the shadow ray is traced only for a non-zero result.
+V3 Tracer::lightSample(BRDFSampler* brdf, HitContext& ctx, V3 P, V3 L, V3 Le, float lightProb,
+                       const Ray& from, int level) {
+    if (!(maxc(Le) > 0)) return {};
+    if (ctx.channels) {
+        V3 tr = shadow(P, L, from, level);
+        Color lc = toColor(Le * tr), un = toColor(Le);
+        return fromColor(brdf->eval(ctx, toVec(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
+    }
+    Color lc = toColor(Le), un = toColor(Le);
+    V3 c = fromColor(brdf->eval(ctx, toVec(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
+    if (!(maxc(c) > 0)) return c; // nothing to shadow (negative or NaN results are kept as they are)
+    return c * shadow(P, L, from, level);
+}
+
 V3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, V3 P, const Ray& from, int level) {
     V3 sum;
     const Scene& scene = r_.scene;
-    bool keepElements = ctx.channels != nullptr;
     if (scene.sun.on) {
         V3 L = unit(fromF(scene.sun.direction));
-        V3 E = fromF(scene.sun.color);
-        V3 tr = shadow(P, L, from, level);
-        if (maxc(tr) > 0 || keepElements) {
-            Color lc = toColor(E * tr), un = toColor(E);
-            Color c = brdf->eval(ctx, toVec(L), lc, un, kDeltaLightProb, EVAL_DIFFUSE | EVAL_SPECULAR);
-            sum = sum + fromColor(c) * kInvPi;
-        }
+        sum = lightSample(brdf, ctx, P, L, fromF(scene.sun.color), kDeltaLightProb, from, level) * kInvPi;
     }
     // One environment sample, uniform over the sphere (pdf 1/4π): contribution eval·4.
     float z = 1 - 2 * rng_.uniform();
@@ -428,16 +440,7 @@ V3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, V3 P, const Ray& from
     float rho = std::sqrt(std::max(0.0f, 1 - z * z));
     V3 L{rho * std::cos(phi), rho * std::sin(phi), z};
     Float3 le = scene.env.radiance({L.x, L.y, L.z});
-    V3 Le{le.x, le.y, le.z};
-    if (maxc(Le) > 0) {
-        V3 tr = shadow(P, L, from, level);
-        if (maxc(tr) > 0 || keepElements) {
-            Color lc = toColor(Le * tr), un = toColor(Le);
-            Color c = brdf->eval(ctx, toVec(L), lc, un, kEnvProb, EVAL_DIFFUSE | EVAL_SPECULAR);
-            sum = sum + fromColor(c) * 4.0f;
-        }
-    }
-    return sum;
+    return sum + lightSample(brdf, ctx, P, L, {le.x, le.y, le.z}, kEnvProb, from, level) * 4.0f;
 }
 
 V3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb) {

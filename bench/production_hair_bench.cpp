@@ -65,7 +65,7 @@ void BM_Hair4Setup(benchmark::State& state) {
     Hair4Bench b(static_cast<int>(state.range(0)));
     int i = 0;
     for (auto _ : state) {
-        b.strand.index = i++ & 1023;  // a new strand every time: no value carried over
+        b.strand.index = i++ & 1023; // a new strand every time: no value carried over
         quor::BSDFSampler* s = b.hair->newBSDF(b.ctx, 0);
         benchmark::DoNotOptimize(s);
         b.hair->deleteBSDF(b.ctx, s);
@@ -115,12 +115,14 @@ void BM_Hair4ShadingVertex(benchmark::State& state) {
         quor::BRDFSampler* brdf = s->getBRDF(0);
         for (int l = 0; l < 4; ++l) {
             quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
-            benchmark::DoNotOptimize(brdf->eval(b.ctx, b.lights[(i * 4 + l) & 63], light, unshadowed, 0.5f, 3));
+            benchmark::DoNotOptimize(
+                brdf->eval(b.ctx, b.lights[(i * 4 + l) & 63], light, unshadowed, 0.5f, 3));
         }
         b.newCtx.dmc[1] = static_cast<float>((i * 2654435761u) >> 8) * 5.9604645e-8f;
         b.newCtx.dmc[2] = static_cast<float>((i * 2246822519u) >> 8) * 5.9604645e-8f;
         b.newCtx.dmc[3] = static_cast<float>((i * 3266489917u) >> 8) * 5.9604645e-8f;
-        benchmark::DoNotOptimize(brdf->sampleRay(b.ctx, b.newCtx, static_cast<float>((i * 668265263u) >> 8) * 5.9604645e-8f, 0));
+        benchmark::DoNotOptimize(
+            brdf->sampleRay(b.ctx, b.newCtx, static_cast<float>((i * 668265263u) >> 8) * 5.9604645e-8f, 0));
         b.hair->deleteBSDF(b.ctx, s);
     }
 }

@@ -31,10 +31,10 @@ int BRDFHair4::getRTSource(int, int, const char* kind, quor::ShaderSource& sourc
     writeTextureKey(source, "hair_texColorSpec2\n", secondaryTintTex_, kind, data);
     writeTextureKey(source, "hair_texColorTransmission\n", transmissionTintTex_, kind, data);
 
-    const float values[15] = {randomMelanin_,  randomDyeHue_,         randomDyeSaturation_, randomDyeValue_,
-                              randomGlossiness_, randomSoftness_,     randomHighlightShift_, randomIor_,
-                              randomTangent_,  glintStrength_,        glintVariation_,      glitterStrength_,
-                              glitterSize_,    glintScale_,           unitScale_};
+    const float values[15] = {
+        randomMelanin_,  randomDyeHue_,         randomDyeSaturation_, randomDyeValue_, randomGlossiness_,
+        randomSoftness_, randomHighlightShift_, randomIor_,           randomTangent_,  glintStrength_,
+        glintVariation_, glitterStrength_,      glitterSize_,         glintScale_,     unitScale_};
     char text[4096];
     std::size_t used = 0;
     text[0] = '\0';

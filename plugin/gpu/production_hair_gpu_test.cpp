@@ -31,39 +31,42 @@ struct GpuInstance {
     }
 };
 
-const char* const kPlainFloats[] = {"random_melanin", "random_dye_hue", "random_dye_saturation", "random_dye_value",
-                                    "random_glossiness", "random_softness", "random_highlight_shift", "random_ior",
-                                    "random_tangent", "glint_strength", "glint_variation", "glitter_strength",
-                                    "glitter_size", "glint_scale"};
+const char* const kPlainFloats[] = {"random_melanin",         "random_dye_hue",    "random_dye_saturation",
+                                    "random_dye_value",       "random_glossiness", "random_softness",
+                                    "random_highlight_shift", "random_ior",        "random_tangent",
+                                    "glint_strength",         "glint_variation",   "glitter_strength",
+                                    "glitter_size",           "glint_scale"};
 
 TEST(ProductionHairGpu, UnconnectedDescription) {
     GpuInstance g;
-    for (const char* name : kPlainFloats) g.setFloat(name, 0.0f);
+    for (const char* name : kPlainFloats)
+        g.setFloat(name, 0.0f);
     g.hair->paramList()->getParam("trace_depth")->setInt(5);
     int result = 0;
     std::string text = g.describe("MaterialDescriptor", &result);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(text,
-              "brdf_hair_mtl_4\n"
-              "diffuse\nnull\n"
-              "hair_diffuseAmount\nnull\n"
-              "hair_overallColor\nnull\n"
-              "hair_texFloatTransmissionGlossA\nnull\n"
-              "hair_texFloatTransmissionGlossB\nnull\n"
-              "hair_texFloatGloss1\nnull\n"
-              "hair_texFloatGloss2\nnull\n"
-              "hair_texAmount1\nnull\n"
-              "reflection_ior\nnull\n"
-              "hair_texAmount2\nnull\n"
-              "hair_texTransmissionAmount\nnull\n"
-              "opacity\nnull\n"
-              "reflection_maxdepth 5\n"
-              "hair_texColorSpec1\nnull\n"
-              "hair_texColorSpec2\nnull\n"
-              "hair_texColorTransmission\nnull\n"
-              // The format's blank, then the value text, which begins with its own blank.
-              "sss_albedo_table  0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
-              "0.000000 0.000000 0.000000 0.000000 0.000000 100.000000\n");
+    EXPECT_EQ(
+        text,
+        "brdf_hair_mtl_4\n"
+        "diffuse\nnull\n"
+        "hair_diffuseAmount\nnull\n"
+        "hair_overallColor\nnull\n"
+        "hair_texFloatTransmissionGlossA\nnull\n"
+        "hair_texFloatTransmissionGlossB\nnull\n"
+        "hair_texFloatGloss1\nnull\n"
+        "hair_texFloatGloss2\nnull\n"
+        "hair_texAmount1\nnull\n"
+        "reflection_ior\nnull\n"
+        "hair_texAmount2\nnull\n"
+        "hair_texTransmissionAmount\nnull\n"
+        "opacity\nnull\n"
+        "reflection_maxdepth 5\n"
+        "hair_texColorSpec1\nnull\n"
+        "hair_texColorSpec2\nnull\n"
+        "hair_texColorTransmission\nnull\n"
+        // The format's blank, then the value text, which begins with its own blank.
+        "sss_albedo_table  0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+        "0.000000 0.000000 0.000000 0.000000 0.000000 100.000000\n");
 }
 
 TEST(ProductionHairGpu, TexturesFollowTheirKeysAndValuesInOrder) {
@@ -73,7 +76,8 @@ TEST(ProductionHairGpu, TexturesFollowTheirKeysAndValuesInOrder) {
     params.getParam("pheomelanin")->setConstantFloat(0.125f);
     params.getParam("transparency")->setConstantColor({0.5f, 0.25f, 0, 1});
     params.getParam("secondary_tint")->setConstantColor({1, 0.5f, 0.25f, 1});
-    for (int i = 0; i < 14; ++i) g.setFloat(kPlainFloats[i], 0.5f + static_cast<float>(i));
+    for (int i = 0; i < 14; ++i)
+        g.setFloat(kPlainFloats[i], 0.5f + static_cast<float>(i));
     quor::QuorRenderer renderer;
     quor::SimpleSceneObject scene;
     scene.hasUnits = true;

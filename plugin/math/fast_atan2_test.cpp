@@ -14,7 +14,7 @@ TEST(FastAtan2, MatchesLibraryEverywhere) {
     float worst = 0;
     for (int i = 0; i < 200000; ++i) {
         float y = uni(rng), x = uni(rng);
-        if (i % 4 == 0) y *= 1e-6f;  // near the axes
+        if (i % 4 == 0) y *= 1e-6f; // near the axes
         worst = std::max(worst, std::fabs(fastAtan2(y, x) - std::atan2(y, x)));
     }
     EXPECT_LT(worst, 5e-7f);

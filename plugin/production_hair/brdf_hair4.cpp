@@ -101,11 +101,13 @@ void BRDFHair4::setupSampler(quor::QuorContext& ctx, Hair4BSDF& sampler, int) {
         quor::AColor d = diffuseColorTex_->getColor(ctx);
         rec.color[0] = d.r, rec.color[1] = d.g, rec.color[2] = d.b;
     }
-    const quor::StrandOpacityInterface* opacity = ctx.surfaceData ? ctx.surfaceData->strandOpacity() : nullptr;
+    const quor::StrandOpacityInterface* opacity =
+        ctx.surfaceData ? ctx.surfaceData->strandOpacity() : nullptr;
     if (opacity) {
         float c = opacity->getCoverage(ctx);
         if (c < 1.0f)
-            for (float& t : rec.transparency) t = t * c + (1.0f - c);
+            for (float& t : rec.transparency)
+                t = t * c + (1.0f - c);
     }
 
     Hair4Inputs in;

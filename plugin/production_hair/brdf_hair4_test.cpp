@@ -54,7 +54,7 @@ struct Instance {
         quor::BSDFSampler* b = hair->newBSDF(ctx, 0);
         EXPECT_NE(b, nullptr);
         Hair4BSDF* s = static_cast<Hair4BSDF*>(b);
-        hair->deleteBSDF(ctx, b);  // stays valid until the next newBSDF on this thread
+        hair->deleteBSDF(ctx, b); // stays valid until the next newBSDF on this thread
         return *s;
     }
 };
@@ -163,7 +163,7 @@ TEST(ProductionHair, StrandRecordAndDiffuseTexture) {
     EXPECT_FLOAT_EQ(s.diffuseColor.b(), 0.1f);
     in.param("diffuse_color").setConstantColor({0.1f, 0.8f, 1.4f, 1});
     EXPECT_FLOAT_EQ(in.shade().diffuseColor.g(), 0.4f);
-    EXPECT_FLOAT_EQ(in.shade().diffuseColor.b(), 0.5f);  // clamped to 1 first
+    EXPECT_FLOAT_EQ(in.shade().diffuseColor.b(), 0.5f); // clamped to 1 first
     // The record's tangent is the strand axis.
     in.strand.record.tangent = {0, 0, 2, 0};
     in.ctx.rayDir = {1, 0, 0, 0};
@@ -175,13 +175,13 @@ TEST(ProductionHair, WithoutStrandDataTangentComesFromNormal) {
     in.strand.hasStrandData = false;
     in.ctx.normal = {0.6f, 0, 0.8f, 0};
     in.ctx.rayDir = {0, 1, 0, 0};
-    in.ctx.sampleValue = 0.5f;  // h = 0
+    in.ctx.sampleValue = 0.5f; // h = 0
     Hair4BSDF& s = in.shade();
     // (n × z) × n lies in the plane of n and z, perpendicular to n.
     EXPECT_NEAR(dot(s.axisT, Vec4(0.6f, 0, 0.8f)), 0.0f, 1e-6f);
     EXPECT_NEAR(std::fabs(s.axisT.y()), 0.0f, 1e-6f);
     EXPECT_NEAR(length(s.axisT), 1.0f, 1e-6f);
-    EXPECT_EQ(s.lobeWeight[Hair4BSDF::Glint], 0.0f);  // no strand patterns without strand data
+    EXPECT_EQ(s.lobeWeight[Hair4BSDF::Glint], 0.0f); // no strand patterns without strand data
     float phi0 = s.lobePhi[0];
     // h = 2x - 1 moves the primary peak by 2·asin(-h).
     in.ctx.sampleValue = 0.75f;

@@ -30,7 +30,9 @@ inline float i0Series(float x) {
     return r * y + 1.0f;
 }
 
-inline float logI0Asymptotic(float x) { return x + 0.5f * (1.0f / (8.0f * x) - 1.837877f + std::log(1.0f / x)); }
+inline float logI0Asymptotic(float x) {
+    return x + 0.5f * (1.0f / (8.0f * x) - 1.837877f + std::log(1.0f / x));
+}
 
 // The trimmed logistic's bounds c+ and c-; each is 0 where its exponent would pass 20.
 inline void logisticBounds(float s, float& cPlus, float& cMinus) {
@@ -53,8 +55,10 @@ float longitudinal(float v, float a, float b) {
 float wrapPi(float x) {
     // Only far-out angles need more than a turn or two; bring those in at once.
     if (!(std::fabs(x) <= 64.0f)) x = std::isfinite(x) ? std::remainder(x, kTwoPi) : 0.0f;
-    while (x > kPi) x -= kTwoPi;
-    while (x < -kPi) x += kTwoPi;
+    while (x > kPi)
+        x -= kTwoPi;
+    while (x < -kPi)
+        x += kTwoPi;
     return x;
 }
 
@@ -134,7 +138,7 @@ inline f4 mpLanes(const Hair4BSDF::LobePack& l, f4 cosI, f4 sinI) {
 // Trimmed logistic of four lobes at azimuth phi.
 inline f4 tlLanes(const Hair4BSDF::LobePack& l, f4 phi) {
     f4 x = phi - l.centre;
-    x -= floorLanes(x * 0.15915494f + 0.5f) * kTwoPi;  // whole turns off
+    x -= floorLanes(x * 0.15915494f + 0.5f) * kTwoPi; // whole turns off
     f4 e = expLanes(-absLanes(x) * l.invS);
     f4 d = 1.0f + e;
     return e * l.tlNorm / (d * d);
@@ -147,13 +151,14 @@ void Hair4BSDF::finishLobes() {
     float logConst[8], norm[8];
     const f4 vv[2] = {{lobeVariance[0], lobeVariance[1], lobeVariance[2], lobeVariance[3]},
                       {lobeVariance[4], lobeVariance[5], 1.0f, 1.0f}};
-    const f4 ss[2] = {{lobeScale[0], lobeScale[1], lobeScale[2], lobeScale[3]}, {lobeScale[4], lobeScale[5], 1.0f, 1.0f}};
+    const f4 ss[2] = {{lobeScale[0], lobeScale[1], lobeScale[2], lobeScale[3]},
+                      {lobeScale[4], lobeScale[5], 1.0f, 1.0f}};
     for (int b = 0; b < 2; ++b) {
         f4 v = vv[b], inv = 1.0f / v;
         f4 lc = logLanes(1.0f / (2.0f * v)) + 0.6931f;
         // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))².
         f4 ep = expLanes(inv), en = 1.0f / ep;
-        f4 nm = 1.0f / (v * (ep - en));  // 1/(2v·sinh(1/v))
+        f4 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
         f4 e2 = en * en;
         f4 k = kPi / ss[b];
         f4 ekn = expLanes(-k), ekp = 1.0f / ekn;
@@ -170,7 +175,7 @@ void Hair4BSDF::finishLobes() {
             }
         }
     }
-    auto fill = [&](LobePack& p, const int (&lobes)[4], const float (&centre)[4]) {
+    auto fill = [&](LobePack& p, const int(&lobes)[4], const float(&centre)[4]) {
         for (int i = 0; i < 4; ++i) {
             int k = lobes[i];
             p.cosO[i] = lobeCosThetaO[k];
@@ -186,7 +191,7 @@ void Hair4BSDF::finishLobes() {
         }
     };
     fill(packMain, {R, TT, TRT, Residual}, {lobePhi[R], lobePhi[TT], lobePhi[TRT], 0.0f});
-    packMain.tlNorm[3] = 0.0f;  // the residual is uniform in azimuth
+    packMain.tlNorm[3] = 0.0f; // the residual is uniform in azimuth
     fill(packPeaks, {Glitter, Glint, Glitter, Glint},
          {glitterPhiA + lobePhi[Glitter], lobePhi[Glint] + glintSeparation, glitterPhiB + lobePhi[Glitter],
           lobePhi[Glint] - glintSeparation});
@@ -199,8 +204,10 @@ void Hair4BSDF::lobeSum(float cosThetaI, float sinThetaI, float phi, Color4& f, 
     n[3] = kInv2Pi;
     // Lobes of weight 0 contribute nothing, whatever their lanes hold.
     f4 mn = packMain.active > 0.0f ? mpLanes(packMain, ci, si) * n : zero;
-    Color4 acc = lobeColor[R] * mn[0] + lobeColor[TT] * mn[1] + lobeColor[TRT] * mn[2] + lobeColor[Residual] * mn[3];
-    float pdf = lobeWeight[R] * mn[0] + lobeWeight[TT] * mn[1] + lobeWeight[TRT] * mn[2] + lobeWeight[Residual] * mn[3];
+    Color4 acc =
+        lobeColor[R] * mn[0] + lobeColor[TT] * mn[1] + lobeColor[TRT] * mn[2] + lobeColor[Residual] * mn[3];
+    float pdf = lobeWeight[R] * mn[0] + lobeWeight[TT] * mn[1] + lobeWeight[TRT] * mn[2] +
+                lobeWeight[Residual] * mn[3];
     if (hasPeaks) {
         // Each peak pair is the mean of two logistics under one Mp.
         f4 q = packPeaks.active > 0.0f ? mpLanes(packPeaks, ci, si) * tlLanes(packPeaks, ph) : zero;
@@ -227,8 +234,10 @@ quor::Color Hair4BSDF::eval(const quor::QuorContext& ctx, const quor::Vector& L,
         if (useLightMIS) {
             float pB = kTwoPi * p;
             // pL²/(pB² + pL²), written so that neither square can overflow.
-            if (lightProb >= 1e-12f) r *= 1.0f / (1.0f + sqr(pB / lightProb));
-            else r = Color4(0.0f);
+            if (lightProb >= 1e-12f)
+                r *= 1.0f / (1.0f + sqr(pB / lightProb));
+            else
+                r = Color4(0.0f);
         }
     }
     lightColor = (Color4(lightColor) * transparency).host();
@@ -265,16 +274,19 @@ float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q
         }
         float v = lobeVariance[k];
         float cz = clampf(1.0f + v * std::log(u1 + (1.0f - u1) * expM2V[k]), -1.0f, 1.0f);
-        sinThetaI = clampf(std::cos(kTwoPi * u2) * std::sqrt(1.0f - cz * cz) * lobeCosThetaO[k] - cz * lobeSinThetaO[k],
+        sinThetaI = clampf(std::cos(kTwoPi * u2) * std::sqrt(1.0f - cz * cz) * lobeCosThetaO[k] -
+                               cz * lobeSinThetaO[k],
                            -1.0f, 1.0f);
         cosThetaI = std::sqrt(1.0f - sinThetaI * sinThetaI);
         if (k == Residual) {
             phi = kTwoPi * u0;
         } else {
             float peak = lobePhi[k];
-            if (k == Glitter) peak = wrapPi((e >= lobeWeight[k] * 0.5f ? glitterPhiB : glitterPhiA) + lobePhi[k]);
+            if (k == Glitter)
+                peak = wrapPi((e >= lobeWeight[k] * 0.5f ? glitterPhiB : glitterPhiA) + lobePhi[k]);
             else if (k == Glint)
-                peak = wrapPi(e >= lobeWeight[k] * 0.5f ? lobePhi[k] - glintSeparation : lobePhi[k] + glintSeparation);
+                peak = wrapPi(e >= lobeWeight[k] * 0.5f ? lobePhi[k] - glintSeparation
+                                                        : lobePhi[k] + glintSeparation);
             float x = -lobeScale[k] * std::log(1.0f / (u0 * tlCSpan[k] + tlCMinus[k]) - 1.0f);
             phi = peak + clampf(x, -kPi, kPi);
         }

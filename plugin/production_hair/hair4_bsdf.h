@@ -33,16 +33,18 @@ struct Hair4Inputs {
     float boost = 0.4f;
     float glossiness = 0.5f;
     float softness = 0.8f;
-    float highlightShift = 2.0f;  // degrees
+    float highlightShift = 2.0f; // degrees
     float ior = 1.55f;
     float dyeColor[3] = {1, 1, 1};
     float melanin = 0.3f;
     float pheomelanin = 0.0f;
     float diffuseAmount = 0.0f;
     float randomMelanin = 0, randomDyeHue = 0, randomDyeSaturation = 0, randomDyeValue = 0;
-    float randomGlossiness = 0, randomSoftness = 0, randomHighlightShift = 0, randomIor = 0, randomTangent = 0;
+    float randomGlossiness = 0, randomSoftness = 0, randomHighlightShift = 0, randomIor = 0,
+          randomTangent = 0;
     float grayHairDensity = 0.0f;
-    float glintStrength = 0.2f, glintVariation = 0.3f, glitterStrength = 0.3f, glitterSize = 1.0f, glintScale = 1.0f;
+    float glintStrength = 0.2f, glintVariation = 0.3f, glitterStrength = 0.3f, glitterSize = 1.0f,
+          glintScale = 1.0f;
     float unitScale = 100.0f;
     int subdivs = 8, traceDepth = 10;
     float primaryTint[3] = {1, 1, 1};
@@ -69,7 +71,9 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     quor::Color getTransparency() override { return transparency.host(); }
     int addContextRay(quor::QuorContext& ctx, void* arg, int mode) override;
     float sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int mode) override;
-    quor::RenderChannelsInfo* getRenderChannels() override { return quor::RenderChannelsInfo::reflectChannels(); }
+    quor::RenderChannelsInfo* getRenderChannels() override {
+        return quor::RenderChannelsInfo::reflectChannels();
+    }
     // BSDFSampler
     quor::BRDFSampler* getBRDF(int) override { return this; }
     quor::Color getBSDFTransparency(const quor::QuorContext&) override { return transparency.host(); }
@@ -102,13 +106,13 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     void finishLobes();
     // Four lobes side by side, for the four-lane lobe sum.
     struct LobePack {
-        f4 cosO, sinO;     // tilted outgoing angle
-        f4 v, invV;        // longitudinal variance and 1/v
-        f4 logConst;       // 0.6931 + ln(1/(2v)), for v <= 0.1
-        f4 norm;           // 1/(2v·sinh(1/v)), for v > 0.1
-        f4 centre;         // azimuth of the logistic peak
-        f4 invS, tlNorm;   // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic
-        f4 active;         // 1 for lobes of positive weight, else 0
+        f4 cosO, sinO;   // tilted outgoing angle
+        f4 v, invV;      // longitudinal variance and 1/v
+        f4 logConst;     // 0.6931 + ln(1/(2v)), for v <= 0.1
+        f4 norm;         // 1/(2v·sinh(1/v)), for v > 0.1
+        f4 centre;       // azimuth of the logistic peak
+        f4 invS, tlNorm; // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic
+        f4 active;       // 1 for lobes of positive weight, else 0
     };
     // Lanes R, TT, TRT, residual (its logistic lane unused) and glitter peak A, glint peak +,
     // glitter peak B, glint peak - (Mp lanes: glitter, glint, glitter, glint).

@@ -32,9 +32,11 @@ double integrateMp(float v, float sinThetaO, float cosThetaO) {
 TEST(ProductionHair, LongitudinalLobeIsNormalisedAndContinuous) {
     // Eleven terms of the I0 series are exact to single precision up to about 6; above 12 the
     // asymptotic ln I0 is off by about 1/(16x).
-    for (float x : {0.5f, 2.0f, 6.0f}) EXPECT_NEAR(hair4::besselI0(x), std::cyl_bessel_i(0.0, x), 2e-6 * std::cyl_bessel_i(0.0, x));
+    for (float x : {0.5f, 2.0f, 6.0f})
+        EXPECT_NEAR(hair4::besselI0(x), std::cyl_bessel_i(0.0, x), 2e-6 * std::cyl_bessel_i(0.0, x));
     for (float x : {13.0f, 200.0f})
-        EXPECT_NEAR(hair4::logBesselI0(x), std::log(std::cyl_bessel_i(0.0, static_cast<double>(x))), 1.0 / (14.0 * x));
+        EXPECT_NEAR(hair4::logBesselI0(x), std::log(std::cyl_bessel_i(0.0, static_cast<double>(x))),
+                    1.0 / (14.0 * x));
     for (float v : {0.004f, 0.03f, 0.1f, 0.3f, 2.0f, 10.0f})
         for (float thetaO : {0.0f, 0.4f, -1.2f})
             EXPECT_NEAR(integrateMp(v, std::sin(thetaO), std::cos(thetaO)), 1.0, 3e-3) << v << " " << thetaO;
@@ -42,7 +44,8 @@ TEST(ProductionHair, LongitudinalLobeIsNormalisedAndContinuous) {
     const float below = 0.1f, above = std::nextafter(0.1f, 1.0f);
     for (float a : {0.0f, 3.0f, 9.5f})
         for (float b : {-4.0f, 0.0f, 2.0f})
-            EXPECT_NEAR(hair4::longitudinal(below, a, b) / hair4::longitudinal(above, a, b), 1.0, 1e-3) << a << b;
+            EXPECT_NEAR(hair4::longitudinal(below, a, b) / hair4::longitudinal(above, a, b), 1.0, 1e-3)
+                << a << b;
     // A very narrow lobe stays finite and peaks at the mirror angle sin θi = -sin θo.
     float v = 1e-4f, so = 0.3f, co = std::sqrt(1 - so * so);
     float peak = hair4::longitudinal(v, co * co / v, so * -so / v);
@@ -56,7 +59,8 @@ TEST(ProductionHair, TrimmedLogisticIsNormalisedAndInverted) {
     for (float s : {0.05f, 0.117f, 0.5f, 2.0f, 4.28f}) {
         const int n = 20000;
         double sum = 0;
-        for (int i = 0; i < n; ++i) sum += hair4::trimmedLogistic(-kPi + kTwoPi * (i + 0.5f) / n, s);
+        for (int i = 0; i < n; ++i)
+            sum += hair4::trimmedLogistic(-kPi + kTwoPi * (i + 0.5f) / n, s);
         EXPECT_NEAR(sum * kTwoPi / n, 1.0, 2e-3) << s;
         // Periodic: a whole turn changes nothing.
         EXPECT_NEAR(hair4::trimmedLogistic(0.3f + kTwoPi, s), hair4::trimmedLogistic(0.3f, s), 1e-4f);
@@ -83,8 +87,10 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
         int depth;
         double tol;
     };
-    const Case cases[] = {{0.5f, 0.4f, 0.6f, 3.0f, 0, 2e-4}, {0.3f, 0.0f, 0.0f, -6.0f, 1, 2e-4},
-                          {0.8f, 0.7f, 1.0f, 2.0f, 0, 2e-4}, {0.97f, 0.9f, 0.3f, 0.0f, 0, 3e-2}};
+    const Case cases[] = {{0.5f, 0.4f, 0.6f, 3.0f, 0, 2e-4},
+                          {0.3f, 0.0f, 0.0f, -6.0f, 1, 2e-4},
+                          {0.8f, 0.7f, 1.0f, 2.0f, 0, 2e-4},
+                          {0.97f, 0.9f, 0.3f, 0.0f, 0, 3e-2}};
     std::mt19937 rng(99);
     std::uniform_real_distribution<float> uni(0.0f, 1.0f);
     for (const Case& c : cases) {
@@ -117,17 +123,20 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
                     nn = 0.15915494;
                 else
                     nn = hair4::trimmedLogistic(phi - s.lobePhi[k], sc);
-                for (int ch = 0; ch < 3; ++ch) rf[ch] += m * nn * s.lobeColor[k][ch];
+                for (int ch = 0; ch < 3; ++ch)
+                    rf[ch] += m * nn * s.lobeColor[k][ch];
                 rp += s.lobeWeight[k] * m * nn;
             }
-            for (int ch = 0; ch < 3; ++ch) rf[ch] += s.diffuseColor[ch] / 12.566371;
+            for (int ch = 0; ch < 3; ++ch)
+                rf[ch] += s.diffuseColor[ch] / 12.566371;
             rp += s.diffuseWeight / 12.566371;
             Color4 f;
             float pdf;
             s.lobeSum(ci, z, phi, f, pdf);
             SCOPED_TRACE(testing::Message() << "gloss " << c.glossiness << " z " << z << " phi " << phi);
             EXPECT_NEAR(pdf, rp, c.tol * rp + 1e-6);
-            for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(f[ch], rf[ch], c.tol * rf[ch] + 1e-6);
+            for (int ch = 0; ch < 3; ++ch)
+                EXPECT_NEAR(f[ch], rf[ch], c.tol * rf[ch] + 1e-6);
         }
     }
 }
@@ -149,8 +158,8 @@ TEST(ProductionHair, WhiteFurnace) {
     for (int glint = 0; glint < 2; ++glint) {
         for (int depth = 0; depth < 3; ++depth) {
             for (int k = 0; k < 5; ++k, ++index) {
-                FurnaceCase c{gloss[index % 3], soft[index % 2], shift[index % 4], ior[index % 3], hs[index % 5],
-                              thetas[index % 3]};
+                FurnaceCase c{gloss[index % 3], soft[index % 2], shift[index % 4],
+                              ior[index % 3],   hs[index % 5],   thetas[index % 3]};
                 Hair4Point p;
                 p.lossless();
                 p.in.glossiness = c.glossiness;
@@ -166,13 +175,15 @@ TEST(ProductionHair, WhiteFurnace) {
                 p.ctx.rayDepth = depth;
                 p.view(c.thetaO, 20.0f * k);
                 Hair4BSDF& s = p.setup();
-                SCOPED_TRACE(testing::Message() << "glint " << glint << " depth " << depth << " gloss " << c.glossiness
-                                                << " soft " << c.softness << " shift " << c.shift << " ior " << c.ior
-                                                << " h " << c.h << " theta " << c.thetaO);
+                SCOPED_TRACE(testing::Message()
+                             << "glint " << glint << " depth " << depth << " gloss " << c.glossiness
+                             << " soft " << c.softness << " shift " << c.shift << " ior " << c.ior << " h "
+                             << c.h << " theta " << c.thetaO);
                 ASSERT_EQ(s.terminal, 0);
                 // The glint and glitter lobes exist exactly on the first hit with them enabled.
                 EXPECT_EQ(s.lobeWeight[Hair4BSDF::Glitter] > 0.0f, glint && depth == 0);
-                for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(s.albedoSum[ch], 1.0f, 1e-5f);
+                for (int ch = 0; ch < 3; ++ch)
+                    EXPECT_NEAR(s.albedoSum[ch], 1.0f, 1e-5f);
 
                 AlbedoEstimate e = test::evalAlbedo(p, 176, 48);
                 AlbedoEstimate m = test::sampledAlbedo(p, 1500, 91 + index);
@@ -204,7 +215,8 @@ TEST(ProductionHair, SampledAndEvaluatedAlbedoAgree) {
         Hair4Point p;
         p.in.melanin = c.melanin;
         p.in.pheomelanin = c.pheo;
-        for (int ch = 0; ch < 3; ++ch) p.in.dyeColor[ch] = c.dye[ch];
+        for (int ch = 0; ch < 3; ++ch)
+            p.in.dyeColor[ch] = c.dye[ch];
         p.in.diffuseAmount = c.diffuse;
         p.in.glossiness = c.glossiness;
         p.strand.record.color[0] = 0.5f, p.strand.record.color[1] = 0.3f, p.strand.record.color[2] = 0.2f;
@@ -272,7 +284,8 @@ double chiSquarePValue(Hair4Point& p, Hair4BSDF& sampler, int samples, std::uint
     }
     EXPECT_GE(accepted, samples * 99 / 100);
     double total = 0;
-    for (double e : expected) total += e;
+    for (double e : expected)
+        total += e;
     EXPECT_NEAR(total, 1.0, 0.01);
     // Pool the cells expected to hold fewer than five samples.
     double chi2 = 0, poolE = 0, poolO = 0;
@@ -290,7 +303,7 @@ double chiSquarePValue(Hair4Point& p, Hair4BSDF& sampler, int samples, std::uint
         chi2 += (poolO - poolE) * (poolO - poolE) / std::max(poolE, 5.0);
         ++cells;
     }
-    EXPECT_GT(cells, 40);  // enough cells for the test to have power
+    EXPECT_GT(cells, 40); // enough cells for the test to have power
     return chiSquareTail(chi2, cells - 1);
 }
 
@@ -347,35 +360,47 @@ TEST(ProductionHair, OutputsFiniteForAnyInput) {
     std::mt19937 rng(2024);
     std::uniform_real_distribution<float> uni(0.0f, 1.0f);
     auto range = [&](float lo, float hi) { return lo + (hi - lo) * uni(rng); };
-    const quor::Vector tangents[] = {{0, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 1, 0}, {1e-30f, 0, 0, 0}, {3, -2, 1, 0}};
+    const quor::Vector tangents[] = {
+        {0, 1, 0, 0}, {0, 0, 0, 0}, {0, 0, 1, 0}, {1e-30f, 0, 0, 0}, {3, -2, 1, 0}};
     int evaluated = 0;
     for (int n = 0; n < 400; ++n) {
         Hair4Point p;
         Hair4Inputs& in = p.in;
         in.melanin = range(-1, 2), in.pheomelanin = range(-1, 2);
-        for (float& c : in.dyeColor) c = uni(rng) < 0.3f ? 0.0f : range(-0.5f, 1.5f);
+        for (float& c : in.dyeColor)
+            c = uni(rng) < 0.3f ? 0.0f : range(-0.5f, 1.5f);
         in.diffuseAmount = range(-0.5f, 1.5f);
         in.glossiness = range(-1, 2), in.boost = range(-0.5f, 1.5f), in.softness = range(-1, 2);
         in.highlightShift = range(-100, 100), in.ior = range(0, 20);
-        in.randomMelanin = range(-1, 3), in.randomDyeHue = range(-1, 3), in.randomDyeSaturation = range(-1, 3);
-        in.randomDyeValue = range(-1, 3), in.randomGlossiness = range(-1, 3), in.randomSoftness = range(-1, 3);
-        in.randomHighlightShift = range(-10, 80), in.randomIor = range(-1, 20), in.randomTangent = range(-1, 150);
+        in.randomMelanin = range(-1, 3), in.randomDyeHue = range(-1, 3),
+        in.randomDyeSaturation = range(-1, 3);
+        in.randomDyeValue = range(-1, 3), in.randomGlossiness = range(-1, 3),
+        in.randomSoftness = range(-1, 3);
+        in.randomHighlightShift = range(-10, 80), in.randomIor = range(-1, 20),
+        in.randomTangent = range(-1, 150);
         in.grayHairDensity = range(-0.5f, 1.5f);
         in.glintStrength = range(-1, 3), in.glintVariation = range(-1, 3), in.glitterStrength = range(-1, 5);
         in.glitterSize = range(-1, 1e5f), in.glintScale = range(-1, 1e5f), in.unitScale = range(0, 1e4f);
-        for (float& c : in.primaryTint) c = range(-1, 3);
-        for (float& c : in.secondaryTint) c = range(-1, 3);
-        for (float& c : in.transmissionTint) c = range(-1, 3);
+        for (float& c : in.primaryTint)
+            c = range(-1, 3);
+        for (float& c : in.secondaryTint)
+            c = range(-1, 3);
+        for (float& c : in.transmissionTint)
+            c = range(-1, 3);
         p.strand.record.tangent = tangents[n % 5];
         p.strand.record.h = range(-1.5f, 1.5f);
-        for (float& c : p.strand.record.color) c = range(-1, 2);
-        for (float& c : p.strand.record.transparency) c = range(-0.5f, 1.5f);
+        for (float& c : p.strand.record.color)
+            c = range(-1, 2);
+        for (float& c : p.strand.record.transparency)
+            c = range(-0.5f, 1.5f);
         p.strand.index = static_cast<int>(rng());
         p.strand.length = range(0, 1000), p.strand.position = range(0, 1);
         p.ctx.rayDepth = n % 4;
         // Directions along the strand, against it and anywhere.
-        if (n % 7 == 0) p.ctx.rayDir = {0, -1, 0, 0};
-        else p.view(range(-90, 90), range(-180, 180));
+        if (n % 7 == 0)
+            p.ctx.rayDir = {0, -1, 0, 0};
+        else
+            p.view(range(-90, 90), range(-180, 180));
         Hair4BSDF& s = p.setup();
         ASSERT_EQ(s.terminal, 0);
         for (int l = 0; l < 6; ++l) {
@@ -385,15 +410,16 @@ TEST(ProductionHair, OutputsFiniteForAnyInput) {
             if (l == 0) L = {0, 1, 0, 0};
             quor::Color light{1, 2, 3, 4}, light2{1, 1, 1, 1};
             quor::Color r = s.eval(p.ctx, L, light, light2, range(0, 3), 3);
-            for (float v : {r.r, r.g, r.b, r.a, light.r, light2.b}) ASSERT_TRUE(std::isfinite(v));
+            for (float v : {r.r, r.g, r.b, r.a, light.r, light2.b})
+                ASSERT_TRUE(std::isfinite(v));
             ASSERT_GE(r.r, 0.0f);
             quor::QuorContext q;
             quor::RayRecord ray;
             q.ray = &ray;
             q.dmc[1] = uni(rng), q.dmc[2] = uni(rng), q.dmc[3] = uni(rng);
             if (s.sampleRay(p.ctx, q, uni(rng), 0) == 1.0f) {
-                for (float v : {q.pathWeight.r, q.pathWeight.g, q.pathWeight.b, q.pathProb, ray.dir.x, ray.dir.y,
-                                ray.dir.z, q.dirDiff[0].x, q.dirDiff[1].z})
+                for (float v : {q.pathWeight.r, q.pathWeight.g, q.pathWeight.b, q.pathProb, ray.dir.x,
+                                ray.dir.y, ray.dir.z, q.dirDiff[0].x, q.dirDiff[1].z})
                     ASSERT_TRUE(std::isfinite(v));
                 ASSERT_LE(q.pathWeight.r, 2.0f + 1e-4f);
                 ASSERT_GT(q.pathProb, 0.0f);
@@ -448,7 +474,7 @@ TEST(ProductionHair, EvalWeighsLightAndPassesTheRestThrough) {
     quor::Color l5{2, 2, 2, 2};
     quor::Color zero = s.eval(p.ctx, L, l5, l4, 0.0f, 3);
     EXPECT_EQ(zero.r, 0.0f);
-    EXPECT_FLOAT_EQ(l5.r, 0.4f);  // still attenuated
+    EXPECT_FLOAT_EQ(l5.r, 0.4f); // still attenuated
 
     // Without the specular bit, or on a ray that skips specular: black, light still attenuated.
     quor::Color l6{1, 1, 1, 1};
@@ -459,7 +485,8 @@ TEST(ProductionHair, EvalWeighsLightAndPassesTheRestThrough) {
 
     // Only a diffuse term: diffuse·light·(1 - t)/4 whatever the direction.
     Hair4BSDF d = s;
-    for (float& wk : d.lobeWeight) wk = 0.0f;
+    for (float& wk : d.lobeWeight)
+        wk = 0.0f;
     d.finishLobes();
     quor::Color l7{1, 1, 1, 1};
     p.ctx.rayFlags = 0;
@@ -496,7 +523,8 @@ TEST(ProductionHair, ColourQueriesAndFlags) {
     EXPECT_EQ(s.getRenderChannels(), quor::RenderChannelsInfo::reflectChannels());
     // The selection weights form a distribution.
     float total = s.diffuseWeight;
-    for (float wk : s.lobeWeight) total += wk;
+    for (float wk : s.lobeWeight)
+        total += wk;
     EXPECT_NEAR(total, 1.0f, 1e-5f);
 }
 
@@ -549,7 +577,8 @@ TEST(ProductionHair, SampleRayWritesTheContinuationRay) {
 
     // A sampler with no density anywhere refuses.
     Hair4BSDF none = s;
-    for (float& wk : none.lobeWeight) wk = 0.0f;
+    for (float& wk : none.lobeWeight)
+        wk = 0.0f;
     none.diffuseWeight = 0.0f;
     none.diffuseColor = Color4(0.0f);
     none.finishLobes();
@@ -571,7 +600,8 @@ struct CaptureChannels final : quor::RenderChannelTarget {
     float values[8] = {};
     void write(int a, const float* v, int n) override {
         alias = a, count = n;
-        for (int i = 0; i < n && i < 8; ++i) values[i] = v[i];
+        for (int i = 0; i < n && i < 8; ++i)
+            values[i] = v[i];
     }
     bool has(int) const override { return true; }
 };
@@ -602,7 +632,7 @@ TEST(ProductionHair, ForwardTracingWritesStrandFrameChannel) {
     p.ctx.dirDiff[1] = {0, 0.5f, 0, 0};
     p.ctx.posDiff[1] = {0, 0.5f, 0, 0};
     p.s.traceForward(p.ctx, 1);
-    EXPECT_EQ(channels.alias, -1);  // channel off in the settings
+    EXPECT_EQ(channels.alias, -1); // channel off in the settings
     EXPECT_FLOAT_EQ(p.ctx.result.transparency.g, 0.4f);
     EXPECT_FLOAT_EQ(p.ctx.result.opacity.r, 0.8f);
 

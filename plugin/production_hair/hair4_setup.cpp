@@ -47,9 +47,12 @@ Color4 randomiseDye(Color4 y, float du, float ds, float dv, float uH, float uS, 
     float s = mx <= 0.0f ? 0.0f : delta / mx;
     float hue = 0.0f;
     if (s > 0.0f) {
-        if (mx == r) hue = (g - b) / delta;
-        else if (mx == g) hue = 2.0f + (b - r) / delta;
-        else hue = 4.0f + (r - g) / delta;
+        if (mx == r)
+            hue = (g - b) / delta;
+        else if (mx == g)
+            hue = 2.0f + (b - r) / delta;
+        else
+            hue = 4.0f + (r - g) / delta;
         hue /= 6.0f;
         if (hue < 0.0f) hue += 1.0f;
     }
@@ -63,12 +66,18 @@ Color4 randomiseDye(Color4 y, float du, float ds, float dv, float uH, float uS, 
     float fr = h6 - static_cast<float>(sector);
     float p = v * (1.0f - s), q = v * (1.0f - s * fr), t = v * (1.0f - s * (1.0f - fr));
     switch (sector) {
-    case 0: return Color4(v, t, p);
-    case 1: return Color4(q, v, p);
-    case 2: return Color4(p, v, t);
-    case 3: return Color4(p, q, v);
-    case 4: return Color4(t, p, v);
-    default: return Color4(v, p, q);
+    case 0:
+        return Color4(v, t, p);
+    case 1:
+        return Color4(q, v, p);
+    case 2:
+        return Color4(p, v, t);
+    case 3:
+        return Color4(p, q, v);
+    case 4:
+        return Color4(t, p, v);
+    default:
+        return Color4(v, p, q);
     }
 }
 
@@ -83,8 +92,10 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     static const quor::RenderSettings kDefaultSettings;
     const quor::RenderSettings& settings = ctx.settings ? *ctx.settings : kDefaultSettings;
     int depthLimit = settings.traceDepthOverrideOn ? settings.traceDepthOverride : in.traceDepth;
-    terminal = (depthLimit <= ctx.rayDepth || settings.hairDepthEnabled == 0 || (ctx.rayFlags & quor::RAY_SHADOW))
-                   ? 1 : 0;
+    terminal =
+        (depthLimit <= ctx.rayDepth || settings.hairDepthEnabled == 0 || (ctx.rayFlags & quor::RAY_SHADOW))
+            ? 1
+            : 0;
     transparency = saturate(Color4::rgb(rec.transparency));
     albedoSum = Color4(0.0f);
     bool overrideRay = (ctx.hostCounter >= 1 && !(ctx.rayFlags & quor::RAY_MASK_OVERRIDE_A)) ||
@@ -139,7 +150,8 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
 
     float melanin = randomOffset(rng, sat(in.melanin), 0.0f, 1.0f, std::max(in.randomMelanin, 0.0f));
     float pheo = sat(in.pheomelanin);
-    Color4 sigmaA = sigmaDye + (5.0f * melanin * melanin) * ((1.0f - pheo) * kEumelanin + pheo * kPheomelanin);
+    Color4 sigmaA =
+        sigmaDye + (5.0f * melanin * melanin) * ((1.0f - pheo) * kEumelanin + pheo * kPheomelanin);
     bool gray = rng.next() < in.grayHairDensity;
     if (gray) sigmaA = Color4(0.0f);
 
@@ -230,7 +242,8 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     }
     if (glitterLobeOn) {
         float p0 = roughnessToStdDev(beta0);
-        lobeVariance[Glitter] = clampf((1.0f - in.boost) * 0.25f * std::min(p0 * p0, kMaxVariance), 1e-6f, 10.0f);
+        lobeVariance[Glitter] =
+            clampf((1.0f - in.boost) * 0.25f * std::min(p0 * p0, kMaxVariance), 1e-6f, 10.0f);
         lobeScale[Glitter] = 0.27008998f;
     } else {
         lobeVariance[Glitter] = lobeVariance[R];
@@ -254,8 +267,10 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     tiltS[R] = -s2, tiltC[R] = c2;
     tiltS[TT] = s1, tiltC[TT] = c1;
     tiltS[TRT] = s4, tiltC[TRT] = c4;
-    if (glitterLobeOn) tiltS[Glitter] = -std::sin(alpha2), tiltC[Glitter] = std::cos(alpha2);
-    else tiltS[Glitter] = -s2, tiltC[Glitter] = c2;
+    if (glitterLobeOn)
+        tiltS[Glitter] = -std::sin(alpha2), tiltC[Glitter] = std::cos(alpha2);
+    else
+        tiltS[Glitter] = -s2, tiltC[Glitter] = c2;
     if (glintOn) {
         float b2 = betaN24 * betaN24;
         float gamma4 = 4.0f * alpha * std::max(1.0f - 2.86f * b2 * b2 * b2, 0.25f);

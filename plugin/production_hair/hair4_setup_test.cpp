@@ -64,15 +64,16 @@ TEST(ProductionHair, TerminalCases) {
 TEST(ProductionHair, TransparencyOverride) {
     auto transparencyOf = [](Hair4Point& p) { return p.setup().transparency; };
     Hair4Point p;
-    for (float& t : p.strand.record.transparency) t = 0.3f;
+    for (float& t : p.strand.record.transparency)
+        t = 0.3f;
     p.ctx.transparencyOverride = 0.7f;
-    EXPECT_FLOAT_EQ(transparencyOf(p).g(), 0.3f);  // no counter, no flags
+    EXPECT_FLOAT_EQ(transparencyOf(p).g(), 0.3f); // no counter, no flags
     p.ctx.hostCounter = 1;
     EXPECT_FLOAT_EQ(transparencyOf(p).g(), 0.7f);
-    p.ctx.rayFlags = 0x8;  // a flag of the first mask only
+    p.ctx.rayFlags = 0x8; // a flag of the first mask only
     EXPECT_FLOAT_EQ(transparencyOf(p).g(), 0.3f);
     p.ctx.hostCounter = 0;
-    p.ctx.rayFlags = 0x20;  // any flag of the second mask
+    p.ctx.rayFlags = 0x20; // any flag of the second mask
     EXPECT_FLOAT_EQ(transparencyOf(p).r(), 0.7f);
     p.ctx.transparencyOverride = 1.5f;
     EXPECT_FLOAT_EQ(transparencyOf(p).b(), 1.0f);
@@ -121,11 +122,13 @@ TEST(ProductionHair, LobesAtNormalIncidenceMatchHandValues) {
     EXPECT_NEAR(s.lobeVariance[2], 4.0f * v, 1e-6f);
     EXPECT_NEAR(s.lobeVariance[5], 4.0f * v, 1e-6f);
     const float scale = 0.62665707f * ((0.265f + 1.194f * 0.5f) * 0.5f + 5.372f * std::pow(0.5f, 22.0f));
-    for (int k : {0, 1, 2, 5}) EXPECT_NEAR(s.lobeScale[k], scale, 1e-6f);
+    for (int k : {0, 1, 2, 5})
+        EXPECT_NEAR(s.lobeScale[k], scale, 1e-6f);
     // Selection weights in proportion to the luminance of each lobe.
     auto lum = [](const Color4& c) { return 0.3f * c.r() + 0.59f * c.g() + 0.11f * c.b(); };
     float total = 0;
-    for (const Color4& c : s.lobeColor) total += lum(c);
+    for (const Color4& c : s.lobeColor)
+        total += lum(c);
     EXPECT_NEAR(s.lobeWeight[1], lum(s.lobeColor[1]) / total, 1e-6f);
     EXPECT_EQ(s.diffuseWeight, 0.0f);
     EXPECT_EQ(s.useLightMIS, 1);
@@ -144,15 +147,15 @@ TEST(ProductionHair, GrayHairIgnoresPigmentAndTints) {
         EXPECT_FLOAT_EQ(s.lobeColor[k].r(), s.lobeColor[k].g()) << k;
         EXPECT_FLOAT_EQ(s.lobeColor[k].g(), s.lobeColor[k].b()) << k;
     }
-    EXPECT_GT(s.lobeColor[1].r(), 0.5f);  // no absorption
+    EXPECT_GT(s.lobeColor[1].r(), 0.5f); // no absorption
     EXPECT_FLOAT_EQ(s.diffuseColor.r(), 0.25f);
     EXPECT_FLOAT_EQ(s.diffuseColor.g(), 0.25f);
-    EXPECT_NEAR(s.albedoSum.g(), 1.0f, 1e-5f);  // lossless apart from nothing: all energy kept
+    EXPECT_NEAR(s.albedoSum.g(), 1.0f, 1e-5f); // lossless apart from nothing: all energy kept
 
     p.in.grayHairDensity = 0.0f;
     p.setup();
-    EXPECT_LT(s.lobeColor[1].b(), 1e-3f);  // dark hair transmits almost nothing
-    EXPECT_EQ(s.lobeColor[0].g(), 0.0f);    // primary tint applies again
+    EXPECT_LT(s.lobeColor[1].b(), 1e-3f); // dark hair transmits almost nothing
+    EXPECT_EQ(s.lobeColor[0].g(), 0.0f);  // primary tint applies again
     EXPECT_FLOAT_EQ(s.diffuseColor.r(), 0.1f);
 }
 
@@ -168,7 +171,7 @@ TEST(ProductionHair, BlackDyeChannelBlocksInternalPaths) {
         EXPECT_LT(s.lobeColor[k].g(), 1e-20f) << k;
         EXPECT_GT(s.lobeColor[k].r(), 1e-3f) << k;
     }
-    EXPECT_GT(s.lobeColor[0].g(), 0.01f);  // the surface reflection is untouched
+    EXPECT_GT(s.lobeColor[0].g(), 0.01f); // the surface reflection is untouched
     // A dyed fibre with a white channel keeps that channel's energy.
     EXPECT_NEAR(s.albedoSum.r(), 1.0f, 1e-5f);
 }
@@ -181,7 +184,8 @@ TEST(ProductionHair, GrazingOffsetReflectsEverything) {
         p.strand.record.h = h;
         Hair4BSDF& s = p.setup();
         EXPECT_EQ(s.lobeColor[0].g(), 1.0f);
-        for (int k : {1, 2, 5}) EXPECT_EQ(s.lobeColor[k].r(), 0.0f) << k;
+        for (int k : {1, 2, 5})
+            EXPECT_EQ(s.lobeColor[k].r(), 0.0f) << k;
         EXPECT_EQ(s.lobeWeight[0], 1.0f);
     }
 }
@@ -242,7 +246,8 @@ std::vector<float> strandSignature(const Hair4BSDF& s) {
     for (int k = 0; k < 6; ++k) {
         v.push_back(s.lobeVariance[k]);
         v.push_back(s.lobeScale[k]);
-        for (int c = 0; c < 3; ++c) v.push_back(s.lobeColor[k][c]);
+        for (int c = 0; c < 3; ++c)
+            v.push_back(s.lobeColor[k][c]);
     }
     v.push_back(s.glitterPhiA);
     v.push_back(s.glintSeparation);
@@ -269,7 +274,8 @@ TEST(ProductionHair, StrandValuesSameOnEveryPointAndThread) {
 
     const int strands = 40;
     std::vector<std::vector<float>> serial(strands);
-    for (int i = 0; i < strands; ++i) serial[i] = strandSignature(randomisedPoint(i, 0.5f).s);
+    for (int i = 0; i < strands; ++i)
+        serial[i] = strandSignature(randomisedPoint(i, 0.5f).s);
     std::vector<std::vector<std::vector<float>>> threaded(4, std::vector<std::vector<float>>(strands));
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
@@ -277,8 +283,10 @@ TEST(ProductionHair, StrandValuesSameOnEveryPointAndThread) {
             for (int i = strands - 1; i >= 0; --i)
                 threaded[t][i] = strandSignature(randomisedPoint(i, 0.05f * t).s);
         });
-    for (std::thread& th : threads) th.join();
-    for (int t = 0; t < 4; ++t) EXPECT_EQ(threaded[t], serial) << "thread " << t;
+    for (std::thread& th : threads)
+        th.join();
+    for (int t = 0; t < 4; ++t)
+        EXPECT_EQ(threaded[t], serial) << "thread " << t;
 }
 
 TEST(ProductionHair, GreyDyeStaysGreyUnderValueRandomisation) {
@@ -287,7 +295,7 @@ TEST(ProductionHair, GreyDyeStaysGreyUnderValueRandomisation) {
         p.in.melanin = 0.0f;
         p.in.dyeColor[0] = p.in.dyeColor[1] = p.in.dyeColor[2] = 0.5f;
         p.in.randomDyeValue = 0.5f;
-        p.in.randomDyeHue = 0.7f;  // a grey has no hue to move
+        p.in.randomDyeHue = 0.7f; // a grey has no hue to move
         p.strand.index = strand;
         Hair4BSDF& s = p.setup();
         EXPECT_NEAR(s.lobeColor[1].r(), s.lobeColor[1].g(), 1e-6f);

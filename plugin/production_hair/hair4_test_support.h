@@ -54,9 +54,9 @@ struct Rgb3 {
 };
 
 struct AlbedoEstimate {
-    Rgb3 mean, stderr_;  // the standard error only for the sampled estimate
+    Rgb3 mean, stderr_; // the standard error only for the sampled estimate
     int refused = 0;
-    double maxWeightError = 0;  // largest |w - 1| over the channels of accepted samples
+    double maxWeightError = 0; // largest |w - 1| over the channels of accepted samples
 };
 
 // The strand frame as the test sees it: T the record tangent, X = T × D, Y = T × X.
@@ -92,7 +92,8 @@ inline AlbedoEstimate evalAlbedo(Hair4Point& p, int nTheta, int nPhi) {
         }
     }
     AlbedoEstimate a;
-    for (int c = 0; c < 3; ++c) a.mean.v[c] = sum[c] / kPi;
+    for (int c = 0; c < 3; ++c)
+        a.mean.v[c] = sum[c] / kPi;
     return a;
 }
 

@@ -58,9 +58,12 @@ struct StrandSegment {
     // band of width w; 0 outside both bands.
     float endWeight(float d, float w, float f) const {
         float e1 = d - start, e2 = end - d, e;
-        if (e1 < w) e = e1;
-        else if (e2 < w) e = e2;
-        else return 0.0f;
+        if (e1 < w)
+            e = e1;
+        else if (e2 < w)
+            e = e2;
+        else
+            return 0.0f;
         if (e <= w - f) return 1.0f;
         return 1.0f - (e - (w - f)) / f;
     }
@@ -105,7 +108,8 @@ class StrandSegments {
     }
 
   private:
-    static bool event(std::int64_t base, std::int64_t k, float cellLength, float jitter, float tau, float& pos) {
+    static bool event(std::int64_t base, std::int64_t k, float cellLength, float jitter, float tau,
+                      float& pos) {
         StrandRandom r(base + k);
         bool has = r.peek() > tau;
         float u = r.next();

@@ -53,7 +53,8 @@ TEST(ProductionHair, StrandSegmentsMatchHandComputedEvents) {
         EXPECT_NEAR(seg.end, c.end, 1e-5f);
         EXPECT_LT(seg.start, c.d);
         EXPECT_GT(seg.end, c.d);
-        for (float draw : c.draws) EXPECT_FLOAT_EQ(seg.stream.next(), draw);
+        for (float draw : c.draws)
+            EXPECT_FLOAT_EQ(seg.stream.next(), draw);
     }
 }
 

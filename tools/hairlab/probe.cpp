@@ -30,7 +30,9 @@ bool parseInt(const std::string& s, int& out) {
     if (s.empty()) return false;
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(s.c_str(), &end, 0);
+    // Decimal, or hex with 0x; a leading zero does not mean octal.
+    bool hex = s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    long v = std::strtol(s.c_str(), &end, hex ? 16 : 10);
     if (end != s.c_str() + s.size() || errno == ERANGE || v < std::numeric_limits<int>::min() ||
         v > std::numeric_limits<int>::max())
         return false;

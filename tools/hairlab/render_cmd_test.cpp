@@ -84,7 +84,7 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
         std::sscanf(o.out.c_str() + prefix.size(), "%lf s, %lf shading points/s (%lf per CPU-second%63s",
                     &seconds, &rate, &perCpu, tail);
     EXPECT_EQ(got, 4) << o.out;
-    EXPECT_GT(seconds, 0);
+    EXPECT_GE(seconds, 0);  // printed to 0.01 s: a tiny render shows 0.00
     EXPECT_GT(rate, 0);
     EXPECT_GT(perCpu, 0);
     EXPECT_EQ(std::string(tail), ")");

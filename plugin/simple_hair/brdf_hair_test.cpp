@@ -202,12 +202,21 @@ TEST(SimpleHair, InstanceFrame) {
     EXPECT_EQ(p.sampler().power, 3.0f);
     EXPECT_EQ(plugin->getParameter("no_such_parameter"), nullptr);
 
-    // No pool outside rendering.
+    // No pool outside rendering: before renderBegin and after renderEnd newBSDF answers null.
+    quor::PluginBase* other = p.desc->newPlugin(nullptr);
+    auto* otherPlugin = static_cast<quor::QuorPluginInterface*>(other->getInterface(quor::EXT_QUOR_PLUGIN));
+    auto* otherBsdf = static_cast<quor::BSDFInterface*>(other->getInterface(quor::EXT_BSDF));
+    quor::QuorContext& ctx = p.probe->context();
+    EXPECT_EQ(otherBsdf->newBSDF(ctx, 0), nullptr);
     quor::QuorRenderer r;
-    plugin->renderEnd(&r);
-    EXPECT_EQ(bsdf->newBSDF(p.probe->context(), 0), nullptr);
-    r.threadCount = 1;
-    plugin->renderBegin(&r);
+    r.threadCount = 2;
+    otherPlugin->renderBegin(&r);
+    quor::BSDFSampler* s = otherBsdf->newBSDF(ctx, 0);
+    EXPECT_NE(s, nullptr);
+    otherBsdf->deleteBSDF(ctx, s);
+    otherPlugin->renderEnd(&r);
+    EXPECT_EQ(otherBsdf->newBSDF(ctx, 0), nullptr);
+    p.desc->deletePlugin(other);
 }
 
 } // namespace

@@ -14,10 +14,11 @@ namespace {
 constexpr float kInv2Pi = 0.15915494f;
 constexpr float kInv4Pi = 1.0f / 12.566371f;
 
-// Σ (x²/4)^k/(k!)² for k = 0..10, in Horner form in x².
-inline float i0Series(float x) {
-    float y = x * x;
-    float r = 1.0f / 13807847341517963264.0f;
+// Σ (x²/4)^k/(k!)² for k = 0..10, in Horner form in x²; one body for a float and for four lanes.
+template <class T>
+inline T i0Series(T x) {
+    T y = x * x;
+    T r = T{} + 1.0f / 13807847341517963264.0f;
     r = r * y + 1.0f / 34519618525593600.0f;
     r = r * y + 1.0f / 106542032486400.0f;
     r = r * y + 1.0f / 416179814400.0f;
@@ -105,27 +106,12 @@ inline f4 floorLanes(f4 x) {
 
 inline f4 absLanes(f4 x) { return x < 0.0f ? -x : x; }
 
-// The eleven-term I0 series on four lanes.
-inline f4 i0Lanes(f4 x) {
-    f4 y = x * x;
-    f4 r = splat4(1.0f / 13807847341517963264.0f);
-    r = r * y + 1.0f / 34519618525593600.0f;
-    r = r * y + 1.0f / 106542032486400.0f;
-    r = r * y + 1.0f / 416179814400.0f;
-    r = r * y + 1.0f / 2.1233664e9f;
-    r = r * y + 1.0f / 1.47456e7f;
-    r = r * y + 1.0f / 147456.0f;
-    r = r * y + 1.0f / 2304.0f;
-    r = r * y + 1.0f / 64.0f;
-    r = r * y + 1.0f / 4.0f;
-    return r * y + 1.0f;
-}
 
 // Mp of four lobes for one incoming direction; both branches of hair4::longitudinal().
 inline f4 mpLanes(const Hair4BSDF::LobePack& l, f4 cosI, f4 sinI) {
     f4 a = l.cosO * cosI / l.v;
     f4 b = l.sinO * sinI / l.v;
-    f4 i0 = i0Lanes(a);
+    f4 i0 = i0Series(a);
     auto big = a > 12.0f;
     // One logarithm serves both forms of ln I0: of 1/x above 12, of the series below.
     f4 lg = logLanes(big ? 1.0f / a : i0);

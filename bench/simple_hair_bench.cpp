@@ -9,20 +9,17 @@ extern "C" quor::PluginLibDesc* getLibDesc();
 
 namespace {
 
-struct SimpleHairPoint {
-    quor::QuorPluginHost host;
-    std::unique_ptr<hairlab::ProbePoint> probe;
+hairlab::PointOptions options() {
+    hairlab::PointOptions o;
+    o.strandColor = {0.4f, 0.3f, 0.2f};
+    o.sets = {{"specular_color_tex", "1,1,1"}, {"specular_power", "20"}};
+    return o;
+}
+
+struct SimpleHairPoint : hairlab::TypedPoint {
     quor::BSDFInterface* bsdf;
-    SimpleHairPoint() {
-        quor::PluginDesc* d = hairlab::findType(getLibDesc(), "BRDFHair");
-        d->registerPlugin(&host);
-        hairlab::PointOptions o;
-        o.type = "BRDFHair";
-        o.strandColor = {0.4f, 0.3f, 0.2f};
-        o.sets = {{"specular_color_tex", "1,1,1"}, {"specular_power", "20"}};
-        probe = std::make_unique<hairlab::ProbePoint>(d, host.params(d), o);
+    SimpleHairPoint() : TypedPoint(getLibDesc(), "BRDFHair", options()) {
         bsdf = static_cast<quor::BSDFInterface*>(probe->instance()->getInterface(quor::EXT_BSDF));
-        probe->shade();
     }
 };
 

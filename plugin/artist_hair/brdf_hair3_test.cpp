@@ -21,18 +21,8 @@ namespace {
 constexpr float kPiF = 3.1415927f;
 
 // One BRDFHair3 shading point, driven like a host.
-struct Point {
-    quor::QuorPluginHost host;
-    quor::PluginDesc* desc;
-    std::unique_ptr<hairlab::ProbePoint> probe;
-
-    explicit Point(hairlab::PointOptions o) {
-        desc = hairlab::findType(getLibDesc(), "BRDFHair3");
-        desc->registerPlugin(&host);
-        o.type = "BRDFHair3";
-        probe = std::make_unique<hairlab::ProbePoint>(desc, host.params(desc), o);
-        probe->shade();
-    }
+struct Point : hairlab::TypedPoint {
+    explicit Point(hairlab::PointOptions o) : TypedPoint(getLibDesc(), "BRDFHair3", std::move(o)) {}
     MaxHairBSDF& s() { return *static_cast<MaxHairBSDF*>(probe->bsdf()); }
     quor::QuorContext& ctx() { return probe->context(); }
     BRDFHair3& instance() { return *static_cast<BRDFHair3*>(static_cast<quor::Plugin*>(probe->instance())); }

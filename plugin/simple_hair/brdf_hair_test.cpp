@@ -14,18 +14,8 @@ namespace hair {
 namespace {
 
 // One BRDFHair shading point, driven like a host.
-struct Point {
-    quor::QuorPluginHost host;
-    quor::PluginDesc* desc;
-    std::unique_ptr<hairlab::ProbePoint> probe;
-
-    explicit Point(hairlab::PointOptions o) {
-        desc = hairlab::findType(getLibDesc(), "BRDFHair");
-        desc->registerPlugin(&host);
-        o.type = "BRDFHair";
-        probe = std::make_unique<hairlab::ProbePoint>(desc, host.params(desc), o);
-        probe->shade();
-    }
+struct Point : hairlab::TypedPoint {
+    explicit Point(hairlab::PointOptions o) : TypedPoint(getLibDesc(), "BRDFHair", std::move(o)) {}
     MayaHairBSDF& sampler() { return *static_cast<MayaHairBSDF*>(probe->bsdf()); }
     quor::Color eval(quor::Vector L, quor::Color& light, int flags = 3) {
         quor::Color unshadowed = light;

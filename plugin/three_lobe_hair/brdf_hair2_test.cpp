@@ -16,18 +16,8 @@ namespace hair {
 namespace {
 
 // One BRDFHair2 shading point, driven like a host.
-struct Point {
-    quor::QuorPluginHost host;
-    quor::PluginDesc* desc;
-    std::unique_ptr<hairlab::ProbePoint> probe;
-
-    explicit Point(hairlab::PointOptions o = {}) {
-        desc = hairlab::findType(getLibDesc(), "BRDFHair2");
-        desc->registerPlugin(&host);
-        o.type = "BRDFHair2";
-        probe = std::make_unique<hairlab::ProbePoint>(desc, host.params(desc), o);
-        probe->shade();
-    }
+struct Point : hairlab::TypedPoint {
+    explicit Point(hairlab::PointOptions o = {}) : TypedPoint(getLibDesc(), "BRDFHair2", std::move(o)) {}
     MayaHairBSDF2& sampler() { return *static_cast<MayaHairBSDF2*>(probe->bsdf()); }
     quor::QuorContext& ctx() { return probe->context(); }
     quor::Color eval(const quor::Vector& L, quor::Color& light, quor::Color& unshadowed, int flags = 3) {

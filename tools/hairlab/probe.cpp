@@ -277,6 +277,15 @@ quor::PluginDesc* findType(quor::PluginLibDesc* lib, const char* name) {
     return find.found;
 }
 
+TypedPoint::TypedPoint(quor::PluginLibDesc* lib, const char* type, PointOptions options) {
+    desc = findType(lib, type);
+    if (!desc) throw UsageError(std::string("unknown type '") + type + "'");
+    desc->registerPlugin(&host);
+    options.type = type;
+    probe = std::make_unique<ProbePoint>(desc, host.params(desc), options);
+    probe->shade();
+}
+
 // --- furnace -------------------------------------------------------------------------------
 
 namespace {

@@ -3,6 +3,7 @@
 // deleteBSDF. Shared by the probe commands and by the model tests.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -89,6 +90,15 @@ class ProbePoint {
 
 // The descriptor of a type in a library, or null.
 quor::PluginDesc* findType(quor::PluginLibDesc* lib, const char* name);
+
+// A shaded ProbePoint of a named type, registered with a plug-in host of its own: what tests
+// and benchmarks start from. Throws UsageError for a type the library does not have.
+struct TypedPoint {
+    quor::QuorPluginHost host;
+    quor::PluginDesc* desc;
+    std::unique_ptr<ProbePoint> probe;
+    TypedPoint(quor::PluginLibDesc* lib, const char* type, PointOptions options);
+};
 
 // Directional albedo of a point two ways (see hairlab furnace).
 struct FurnaceResult {

@@ -48,7 +48,8 @@ Float3 Environment::radiance(const Float3& d) const {
 }
 
 Scene::Scene() : impl_(std::make_unique<Impl>()) {
-    impl_->device = rtcNewDevice("threads=1");
+    // No thread limit: Embree applies its limit to the whole process, render threads included.
+    impl_->device = rtcNewDevice(nullptr);
     if (!impl_->device) throw std::runtime_error("cannot create the ray-tracing device");
     impl_->scene = rtcNewScene(impl_->device);
     rtcSetSceneFlags(impl_->scene, RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);

@@ -10,25 +10,13 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
+#include "cli_test_support.h"
 
 namespace hairlab {
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
-
-Outcome hairlab(std::vector<std::string> args) {
-    args.insert(args.begin(), {"hairlab", "--plugin", BRDF_HAIR_LIB});
-    std::vector<const char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    int status = run(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
+using hairlab::test::hairlab;
+using hairlab::test::Outcome;
 
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);

@@ -4,22 +4,12 @@
 #include <cmath>
 #include <cstring>
 
+#include "probe.h"
 #include "quor/quor.h"
 
 extern "C" quor::PluginLibDesc* getLibDesc();
 
 namespace {
-
-struct FindByName final : quor::PluginDescCallback {
-    const char* name;
-    quor::PluginDesc* found = nullptr;
-    explicit FindByName(const char* n) : name(n) {}
-    int onPluginDesc(quor::PluginDesc* desc) override {
-        if (std::strcmp(desc->getName(), name) != 0) return 1;
-        found = desc;
-        return 0;
-    }
-};
 
 // A default BRDFHair2 instance, rendering on one thread, and a shading point on a strand
 // along +y seen from +z.
@@ -34,9 +24,7 @@ struct ThreeLobeScene {
     quor::QuorContext ctx;
 
     ThreeLobeScene() {
-        FindByName find("BRDFHair2");
-        getLibDesc()->enumPluginDescs(&find);
-        desc = find.found;
+        desc = hairlab::findType(getLibDesc(), "BRDFHair2");
         if (!desc) return;
         instance = desc->newPlugin(nullptr);
         if (!instance) return;

@@ -21,10 +21,12 @@
 #include "quor/renderer.h"
 #include "quor/sampler.h"
 #include "render/render.h"
-#include "render/rng.h"
+#include "harness/rng.h"
 #include "render/scene_impl.h"
 
 namespace quor::render {
+
+using harness::Rng;
 
 namespace {
 

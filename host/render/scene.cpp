@@ -5,10 +5,12 @@
 #include <stdexcept>
 
 #include "render/render.h"
-#include "render/rng.h"
+#include "harness/rng.h"
 #include "render/scene_impl.h"
 
 namespace quor::render {
+
+using harness::Rng;
 
 namespace {
 

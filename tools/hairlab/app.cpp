@@ -5,7 +5,7 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "loader.h"
+#include "harness/library.h"
 
 namespace hairlab {
 
@@ -99,7 +99,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         for (auto& [sub, action] : actions) {
             if (sub->parsed()) {
                 if (!action) throw UsageError("command '" + sub->get_name() + "' is not available in this build");
-                LoadedLibrary library(pluginPath(plugin, argv[0]));
+                Library library(harness::pluginPath(plugin, argv[0]));
                 Session session{library, out, err};
                 return action(session);
             }

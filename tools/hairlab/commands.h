@@ -6,13 +6,15 @@
 #include <iosfwd>
 #include <string>
 
+#include "harness/library.h"
+
 namespace hairlab {
 
-class LoadedLibrary;
+using Library = harness::Library;
 
 // What every command needs at run time.
 struct Session {
-    LoadedLibrary& library;
+    Library& library;
     std::ostream& out;
     std::ostream& err;
 };

@@ -1,13 +1,10 @@
 // Bad input: one clear line on stderr and exit status 2.
 #pragma once
-#include <stdexcept>
-#include <string>
+#include "harness/error.h"
 
 namespace hairlab {
 
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+using UsageError = harness::InputError;
 
 constexpr int kUsageExit = 2;
 

@@ -44,7 +44,7 @@ Action addEvalCommand(CLI::App& app) {
         float prob = parseFloat("--light-prob", args->lightProb);
         if (prob < 0) throw UsageError("--light-prob: '" + args->lightProb + "' is negative");
 
-        std::unique_ptr<ProbePoint> point = openPoint(s.library, options);
+        auto point = openPoint(s.library, options);
         quor::BRDFSampler* brdf = point->shade();
         if (!brdf) throw UsageError("type '" + options.type + "' handed out no sampler for this point");
 

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "harness/estimators.h"
 #include "point_options.h"
 
 namespace hairlab {
@@ -43,9 +44,9 @@ Action addFurnaceCommand(CLI::App& app) {
             throw UsageError("--samples: '" + args->samples + "' is outside [4, " + std::to_string(kMaxSamples) + "]");
         std::uint64_t seed = parseUnsigned("--seed", args->seed);
 
-        std::unique_ptr<ProbePoint> point = openPoint(s.library, options);
+        auto point = openPoint(s.library, options);
         if (!point->shade()) throw UsageError("type '" + options.type + "' handed out no sampler for this point");
-        FurnaceResult r = furnace(*point, static_cast<int>(n), seed);
+        harness::FurnaceResult r = harness::furnace(*point, static_cast<int>(n), seed);
 
         if (args->point.json()) {
             Json j = {{"eval", rgb(r.eval)},

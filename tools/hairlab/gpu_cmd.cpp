@@ -29,8 +29,8 @@ Action addGpuCommand(CLI::App& app) {
 
     return [args](Session& s) {
         PointOptions options = args->point.options();
-        std::unique_ptr<ProbePoint> point = openPoint(s.library, options);
-        auto* mtl = static_cast<quor::RTMtlInterface*>(point->instance()->getInterface(quor::EXT_RTMTL));
+        auto point = openPoint(s.library, options);
+        auto* mtl = static_cast<quor::RTMtlInterface*>(point->instance().base()->getInterface(quor::EXT_RTMTL));
         if (!mtl) throw UsageError("type '" + options.type + "' has no GPU material interface (EXT_RTMTL)");
         quor::ShaderSource source;
         quor::OCLData data;

@@ -5,7 +5,6 @@
 #include <ostream>
 
 #include "commands.h"
-#include "loader.h"
 #include "quor/params.h"
 
 namespace hairlab {
@@ -46,7 +45,7 @@ nlohmann::json defaultValue(const quor::ParamInfo& p) {
 
 nlohmann::json text(const char* s) { return s ? nlohmann::json(s) : nlohmann::json(nullptr); }
 
-nlohmann::json describe(LoadedLibrary& library) {
+nlohmann::json describe(Library& library) {
     nlohmann::json j;
     j["library"] = {{"name", library.lib()->getLibName()}, {"description", library.lib()->getLibDescription()}};
     j["plugins"] = nlohmann::json::array();

@@ -8,7 +8,6 @@
 #include <limits>
 
 #include "errors.h"
-#include "loader.h"
 
 namespace hairlab {
 
@@ -16,95 +15,7 @@ namespace {
 
 constexpr int kMaxDepth = 1000000;
 
-[[noreturn]] void refuse(const std::string& option, const std::string& text, const std::string& expected) {
-    throw UsageError(option + ": '" + text + "' is not " + expected);
-}
-
-// Digits of a hex or decimal integer, without sign; false when anything else is in the text.
-bool parseMagnitude(const std::string& digits, int base, std::uint64_t& out) {
-    if (digits.empty()) return false;
-    for (char c : digits) {
-        bool ok = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c));
-        if (!ok) return false;
-    }
-    errno = 0;
-    char* end = nullptr;
-    unsigned long long v = std::strtoull(digits.c_str(), &end, base);
-    if (errno == ERANGE || end != digits.c_str() + digits.size()) return false;
-    out = v;
-    return true;
-}
-
-bool isHex(const std::string& s) { return s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'); }
-
-std::vector<std::string> splitCommas(const std::string& s) {
-    std::vector<std::string> parts;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t comma = s.find(',', start);
-        parts.push_back(s.substr(start, comma - start));
-        if (comma == std::string::npos) return parts;
-        start = comma + 1;
-    }
-}
-
 } // namespace
-
-float parseFloat(const std::string& option, const std::string& text) {
-    // strtod skips leading blanks and reads hex floats, inf and nan; only plain finite decimals pass.
-    if (text.empty() || std::isspace(static_cast<unsigned char>(text[0]))) refuse(option, text, "a number");
-    for (char c : text)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
-            refuse(option, text, "a finite decimal number");
-    errno = 0;
-    char* end = nullptr;
-    double v = std::strtod(text.c_str(), &end);
-    if (end != text.c_str() + text.size()) refuse(option, text, "a number");
-    if (errno == ERANGE || !std::isfinite(v) || std::fabs(v) > std::numeric_limits<float>::max())
-        refuse(option, text, "a number in single-precision range");
-    return static_cast<float>(v);
-}
-
-int parseInt(const std::string& option, const std::string& text) {
-    std::string body = text;
-    bool negative = false;
-    if (!body.empty() && (body[0] == '-' || body[0] == '+')) {
-        negative = body[0] == '-';
-        body.erase(0, 1);
-    }
-    std::uint64_t v = 0;
-    if (isHex(body)) {
-        if (negative || !parseMagnitude(body.substr(2), 16, v) || v > 0xFFFFFFFFull)
-            refuse(option, text, "a 32-bit hex value (0x0 to 0xFFFFFFFF)");
-        return static_cast<int>(static_cast<std::uint32_t>(v));
-    }
-    if (!parseMagnitude(body, 10, v)) refuse(option, text, "an integer (decimal, or hex with 0x)");
-    const std::uint64_t limit = negative ? 2147483648ull : 2147483647ull;
-    if (v > limit) refuse(option, text, "an integer in 32-bit range");
-    return negative ? static_cast<int>(-static_cast<std::int64_t>(v)) : static_cast<int>(v);
-}
-
-std::uint64_t parseUnsigned(const std::string& option, const std::string& text) {
-    std::uint64_t v = 0;
-    bool ok = isHex(text) ? parseMagnitude(text.substr(2), 16, v) : parseMagnitude(text, 10, v);
-    if (!ok) refuse(option, text, "a non-negative integer");
-    return v;
-}
-
-std::vector<float> parseFloats(const std::string& option, const std::string& text, std::size_t count,
-                               const char* shape) {
-    std::vector<std::string> parts = splitCommas(text);
-    if (parts.size() != count) refuse(option, text, shape);
-    std::vector<float> values;
-    for (const std::string& p : parts) {
-        try {
-            values.push_back(parseFloat(option, p));
-        } catch (const UsageError&) {
-            refuse(option, text, std::string(shape) + " of finite numbers");
-        }
-    }
-    return values;
-}
 
 Vec3 parseVector(const std::string& option, const std::string& text) {
     std::vector<float> v = parseFloats(option, text, 3, "a vector x,y,z");
@@ -200,15 +111,14 @@ PointOptions PointArgs::options() const {
     return o;
 }
 
-std::unique_ptr<ProbePoint> openPoint(LoadedLibrary& library, const PointOptions& options) {
-    quor::QuorPluginHost& host = library.host();
-    if (!host.find(options.type.c_str())) {
-        std::string known;
-        for (int i = 0; i < host.count(); ++i) known += std::string(known.empty() ? "" : ", ") + host.desc(i)->getName();
-        throw UsageError("--type: unknown type '" + options.type + "' (this library has: " + known + ")");
+std::unique_ptr<harness::ShadingPoint> openPoint(Library& library, const PointOptions& options) {
+    if (options.type.empty()) throw UsageError("--type: the type name is empty");
+    try {
+        library.type(options.type);
+    } catch (const UsageError& e) {
+        throw UsageError(std::string("--type: ") + e.what());
     }
-    quor::PluginDesc* desc = library.type(options.type);
-    return std::make_unique<ProbePoint>(desc, library.host().params(desc), options);
+    return std::make_unique<harness::ShadingPoint>(library, options);
 }
 
 std::string formatLanes(std::initializer_list<float> values) {

@@ -9,24 +9,23 @@
 #include <string>
 #include <vector>
 
-#include "probe.h"
+#include "commands.h"
+#include "harness/numbers.h"
+#include "harness/shading_point.h"
 
 namespace hairlab {
-
-class LoadedLibrary;
 
 // JSON that keeps keys in the order written.
 using Json = nlohmann::ordered_json;
 
-// A finite single-precision number.
-float parseFloat(const std::string& option, const std::string& text);
-// A 32-bit integer in decimal, or in hex with 0x (bit patterns up to 0xFFFFFFFF).
-int parseInt(const std::string& option, const std::string& text);
-// A non-negative integer in decimal or 0x hex.
-std::uint64_t parseUnsigned(const std::string& option, const std::string& text);
-// A comma list of count finite numbers.
-std::vector<float> parseFloats(const std::string& option, const std::string& text, std::size_t count,
-                               const char* shape);
+using harness::parseFloat;
+using harness::parseFloats;
+using harness::parseInt;
+using harness::parseUnsigned;
+using harness::PointOptions;
+using harness::Rgb;
+using harness::Vec3;
+
 // x,y,z as given.
 Vec3 parseVector(const std::string& option, const std::string& text);
 // x,y,z scaled to unit length; a zero vector is refused.
@@ -73,7 +72,7 @@ constexpr int kFurnaceSamples = 1 << 21;
 
 // The shading point of a type of the loaded library. Throws UsageError for an unknown type, a
 // type this library cannot instantiate, or a bad parameter.
-std::unique_ptr<ProbePoint> openPoint(LoadedLibrary& library, const PointOptions& options);
+std::unique_ptr<harness::ShadingPoint> openPoint(Library& library, const PointOptions& options);
 
 // Output helpers: numbers as "%.9g" joined by blanks, and a float as the shortest decimal that
 // reads back as the same float (non-finite values become null).

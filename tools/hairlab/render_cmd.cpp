@@ -11,9 +11,8 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "loader.h"
 #include "point_options.h"
-#include "probe.h"
+#include "harness/shading_point.h"
 #include "quor/params.h"
 #include "render/render.h"
 
@@ -30,23 +29,6 @@ struct RenderArgs {
     std::string output = "hair.png";
     std::string strands, strandColor, strandTransparency, exposure = "1";
     bool channels = false;
-};
-
-// Instances created for a render and deleted through their descriptors afterwards.
-class Instances {
-  public:
-    ~Instances() {
-        for (auto& [desc, inst] : items_)
-            if (inst) desc->deletePlugin(inst);
-    }
-    quor::PluginBase* create(quor::PluginDesc* desc) {
-        quor::PluginBase* inst = desc->newPlugin(nullptr);
-        items_.emplace_back(desc, inst);
-        return inst;
-    }
-
-  private:
-    std::vector<std::pair<quor::PluginDesc*, quor::PluginBase*>> items_;
 };
 
 int positive(const std::string& option, const std::string& text, int lo, int hi) {
@@ -128,39 +110,38 @@ Action addRenderCommand(CLI::App& app) {
             style.transparency = {c.r, c.g, c.b};
         }
 
-        Instances instances;
+        std::vector<std::unique_ptr<harness::Instance>> instances;
         quor::render::Scene scene;
         std::ostringstream legend;
         if (sc == "sheet") {
-            quor::QuorPluginHost& host = s.library.host();
-            std::vector<quor::PluginDesc*> descs;
-            for (int i = 0; i < host.count(); ++i)
-                descs.push_back(host.desc(i));
+            std::vector<quor::PluginDesc*> descs = harness::enumerateTypes(s.library.lib());
             std::stable_sort(descs.begin(), descs.end(), [](quor::PluginDesc* x, quor::PluginDesc* y) {
                 return x->getPluginTypeId() < y->getPluginTypeId();
             });
             std::vector<quor::PluginBase*> row;
             legend << "left to right:";
             for (quor::PluginDesc* d : descs) {
-                quor::PluginBase* inst = instances.create(d);
-                row.push_back(inst);
-                legend << " " << d->getName() << (inst ? "" : " (no instance: gap)");
+                instances.push_back(std::make_unique<harness::Instance>(s.library, d->getName()));
+                row.push_back(instances.back()->base());
+                legend << " " << d->getName();
             }
             quor::render::buildSheet(scene, row, style);
         } else {
             std::string type = a->type.empty() ? "BRDFHair4" : a->type;
-            quor::PluginDesc* desc = s.library.type(type);
-            quor::PluginBase* inst = instances.create(desc);
-            if (!inst) throw UsageError("--type: this library cannot create an instance of '" + type + "'");
-            auto* plugin = static_cast<quor::QuorPluginInterface*>(inst->getInterface(quor::EXT_QUOR_PLUGIN));
-            const quor::QuorParameterListDesc* params = s.library.host().params(desc);
+            harness::ParamSets sets;
             for (const std::string& set : a->sets) {
                 std::size_t eq = set.find('=');
                 if (eq == std::string::npos || eq == 0)
                     throw UsageError("--set: '" + set + "' is not NAME=VALUE");
-                if (!params || !plugin) throw UsageError("--set: type '" + type + "' has no parameters");
-                setParameter(*plugin, *params, set.substr(0, eq), set.substr(eq + 1), a->unchecked);
+                sets.emplace_back(set.substr(0, eq), set.substr(eq + 1));
             }
+            try {
+                s.library.type(type);
+            } catch (const UsageError& e) {
+                throw UsageError(std::string("--type: ") + e.what());
+            }
+            instances.push_back(std::make_unique<harness::Instance>(s.library, type, sets, a->unchecked));
+            quor::PluginBase* inst = instances.back()->base();
             if (sc == "swatch") quor::render::buildSwatch(scene, inst, style);
             if (sc == "ball") quor::render::buildBall(scene, inst, style);
             if (sc == "furnace") quor::render::buildFurnace(scene, inst, style);

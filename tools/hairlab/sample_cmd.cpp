@@ -50,7 +50,7 @@ Action addSampleCommand(CLI::App& app) {
         for (float v : xi) unitInterval("--xi", v, args->xi, 1.0f);
         int mode = parseInt("--mode", args->mode);
 
-        std::unique_ptr<ProbePoint> point = openPoint(s.library, options);
+        auto point = openPoint(s.library, options);
         quor::BRDFSampler* brdf = point->shade();
         if (!brdf) throw UsageError("type '" + options.type + "' handed out no sampler for this point");
         quor::QuorContext& next = point->newRayContext(xi[0], xi[1], xi[2]);

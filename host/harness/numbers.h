@@ -1,0 +1,22 @@
+// The one set of number parsers for text a user typed: every option and every parameter value
+// goes through these, so they all accept and refuse the same forms. Each throws InputError with
+// one line that names what was being read.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// A finite decimal that fits a float (subnormals included): no blanks, hex, inf or nan.
+float parseFloat(const std::string& what, const std::string& text);
+// A 32-bit integer in decimal, or in hex with 0x (bit patterns up to 0xFFFFFFFF).
+int parseInt(const std::string& what, const std::string& text);
+// A non-negative integer in decimal or 0x hex.
+std::uint64_t parseUnsigned(const std::string& what, const std::string& text);
+// A comma list of count finite numbers; shape names it in the message ("a colour r,g,b").
+std::vector<float> parseFloats(const std::string& what, const std::string& text, std::size_t count,
+                               const char* shape);
+std::vector<std::string> splitCommas(const std::string& text);
+
+} // namespace harness

@@ -11,23 +11,6 @@ namespace harness {
 
 namespace {
 
-// A numeric limit from the hints, such as "minValue=(0)"; absent when the hint is missing or
-// written without "=".
-bool hintLimit(const char* hints, const char* key, double& out) {
-    if (!hints) return false;
-    std::string h(hints), k = std::string(key) + "=(";
-    for (std::size_t pos = h.find(k); pos != std::string::npos; pos = h.find(k, pos + 1)) {
-        if (pos > 0 && std::isalpha(static_cast<unsigned char>(h[pos - 1]))) continue;  // softMinValue
-        std::size_t start = pos + k.size(), close = h.find(')', start);
-        if (close == std::string::npos) return false;
-        char* end = nullptr;
-        std::string num = h.substr(start, close - start);
-        out = std::strtod(num.c_str(), &end);
-        return end == num.c_str() + num.size() && !num.empty();
-    }
-    return false;
-}
-
 void checkRange(const quor::ParamInfo& info, const std::string& name, const std::vector<float>& values) {
     double lo, hi;
     bool hasLo = hintLimit(info.hints, "minValue", lo), hasHi = hintLimit(info.hints, "maxValue", hi);
@@ -60,6 +43,21 @@ void perpendiculars(const Vec3& d, Vec3& a, Vec3& b) {
 }
 
 } // namespace
+
+bool hintLimit(const char* hints, const char* key, double& out) {
+    if (!hints) return false;
+    std::string h(hints), k = std::string(key) + "=(";
+    for (std::size_t pos = h.find(k); pos != std::string::npos; pos = h.find(k, pos + 1)) {
+        if (pos > 0 && std::isalpha(static_cast<unsigned char>(h[pos - 1]))) continue;  // softMinValue
+        std::size_t start = pos + k.size(), close = h.find(')', start);
+        if (close == std::string::npos) return false;
+        char* end = nullptr;
+        std::string num = h.substr(start, close - start);
+        out = std::strtod(num.c_str(), &end);
+        return end == num.c_str() + num.size() && !num.empty();
+    }
+    return false;
+}
 
 Vec3 normalized(const Vec3& v) {
     double n = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
@@ -145,6 +143,16 @@ Instance::~Instance() { desc_->deletePlugin(base_); }
 void Instance::set(const std::string& name, const std::string& value, bool unchecked) {
     if (!params_) throw InputError("--set: type '" + std::string(desc_->getName()) + "' has no parameters");
     setParameter(*plugin_, *params_, name, value, unchecked);
+}
+
+bool Instance::gpuSource(const char* kind, std::string& text, int& result) const {
+    auto* rt = static_cast<quor::RTMtlInterface*>(base_->getInterface(quor::EXT_RTMTL));
+    if (!rt) return false;
+    quor::ShaderSource source;
+    quor::OCLData data;
+    result = rt->getRTSource(0, 0, kind, source, &data);
+    text = source.text();
+    return true;
 }
 
 // --- ShadingPoint -----------------------------------------------------------------------------

@@ -26,6 +26,10 @@ struct Rgb {
 Vec3 normalized(const Vec3& v);
 inline quor::Vector toVector(const Vec3& v) { return {v.x, v.y, v.z, 0}; }
 
+// A numeric limit from a parameter's hints, such as "minValue=(0)"; false when the hint is missing
+// or written without "=".
+bool hintLimit(const char* hints, const char* key, double& out);
+
 using ParamSets = std::vector<std::pair<std::string, std::string>>;  // NAME=VALUE ("none" unbinds)
 
 // Parses NAME=VALUE for a parameter of the instance's type and sets it. Throws InputError
@@ -50,6 +54,9 @@ class Instance {
     const quor::QuorParameterListDesc* params() const { return params_; }
     // Sets one more parameter (as --set does).
     void set(const std::string& name, const std::string& value, bool unchecked = false);
+    // The text getRTSource writes for a kind into text, and its answer; false for a material
+    // with no GPU description.
+    bool gpuSource(const char* kind, std::string& text, int& result) const;
 
   private:
     quor::PluginDesc* desc_;
@@ -100,6 +107,7 @@ class ShadingPoint {
     }
     quor::QuorContext& context() { return ctx_; }
     quor::SimpleStrandData& strand() { return strand_; }
+    quor::RenderSettings& settings() { return settings_; }
     Instance& instance() { return instance_; }
     const PointOptions& options() const { return options_; }
 

@@ -186,6 +186,12 @@ int QuorParameterList::setParamCache(const char* name, int* field) {
 }
 #undef QUOR_BIND
 
+int QuorParameter::bindingCount() const {
+    int n = 0;
+    for (const Binding* b = bindings_; b; b = b->next) ++n;
+    return n;
+}
+
 QuorParameter* QuorParameterList::getParam(const char* name) { return impl_->find(name); }
 
 int QuorParameterList::setParameter(const QuorParameter& src) {

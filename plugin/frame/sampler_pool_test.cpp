@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <set>
 #include <thread>
 #include <vector>
@@ -13,13 +14,13 @@ namespace hair {
 namespace {
 
 struct CountingSampler {
-    static int constructed, destroyed;
+    static std::atomic<int> constructed, destroyed;  // threads construct samplers at once
     CountingSampler() { ++constructed; }
     virtual ~CountingSampler() { ++destroyed; }
     int value = 0;
 };
-int CountingSampler::constructed = 0;
-int CountingSampler::destroyed = 0;
+std::atomic<int> CountingSampler::constructed = 0;
+std::atomic<int> CountingSampler::destroyed = 0;
 
 TEST(SamplerPool, BlocksOfTenLinkedInOrder) {
     SamplerPool<CountingSampler> pool;

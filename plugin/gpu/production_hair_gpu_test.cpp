@@ -4,30 +4,21 @@
 #include <cstring>
 #include <string>
 
-#include "frame/descriptor.h"
-#include "production_hair/brdf_hair4.h"
-#include "quor/quor.h"
+#include "harness/test_support.h"
 
 namespace hair {
 namespace {
 
 struct GpuInstance {
-    quor::PluginDesc* desc = nullptr;
-    BRDFHair4* hair = nullptr;
-    GpuInstance() {
-        for (DescRegistry::Node* n = DescRegistry::head; n; n = n->next)
-            if (std::strcmp(n->desc->getName(), "BRDFHair4") == 0) desc = n->desc;
-        hair = static_cast<BRDFHair4*>(desc->newPlugin(nullptr));
-    }
-    ~GpuInstance() { desc->deletePlugin(hair); }
-    void setFloat(const char* name, float v) { hair->paramList()->getParam(name)->setFloat(v); }
+    harness::Instance inst{harness::test::library(), "BRDFHair4"};
+    void setFloat(const char* name, float v) { inst.plugin().getParameter(name)->setFloat(v); }
+    void setInt(const char* name, int v) { inst.plugin().getParameter(name)->setInt(v); }
     std::string describe(const char* kind, int* result = nullptr) {
-        auto* rt = static_cast<quor::RTMtlInterface*>(hair->getInterface(quor::EXT_RTMTL));
-        quor::ShaderSource source;
-        quor::OCLData data;
-        int r = rt->getRTSource(0, 0, kind, source, &data);
+        std::string text;
+        int r = -1;
+        EXPECT_TRUE(inst.gpuSource(kind, text, r));
         if (result) *result = r;
-        return source.text();
+        return text;
     }
 };
 
@@ -41,7 +32,7 @@ TEST(ProductionHairGpu, UnconnectedDescription) {
     GpuInstance g;
     for (const char* name : kPlainFloats)
         g.setFloat(name, 0.0f);
-    g.hair->paramList()->getParam("trace_depth")->setInt(5);
+    g.setInt("trace_depth", 5);
     int result = 0;
     std::string text = g.describe("MaterialDescriptor", &result);
     EXPECT_EQ(result, 1);
@@ -71,11 +62,10 @@ TEST(ProductionHairGpu, UnconnectedDescription) {
 
 TEST(ProductionHairGpu, TexturesFollowTheirKeysAndValuesInOrder) {
     GpuInstance g;
-    quor::QuorParameterList& params = *g.hair->paramList();
-    params.getParam("melanin")->setConstantFloat(0.75f);
-    params.getParam("pheomelanin")->setConstantFloat(0.125f);
-    params.getParam("transparency")->setConstantColor({0.5f, 0.25f, 0, 1});
-    params.getParam("secondary_tint")->setConstantColor({1, 0.5f, 0.25f, 1});
+    g.inst.set("melanin", "0.75");
+    g.inst.set("pheomelanin", "0.125");
+    g.inst.set("transparency", "0.5,0.25,0");
+    g.inst.set("secondary_tint", "1,0.5,0.25");
     for (int i = 0; i < 14; ++i)
         g.setFloat(kPlainFloats[i], 0.5f + static_cast<float>(i));
     quor::QuorRenderer renderer;
@@ -83,7 +73,7 @@ TEST(ProductionHairGpu, TexturesFollowTheirKeysAndValuesInOrder) {
     scene.hasUnits = true;
     scene.scale = 0.01;
     renderer.scene = &scene;
-    g.hair->frameBegin(&renderer);
+    g.inst.plugin().frameBegin(&renderer);
     std::string text = g.describe("MaterialDescriptor");
     auto after = [&](const std::string& key) {
         std::size_t at = text.find("\n" + key + "\n");

@@ -73,6 +73,8 @@ class QuorParameter {
     void setTexture(QuorTexture* tex);
     void clearTexture() { setTexture(nullptr); }
     QuorTexture* getTexture() const { return texture_; }
+    // How many plug-in fields follow this parameter (setParamCache bindings).
+    int bindingCount() const;
 
     QuorParameter(const ParamInfo* info);
     ~QuorParameter();

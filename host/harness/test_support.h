@@ -1,0 +1,103 @@
+// What the material tests share: the library linked into the test binary, the four types, the
+// registered defaults of a type as parameter values, and parameter values drawn from each
+// parameter's registered limits (so a new parameter is covered without editing a test).
+#pragma once
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "harness/rng.h"
+#include "harness/shading_point.h"
+
+extern "C" quor::PluginLibDesc* getLibDesc();
+
+namespace harness::test {
+
+inline const std::vector<std::string> kTypes = {"BRDFHair", "BRDFHair2", "BRDFHair3", "BRDFHair4"};
+
+inline Library& library() {
+    static Library lib(getLibDesc());
+    return lib;
+}
+
+inline std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.9g", v);
+    return buf;
+}
+
+// Every texture parameter bound to a constant of its registered default, as an editor makes a
+// material; plain parameters keep their defaults anyway.
+inline ParamSets registeredDefaults(const std::string& type) {
+    ParamSets sets;
+    const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
+    for (int i = 0; d && i < d->count(); ++i) {
+        const quor::ParamInfo& p = d->param(i);
+        if (p.kind == quor::ParamKind::TextureFloat) sets.emplace_back(p.name, number(p.floatDefault));
+        if (p.kind == quor::ParamKind::Texture || p.kind == quor::ParamKind::TextureRGB)
+            sets.emplace_back(p.name, number(p.colorDefault.r) + "," + number(p.colorDefault.g) + "," +
+                                          number(p.colorDefault.b));
+    }
+    return sets;
+}
+
+// A value inside [lo, hi] (either may be absent). With extremes: often a limit or 0, else
+// uniform inside, and for an open side anything from -1e4 to 1e4. Without: a plausible value,
+// inside the limits and from 0 to 2 on an open side, wide ranges favouring their low end.
+inline double drawValue(Rng& rng, bool hasLo, double lo, bool hasHi, double hi, bool extremes = true) {
+    if (!extremes) {
+        double a = hasLo ? lo : 0, b = hasHi ? hi : a + 2, u = rng.uniformDouble();
+        return a + (b - a) * (b - a > 100 ? u * u * u * u : u);
+    }
+    float pick = rng.uniform();
+    double a = hasLo ? lo : -1e4, b = hasHi ? hi : 1e4;
+    if (pick < 0.15f) return a;
+    if (pick < 0.3f) return b;
+    if (pick < 0.4f && a <= 0 && b >= 0) return 0;
+    if (pick < 0.7f) return a + (std::min(b, a + 2.0) - a) * rng.uniformDouble();  // near the low end
+    return a + (b - a) * rng.uniformDouble();
+}
+
+// Parameter values for every parameter of a type, drawn from its registered limits.
+inline ParamSets drawParameters(const std::string& type, Rng& rng, bool extremes = true) {
+    ParamSets sets;
+    const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
+    for (int i = 0; d && i < d->count(); ++i) {
+        const quor::ParamInfo& p = d->param(i);
+        double lo = 0, hi = 0;
+        bool hasLo = hintLimit(p.hints, "minValue", lo), hasHi = hintLimit(p.hints, "maxValue", hi);
+        auto value = [&] { return number(drawValue(rng, hasLo, lo, hasHi, hi, extremes)); };
+        switch (p.kind) {
+        case quor::ParamKind::Texture:
+        case quor::ParamKind::TextureRGB:
+            sets.emplace_back(p.name, value() + "," + value() + "," + value());
+            break;
+        case quor::ParamKind::TextureFloat:
+        case quor::ParamKind::Float:
+            sets.emplace_back(p.name, value());
+            break;
+        case quor::ParamKind::Int:
+            sets.emplace_back(p.name, std::to_string(static_cast<int>(std::lround(
+                                          drawValue(rng, true, hasLo ? lo : -2, true, hasHi ? std::min(hi, 64.0) : 64, extremes)))));
+            break;
+        case quor::ParamKind::Bool:
+            sets.emplace_back(p.name, rng.uniform() < 0.5f ? "false" : "true");
+            break;
+        }
+    }
+    return sets;
+}
+
+inline Vec3 randomDirection(Rng& rng) {
+    double z = 2.0 * rng.uniformDouble() - 1.0, phi = 2 * M_PI * rng.uniformDouble();
+    double r = std::sqrt(std::max(0.0, 1 - z * z));
+    return {float(r * std::cos(phi)), float(r * std::sin(phi)), float(z)};
+}
+
+inline bool finiteNonNegative(const quor::Color& c) {
+    for (float v : {c.r, c.g, c.b, c.a})
+        if (!(std::isfinite(v) && v >= 0)) return false;
+    return true;
+}
+
+} // namespace harness::test

@@ -1,0 +1,214 @@
+// What every material of the library must do, whatever its model: answer its interfaces, bind
+// every parameter it registers, shade without allocating once warm, and answer every input a
+// host can hand it with finite, non-negative values and only well-formed continuation rays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <sstream>
+
+#include "harness/estimators.h"
+#include "harness/test_support.h"
+#include "quor/memory.h"
+
+namespace {
+
+using namespace harness;
+using harness::test::library;
+
+class Material : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Material, AnswersItsInterfacesAndBindsEveryParameter) {
+    Instance inst(library(), GetParam());
+    EXPECT_EQ(inst.plugin().getPlugin(), inst.base());
+    EXPECT_EQ(inst.bsdf().getPlugin(), inst.base());
+    EXPECT_EQ(inst.base()->getInterface(12345), nullptr);
+    // Before renderBegin the pools are not there: no sampler, and no crash.
+    quor::QuorContext ctx;
+    EXPECT_EQ(inst.bsdf().newBSDF(ctx, 0), nullptr);
+
+    const quor::QuorParameterListDesc* d = inst.params();
+    ASSERT_NE(d, nullptr);
+    ASSERT_GT(d->count(), 0);
+    for (int i = 0; i < d->count(); ++i) {
+        quor::QuorParameter* p = inst.plugin().getParameter(d->param(i).name);
+        ASSERT_NE(p, nullptr) << d->param(i).name;
+        EXPECT_EQ(p->bindingCount(), 1) << GetParam() << " does not read " << d->param(i).name;
+    }
+}
+
+TEST_P(Material, ShadingAllocatesNothingOnceWarm) {
+    PointOptions o;
+    o.type = GetParam();
+    o.sets = test::registeredDefaults(GetParam());
+    o.dir = {0.3f, -0.2f, -0.9f};
+    o.contextFlags = 0x20;
+    ShadingPoint p(library(), o);
+    auto round = [&](int i) {
+        p.shade();
+        p.eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
+        p.sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
+        p.brdf()->traceForward(p.context(), 0);
+    };
+    for (int i = 0; i < 50; ++i) round(i);
+    long before = quor::vmallocCalls();
+    for (int i = 0; i < 2000; ++i) round(i);
+    EXPECT_EQ(quor::vmallocCalls(), before);
+}
+
+// A lossless fibre reflects everything, and what sampleRay carries agrees with what eval
+// integrates to: at default looks and at a lossless one, in several geometries.
+TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
+    struct Look {
+        ParamSets sets;
+        harness::Rgb strand;
+        bool lossless;
+    };
+    const std::string type = GetParam();
+    std::vector<Look> looks = {{test::registeredDefaults(type), {0.6f, 0.4f, 0.2f}, false}};
+    if (type == "BRDFHair4") looks.push_back({{{"melanin", "0"}, {"diffuse_amount", "0"}}, {}, true});
+    if (type == "BRDFHair3") looks.push_back({{}, {1, 1, 1}, true});
+    const Vec3 dirs[] = {{0, 0, -1}, {0.4f, -0.5f, -0.77f}, {0, 0.95f, -0.31f}};
+    int k = 0;
+    for (const Look& look : looks)
+        for (const Vec3& d : dirs) {
+            PointOptions o;
+            o.type = type;
+            o.sets = look.sets;
+            o.strandColor = look.strand;
+            o.dir = d;
+            o.h = 0.3f;
+            o.contextFlags = 0x20;
+            ShadingPoint p(library(), o);
+            FurnaceResult f = furnace(p, 60000, ++k);
+            float e[3] = {f.eval.r, f.eval.g, f.eval.b}, es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
+            float s[3] = {f.sampledMean.r, f.sampledMean.g, f.sampledMean.b};
+            float ss[3] = {f.sampledStderr.r, f.sampledStderr.g, f.sampledStderr.b};
+            for (int c = 0; c < 3; ++c) {
+                EXPECT_TRUE(std::isfinite(e[c]) && e[c] >= 0) << type << " look " << k;
+                if (!f.sampled) continue;
+                double tol = 4 * std::hypot(es[c], ss[c]) + 0.01;
+                EXPECT_NEAR(s[c], e[c], tol) << type << " channel " << c << " dir " << d.x << "," << d.y;
+                if (look.lossless) {
+                    EXPECT_NEAR(s[c], 1.0, 0.02) << type << " lossless, dir " << d.x << "," << d.y;
+                }
+            }
+            // Materials that sample refuse only what they cannot carry.
+            if (f.sampled) {
+                EXPECT_LT(f.refused, 600) << type;
+            }
+        }
+}
+
+// The property every host relies on. Parameter sets are drawn from each parameter's registered
+// limits (limits themselves, 0, inside), combined with degenerate geometry (zero and parallel
+// vectors, grazing views, shadow/GI/no-specular rays, missing strand data, any depth).
+TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
+#if defined(__SANITIZE_ADDRESS__)
+    const int kSets = 24;
+#else
+    const int kSets = 240;
+#endif
+    const int kPoints = 8, kLights = 56, kSamples = 12;
+    const std::string type = GetParam();
+    Rng rng(std::hash<std::string>{}(type));
+    long evaluated = 0, bad = 0;
+    std::ostringstream first;
+    auto fail = [&](const std::string& what, const PointOptions& o, const ParamSets& sets) {
+        if (bad++ >= 3) return;
+        first << what << " dir " << o.dir.x << "," << o.dir.y << "," << o.dir.z << " tangent " << o.tangent.x << ","
+              << o.tangent.y << "," << o.tangent.z << " flags " << o.rayFlags << " depth " << o.depth << " sets:";
+        for (auto& [n, v] : sets) first << " " << n << "=" << v;
+        first << "\n";
+    };
+    for (int set = 0; set < kSets; ++set) {
+        ParamSets sets = set == 0 ? ParamSets{} : test::drawParameters(type, rng);
+        for (int pt = 0; pt < kPoints; ++pt) {
+            PointOptions o;
+            o.type = type;
+            o.sets = sets;
+            o.unchecked = true;  // drawn values are inside the limits; keep float rounding of the limits too
+            Vec3 t = test::randomDirection(rng), d = test::randomDirection(rng);
+            switch (pt) {
+            case 0: d = t; break;                           // view along the strand
+            case 1: d = {-t.x, -t.y, -t.z}; break;          // and against it
+            case 2: t = {0, 0, 0}; break;                   // no tangent at all
+            case 3: o.normal = Vec3{-d.x, -d.y, -d.z}; t = {0, 0, 1}; d = {0, 0, -1}; break;
+            case 4: o.normal = d; break;                    // normal facing away from the viewer
+            default: break;
+            }
+            o.dir = d;
+            o.tangent = t;
+            o.h = pt == 5 ? 1.0f : pt == 6 ? -1.0f : 2 * rng.uniform() - 1;
+            o.strandColor = {rng.uniform(), rng.uniform(), pt == 7 ? 1.0f : rng.uniform()};
+            o.strandTransparency = {pt == 7 ? 1.0f : 0.0f, rng.uniform() < 0.2f ? 1.0f : 0.0f, 0};
+            o.strandIndex = static_cast<int>(rng.next() & 0xFFFF);
+            o.strandLength = rng.uniform() < 0.2f ? 0.0f : 10 * rng.uniform();
+            o.strandPosition = rng.uniform();
+            o.noStrandData = rng.uniform() < 0.25f;
+            if (rng.uniform() < 0.3f) o.coverage = rng.uniform() < 0.5f ? 0.0f : rng.uniform();
+            static const int kRayFlags[] = {0, 0x8, 0x10, 0x200, 0x210};
+            o.rayFlags = kRayFlags[rng.next() % 5];
+            o.contextFlags = rng.uniform() < 0.5f ? 0x20 : (rng.uniform() < 0.5f ? 0x21 : 0);
+            o.depth = static_cast<int>(rng.next() % 4) * (rng.uniform() < 0.2f ? 100 : 1);
+            o.side = static_cast<int>(rng.next() % 3);
+            o.mis = static_cast<int>(rng.next() % 2);
+            o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
+            if (rng.uniform() < 0.3f) o.unitScale = rng.uniform() < 0.5f ? 1e-4 : 100.0;
+            ShadingPoint p(library(), o);
+            if (!p.shade()) continue;
+            quor::BRDFSampler& s = *p.brdf();
+            quor::Vector n = p.context().normal, tv = p.strand().record.tangent, dv = p.context().rayDir;
+            for (int l = 0; l < kLights; ++l) {
+                quor::Vector L;
+                switch (l) {
+                case 0: L = tv; break;
+                case 1: L = {-tv.x, -tv.y, -tv.z, 0}; break;
+                case 2: L = n; break;
+                case 3: L = {-n.x, -n.y, -n.z, 0}; break;
+                case 4: L = {-dv.x, -dv.y, -dv.z, 0}; break;
+                case 5: L = dv; break;
+                case 6: L = {0, 0, 0, 0}; break;
+                default: L = toVector(test::randomDirection(rng));
+                }
+                quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
+                float prob = l % 3 == 0 ? 1e18f : rng.uniform() * 4;
+                quor::Color f = s.eval(p.context(), L, light, unshadowed, prob, 1 + static_cast<int>(l % 3));
+                ++evaluated;
+                if (!test::finiteNonNegative(f) || !test::finiteNonNegative(light) ||
+                    !test::finiteNonNegative(unshadowed))
+                    fail("eval", o, sets);
+            }
+            for (int k = 0; k < kSamples; ++k) {
+                float u = k == 0 ? 0.0f : k == 1 ? 0.99999994f : rng.uniform();
+                float xi = k == 2 ? 0.0f : rng.uniform();
+                float r = p.sample(u, xi, k == 3 ? 0.0f : rng.uniform(), rng.uniform());
+                if (r == 0.0f) continue;
+                const quor::QuorContext& nc = p.rayContext();
+                const quor::Vector& w = p.newRay().dir;
+                double len = std::sqrt(double(w.x) * w.x + double(w.y) * w.y + double(w.z) * w.z);
+                if (r != 1.0f || !(std::fabs(len - 1) < 1e-3) || !test::finiteNonNegative(nc.pathWeight) ||
+                    !(nc.pathProb > 0 && std::isfinite(nc.pathProb)))
+                    fail("sampleRay", o, sets);
+            }
+            quor::Color weight{1, 1, 1, 1};
+            quor::Color queries[] = {s.getDiffuseColor(weight), s.getLightMultiplier(weight), s.getTransparency(),
+                                     s.getOpacity(), p.bsdf()->getBSDFTransparency(p.context())};
+            for (const quor::Color& c : queries)
+                if (!test::finiteNonNegative(c)) fail("colour query", o, sets);
+            s.traceForward(p.context(), 0);
+            const quor::ShadeResult& res = p.context().result;
+            for (const quor::Color& c : {res.gi, res.transparency, res.opacity, res.transparency2})
+                if (!test::finiteNonNegative(c)) fail("traceForward", o, sets);
+        }
+    }
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_GE(evaluated, 100000);
+#endif
+    EXPECT_EQ(bad, 0) << type << ": " << bad << " bad answers; the first:\n" << first.str();
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::kTypes),
+                         [](const auto& info) { return info.param; });
+
+} // namespace

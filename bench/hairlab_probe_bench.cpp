@@ -2,15 +2,13 @@
 // instance, one shading round, output) and the throughput of the furnace estimator.
 #include <benchmark/benchmark.h>
 
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "commands.h"
-#include "probe.h"
-
-extern "C" quor::PluginLibDesc* getLibDesc();
+#include "harness/estimators.h"
+#include "harness/test_support.h"
 
 namespace {
 
@@ -39,28 +37,13 @@ BENCHMARK(BM_HairlabBadInput)->Unit(benchmark::kMicrosecond);
 
 // One furnace estimate: samples directions through eval plus samples calls of sampleRay.
 void BM_FurnaceProductionHair(benchmark::State& state) {
-    quor::QuorPluginHost host;
-    quor::PluginDesc* d = hairlab::findType(getLibDesc(), "BRDFHair4");
-    if (!d) {
-        state.SkipWithError("BRDFHair4 is not registered");
-        return;
-    }
-    d->registerPlugin(&host);
-    hairlab::PointOptions o;
+    harness::PointOptions o;
     o.type = "BRDFHair4";
     o.sets = {{"melanin", "0"}};
-    std::unique_ptr<hairlab::ProbePoint> point;
-    try {
-        point = std::make_unique<hairlab::ProbePoint>(d, host.params(d), o);
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return;
-    }
+    harness::ShadingPoint point(harness::test::library(), o);
     const int samples = static_cast<int>(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(hairlab::furnace(*point, samples, 1).eval.r);
+    for (auto _ : state) benchmark::DoNotOptimize(harness::furnace(point, samples, 1).eval.r);
     state.SetItemsProcessed(state.iterations() * 2 * samples);
-    point.reset();
-    d->unregisterPlugin(&host);
 }
 BENCHMARK(BM_FurnaceProductionHair)->Arg(1 << 16)->Unit(benchmark::kMillisecond);
 

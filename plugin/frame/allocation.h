@@ -31,10 +31,17 @@ void libFree(void* block);
 void* libAllocAligned(std::size_t size);
 void libFreeAligned(void* p);
 
+// A constructor that raises (out of memory part way) gives its block back before the
+// exception goes on: the half-built object has already undone its members.
 template <class T, class... Args>
 T* libNew(Args&&... args) {
     void* p = libAlloc(sizeof(T));
-    return new (p) T(std::forward<Args>(args)...);
+    try {
+        return new (p) T(std::forward<Args>(args)...);
+    } catch (...) {
+        libFree(p);
+        throw;
+    }
 }
 
 template <class T>

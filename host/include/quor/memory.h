@@ -12,6 +12,8 @@ void vfree(void* block);
 // Test hooks: let `skip` calls through, then make the next n vmalloc calls fail; count calls.
 void vmallocFailNext(int n, int skip = 0);
 long vmallocCalls();
+// Bytes handed out by vmalloc and not yet given back through vfree (usable block sizes).
+long long vmallocBytesInUse();
 
 // Debugger output for wide text. Without a capture hook lines go to stderr.
 void debugOutputW(const char16_t* text);

@@ -55,6 +55,10 @@ float floatOr(const quor::TextureFloatInterface* tex, const quor::QuorContext& c
     return tex ? tex->getFloat(ctx) : fallback;
 }
 
+// Glossiness at most 0.999; below its registered 0 a roughness past 1 would overflow the
+// simplified GI term, so 0 is the floor.
+float glossiness(float g) { return std::fmax(std::fmin(g, 0.999f), 0.0f); }
+
 } // namespace
 
 void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
@@ -92,26 +96,33 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     }
 
     if (shadowRay) {
-        s.transparency = transparency;
+        // A shadow ray asks only what passes through; every other answer is 0, with no lobes,
+        // no samples and no table behind them.
+        s.transparency = saturate(transparency);
         // The pass-through colour answers getTransparency; keep it current for shadow queries.
-        s.lightTransmission = transparency;
+        s.lightTransmission = s.transparency;
         s.context = nullptr;
         s.elementsEnabled = 0;
         s.useCachedGI = useCachedGI_;
+        s.diffuseColor = s.primaryColor = s.secondaryColor = s.transmissionColor = s.albedoSum = Color4(0.0f);
+        s.probDiffuse = s.probPrimary = s.probSecondary = s.probTransmission = 0.0f;
+        s.useLightMIS = 0;
         return;
     }
 
     diffuse = colorOr(diffuseColor_, ctx, diffuse) * floatOr(diffuseAmount_, ctx, 1.0f);
     Color4 overall = colorOr(overallColor_, ctx, Color4(1.0f));
-    Color4 primary = colorOr(primarySpecular_, ctx, Color4(0.0f)) * floatOr(primarySpecularAmount_, ctx, 1.0f);
-    float gP = std::fmin(floatOr(primaryGlossiness_, ctx, 0.0f), 0.999f);
+    Color4 primary =
+        colorOr(primarySpecular_, ctx, Color4(0.0f)) * floatOr(primarySpecularAmount_, ctx, 1.0f);
+    float gP = glossiness(floatOr(primaryGlossiness_, ctx, 0.0f));
     Color4 secondary(0.0f);
     if (!secondaryLockToTransmission_)
-        secondary = colorOr(secondarySpecular_, ctx, Color4(0.0f)) * floatOr(secondarySpecularAmount_, ctx, 1.0f);
-    float gS = std::fmin(floatOr(secondaryGlossiness_, ctx, 0.0f), 0.999f);
+        secondary =
+            colorOr(secondarySpecular_, ctx, Color4(0.0f)) * floatOr(secondarySpecularAmount_, ctx, 1.0f);
+    float gS = glossiness(floatOr(secondaryGlossiness_, ctx, 0.0f));
     Color4 transmission = colorOr(transmission_, ctx, Color4(0.0f)) * floatOr(transmissionAmount_, ctx, 1.0f);
-    float gL = std::fmin(floatOr(transmissionGlossinessLength_, ctx, 0.0f), 0.999f);
-    float gW = std::fmin(floatOr(transmissionGlossinessWidth_, ctx, 0.0f), 0.999f);
+    float gL = glossiness(floatOr(transmissionGlossinessLength_, ctx, 0.0f));
+    float gW = glossiness(floatOr(transmissionGlossinessWidth_, ctx, 0.0f));
 
     s.context = &ctx;
     const int depth = ctx.rayDepth;
@@ -132,7 +143,8 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     s.primaryNormTable = &primaryNormTable_;
     s.transmissionNormTable = &transmissionNormTable_;
     s.diffuseCdfTable = &diffuseCdfTable_;
-    s.lightMultiplier = lightMultiplier_;
+    // A negative multiplier would turn light into negative radiance.
+    s.lightMultiplier = std::fmax(lightMultiplier_, 0.0f);
 
     // Past the camera a diffuse stand-in carries the specular energy (TT roughly, by its width).
     if (simplifyForGI_ && depth > 0) {
@@ -154,7 +166,8 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
 
     Color4 opacity = complement(transparency);
     const int flags = ctx.rayFlags;
-    if ((ctx.hostCounter >= 1 && !(flags & quor::RAY_MASK_OVERRIDE_A)) || (flags & quor::RAY_MASK_OVERRIDE_B)) {
+    if ((ctx.hostCounter >= 1 && !(flags & quor::RAY_MASK_OVERRIDE_A)) ||
+        (flags & quor::RAY_MASK_OVERRIDE_B)) {
         if (std::fabs(maxRGB(transparency) - 1.0f + maxRGB(opacity)) < 1e-6f) {
             float t = sat(ctx.getTransparencyOverride());
             transparency = Color4(t);

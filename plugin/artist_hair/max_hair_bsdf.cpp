@@ -10,7 +10,7 @@ namespace hair {
 namespace {
 
 constexpr float kInvPi = 0.31830987f;
-constexpr double kMinProb = 3.183098861837907e-07;  // 1e-6/π
+constexpr double kMinProb = 3.183098861837907e-07; // 1e-6/π
 
 Vec4 vec(const quor::Vector& v) { return Vec4(v.x, v.y, v.z); }
 
@@ -42,7 +42,8 @@ quor::BRDFSampler* MaxHairBSDF::getBRDF(int side) {
     if (elementsEnabled) clearElements();
     if (context && !(context->contextFlags & quor::CTX_SKIP_BELOW_SURFACE)) {
         const Color4 one(1.0f);
-        lightTransmission = side != 0 ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
+        lightTransmission =
+            side != 0 ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
     }
     return this;
 }
@@ -62,7 +63,9 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
     bool specularOn = flags & quor::EVAL_SPECULAR;
     if ((ctx.rayFlags & quor::RAY_GI) || ctx.giMode == 3) specularOn = flags & quor::EVAL_DIFFUSE;
     if (ctx.rayFlags & quor::RAY_NO_SPECULAR) specularOn = false;
-    const bool diffuseOn = flags & quor::EVAL_DIFFUSE;
+    bool diffuseOn = flags & quor::EVAL_DIFFUSE;
+    // A sampler set up for a shadow ray has no lobes and no tables: it only passes light on.
+    if (!context) diffuseOn = specularOn = false;
 
     const float lt = dot(L, axisT);
     float kd = diffuseOn ? 2.0f * safeSqrt(1.0f - lt * lt) * kInvPi * 0.5f : 0.0f;
@@ -106,8 +109,10 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
         accDiffuseLit += Lm * kd;
         accDiffuseShadow += (Color4(unshadowedLightColor) * lightMultiplier - Lm) * kd;
         accSpecular += spec * Lm;
-        if (transmissionInSpecular) accSpecular += trans * Lm;
-        else accTransmission += trans * Lm;
+        if (transmissionInSpecular)
+            accSpecular += trans * Lm;
+        else
+            accTransmission += trans * Lm;
         accTransmissionRaw += Lm * lobes.tt;
     }
 
@@ -116,7 +121,8 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
         lightColor = (Color4(lightColor) * pass).host();
         unshadowedLightColor = (Color4(unshadowedLightColor) * pass).host();
     }
-    return result.host();
+    // light_multiplier has no upper limit; the result stays a float.
+    return finiteNonNegative(result).host();
 }
 
 void MaxHairBSDF::scaleLightSample(float f) {
@@ -249,7 +255,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         }
         LobeTable::RowSample rs = transmissionNormTable->sampleRow((u - pD) / pT, sigmaL, vz);
         z = rs.z;
-        const float phi = kTwoPi * fraction;  // about π: through the strand, away from the viewer
+        const float phi = kTwoPi * fraction; // about π: through the strand, away from the viewer
         const float r = safeSqrt(1.0f - z * z);
         x = std::cos(phi) * r;
         y = std::sin(phi) * r;
@@ -282,6 +288,12 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
     }
     const float pdf = inv >= 1e-6f ? 0.5f / inv : 0.0f;
     const Vec4 d = axisW * x + axisB * y + axisT * z;
+    // A ray needs a positive probability, a unit direction and a finite weight. A degenerate
+    // frame (no tangent, or no viewing ray) gives a short or zero direction; a lobe picked with
+    // a vanishing probability can overflow its weight.
+    if (!(pdf > 0.0f) || !(std::fabs(dot(d, d) - 1.0f) <= 1e-4f) ||
+        !std::isfinite(weight[0] + weight[1] + weight[2] + weight[3]))
+        return 0.0f;
 
     // Ray differentials mirrored about the half vector.
     const Vec4 h = normalizeSafe(d - D);
@@ -289,7 +301,8 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const Vec4 e = vec(parent.dirDiff[i]);
         newCtx.dirDiff[i] = (e - h * (2.0f * dot(e, h))).host();
     }
-    const float maxDist = parent.settings && parent.settings->maxRayDistOn ? parent.settings->maxRayDist : 1e18f;
+    const float maxDist =
+        parent.settings && parent.settings->maxRayDistOn ? parent.settings->maxRayDist : 1e18f;
     if (quor::RayRecord* ray = newCtx.ray) {
         ray->dir = d.host();
         newCtx.rayDir = d.host();

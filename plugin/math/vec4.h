@@ -57,23 +57,40 @@ struct Vec4 : Float4 {
     quor::Vector host() const { return {v[0], v[1], v[2], v[3]}; }
 };
 
-#define HAIR_LANE_OPS(T)                                                                         \
-    inline T operator+(T a, T b) { return T(a.v + b.v); }                                        \
-    inline T operator-(T a, T b) { return T(a.v - b.v); }                                        \
-    inline T operator*(T a, T b) { return T(a.v * b.v); }                                       \
-    inline T operator/(T a, T b) { return T(a.v / b.v); }                                        \
-    inline T operator*(T a, float s) { return T(a.v * s); }                                      \
-    inline T operator*(float s, T a) { return T(a.v * s); }                                      \
-    inline T operator/(T a, float s) { return T(a.v / s); }                                      \
-    inline T operator-(T a) { return T(-a.v); }                                                  \
-    inline T& operator+=(T& a, T b) { a.v += b.v; return a; }                                    \
-    inline T& operator-=(T& a, T b) { a.v -= b.v; return a; }                                    \
-    inline T& operator*=(T& a, T b) { a.v *= b.v; return a; }                                    \
-    inline T& operator*=(T& a, float s) { a.v *= s; return a; }                                  \
-    inline T& operator/=(T& a, float s) { a.v /= s; return a; }                                  \
-    inline T lmin(T a, T b) { return T(a.v < b.v ? a.v : b.v); }                                 \
-    inline T lmax(T a, T b) { return T(a.v > b.v ? a.v : b.v); }                                 \
-    inline T clampLanes(T a, float lo, float hi) { return lmin(lmax(a, T(f4{lo, lo, lo, lo})), T(f4{hi, hi, hi, hi})); }
+#define HAIR_LANE_OPS(T)                                                                                     \
+    inline T operator+(T a, T b) { return T(a.v + b.v); }                                                    \
+    inline T operator-(T a, T b) { return T(a.v - b.v); }                                                    \
+    inline T operator*(T a, T b) { return T(a.v * b.v); }                                                    \
+    inline T operator/(T a, T b) { return T(a.v / b.v); }                                                    \
+    inline T operator*(T a, float s) { return T(a.v * s); }                                                  \
+    inline T operator*(float s, T a) { return T(a.v * s); }                                                  \
+    inline T operator/(T a, float s) { return T(a.v / s); }                                                  \
+    inline T operator-(T a) { return T(-a.v); }                                                              \
+    inline T& operator+=(T& a, T b) {                                                                        \
+        a.v += b.v;                                                                                          \
+        return a;                                                                                            \
+    }                                                                                                        \
+    inline T& operator-=(T& a, T b) {                                                                        \
+        a.v -= b.v;                                                                                          \
+        return a;                                                                                            \
+    }                                                                                                        \
+    inline T& operator*=(T& a, T b) {                                                                        \
+        a.v *= b.v;                                                                                          \
+        return a;                                                                                            \
+    }                                                                                                        \
+    inline T& operator*=(T& a, float s) {                                                                    \
+        a.v *= s;                                                                                            \
+        return a;                                                                                            \
+    }                                                                                                        \
+    inline T& operator/=(T& a, float s) {                                                                    \
+        a.v /= s;                                                                                            \
+        return a;                                                                                            \
+    }                                                                                                        \
+    inline T lmin(T a, T b) { return T(a.v < b.v ? a.v : b.v); }                                             \
+    inline T lmax(T a, T b) { return T(a.v > b.v ? a.v : b.v); }                                             \
+    inline T clampLanes(T a, float lo, float hi) {                                                           \
+        return lmin(lmax(a, T(f4{lo, lo, lo, lo})), T(f4{hi, hi, hi, hi}));                                  \
+    }
 
 HAIR_LANE_OPS(Float4)
 HAIR_LANE_OPS(Color4)
@@ -84,6 +101,9 @@ HAIR_LANE_OPS(Vec4)
 inline Color4 saturate(Color4 c) { return clampLanes(c, 0.0f, 1.0f); }
 // max(1 - c, 0) per lane.
 inline Color4 complement(Color4 c) { return lmax(Color4(1.0f) - c, Color4(0.0f)); }
+// Per lane clamped to [0, FLT_MAX]; a NaN lane gives 0. The last guard of a result that
+// unbounded parameters could push past the float range.
+inline Color4 finiteNonNegative(Color4 c) { return lmin(lmax(c, Color4(0.0f)), Color4(3.40282347e38f)); }
 inline float maxRGB(Color4 c) { return std::fmax(std::fmax(c.r(), c.g()), c.b()); }
 inline Color4 expLanes(Color4 c) {
     return Color4(std::exp(c[0]), std::exp(c[1]), std::exp(c[2]), std::exp(c[3]));

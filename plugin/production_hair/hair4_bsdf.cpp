@@ -15,8 +15,7 @@ constexpr float kInv2Pi = 0.15915494f;
 constexpr float kInv4Pi = 1.0f / 12.566371f;
 
 // Σ (x²/4)^k/(k!)² for k = 0..10, in Horner form in x²; one body for a float and for four lanes.
-template <class T>
-inline T i0Series(T x) {
+template <class T> inline T i0Series(T x) {
     T y = x * x;
     T r = T{} + 1.0f / 13807847341517963264.0f;
     r = r * y + 1.0f / 34519618525593600.0f;
@@ -105,7 +104,6 @@ inline f4 floorLanes(f4 x) {
 }
 
 inline f4 absLanes(f4 x) { return x < 0.0f ? -x : x; }
-
 
 // Mp of four lobes for one incoming direction; both branches of hair4::longitudinal().
 inline f4 mpLanes(const Hair4BSDF::LobePack& l, f4 cosI, f4 sinI) {
@@ -286,6 +284,8 @@ float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q
 
     float sinPhi = std::sin(phi), cosPhi = std::cos(phi);
     Vec4 wi = sinThetaI * axisT + (cosThetaI * cosPhi) * axisX + (cosThetaI * sinPhi) * axisY;
+    // Without a frame (no tangent, or a view along it) the direction is not unit: no ray.
+    if (!(std::fabs(dot(wi, wi) - 1.0f) <= 1e-4f)) return 0.0f;
     quor::Vector dir = wi.host();
     if (q.ray) {
         q.ray->dir = dir;

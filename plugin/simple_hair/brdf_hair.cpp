@@ -33,7 +33,8 @@ void BRDFHair::setupSampler(quor::QuorContext& ctx, MayaHairBSDF& s, int) {
     s.transparency = transparency;
     s.specular = spec * opacity;
     s.tangent = tangent;
-    s.power = specularPower_;
+    // Below its registered minimum 0 the power would turn a zero cosine into infinity.
+    s.power = std::fmax(specularPower_, 0.0f);
 }
 
 quor::BRDFSampler* MayaHairBSDF::getBRDF(int mode) {

@@ -179,8 +179,9 @@ Color4 rootSum(int p, float c, float cosTheta, const Fibre& f, float phi) {
 // N_TRT with the caustic peaks removed and the glint added.
 Color4 trtTerm(float c, float cosTheta, const Fibre& f, float phi, const Glint& g) {
     const Caustic k = trtCaustic(f.etaP, g.width, g.causticLimit, g.fadeRange);
-    const float norm = std::sqrt(kTwoPi * g.width * g.width);
-    const float twoW2 = 2.0f * g.width * g.width;
+    const float w = floorWidth(g.width);
+    const float norm = std::sqrt(kTwoPi * w * w);
+    const float twoW2 = 2.0f * w * w;
     auto gauss = [&](float x) { return std::exp(-(x * x) / twoW2) / norm; };
     const float g0 = gauss(0.0f);
     const float gm = gauss(phi - k.phiC);
@@ -216,7 +217,9 @@ Caustic trtCaustic(float etaP, float width, float causticLimit, float fadeRange)
         k.deltaH = std::min(causticLimit, 2.0f * std::sqrt(2.0f * width / d));
         k.fade = 1.0f;
     } else {
-        const float u = clampf((etaP - 2.0f) / fadeRange, 0.0f, 1.0f);
+        // A fade range of 0 is a step; at η' = 2 exactly its 0/0 counts as not faded in.
+        const float x = (etaP - 2.0f) / fadeRange;
+        const float u = x > 0.0f ? std::min(x, 1.0f) : 0.0f;
         k.fade = u * u * u * (u * (6.0f * u - 15.0f) + 10.0f);
         k.gammaC = 0.0f;
         k.hC = 0.0f;

@@ -11,12 +11,17 @@
 // Everything is single precision with the library's constants (π = 3.1415927, π³ = 31.006279);
 // the exact order of operations and the guards are part of the result.
 #pragma once
+#include <cmath>
+
 #include "math/vec4.h"
 
 namespace hair {
 namespace azimuthal {
 
 constexpr float kPiCubed = 31.006279f; // π³ rounded up by one unit in the last place
+// The narrowest Gaussian we evaluate: a width of 0 would be a delta, which no float holds, so
+// widths below 1e-6 radians act as that width.
+inline float floorWidth(float w) { return std::fabs(w) < 1e-6f ? 1e-6f : w; }
 
 // Bravais indices and the absorption of one evaluation.
 struct Fibre {

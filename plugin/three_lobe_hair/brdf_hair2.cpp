@@ -1,5 +1,6 @@
 #include "three_lobe_hair/brdf_hair2.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "math/numeric.h"
@@ -15,11 +16,18 @@ double dotD(Vec4 a, Vec4 b) {
            static_cast<double>(a[2]) * b[2];
 }
 
-// Normalised Gaussian in the longitudinal half angle.
+// Normalised Gaussian in the longitudinal half angle (widths floored as in azimuthal.h).
 float longitudinal(float thetaH, float shift, float width) {
     const float x = thetaH - shift;
-    return std::exp(-(x * x) / (2.0f * width * width)) / std::sqrt(kTwoPi * width * width);
+    const float w = azimuthal::floorWidth(width);
+    return std::exp(-(x * x) / (2.0f * w * w)) / std::sqrt(kTwoPi * w * w);
 }
+
+// Light and view along the strand in opposite senses drive cos θd to 0 and the lobes' 1/cos²θd
+// to infinity; past 89.4° (cos²θd = 1e-4) the factor holds its value there.
+constexpr float kMinCosThetaD2 = 1e-4f;
+// The smallest Bravais index we divide by (η'' = η²/η', c = asin(1/η')).
+constexpr float kMinEtaP = 1e-6f;
 
 } // namespace
 
@@ -111,6 +119,8 @@ Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
     // comes out as −4e-8 and η' as 0 or negative. The same quantity written as
     // √((η² − 1)/cos²θd + 1) keeps its limit: 1 for η = 1, very large otherwise.
     if (!(f.etaP > 0.0f) || std::isinf(f.etaP)) f.etaP = std::sqrt((eta * eta - 1.0f) / (k * k) + 1.0f);
+    // An index below |sin θd| (η < 1, down to the registered 0) has no real η'.
+    if (!(f.etaP >= kMinEtaP)) f.etaP = kMinEtaP;
     f.etaPP = eta * eta / f.etaP;
     f.sigma = absorption;
 
@@ -120,7 +130,8 @@ Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
     const float mR = longitudinal(thetaH, shiftR, widthR);
     const float mTT = longitudinal(thetaH, shiftTT, widthTT);
     const float mTRT = longitudinal(thetaH, shiftTRT, widthTRT);
-    return (n.r * mR * multR + n.tt * mTT * multTT + n.trt * mTRT * multTRT) / (k * k);
+    return (n.r * mR * multR + n.tt * mTT * multTT + n.trt * mTRT * multTRT) /
+           std::max(k * k, kMinCosThetaD2);
 }
 
 quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
@@ -142,7 +153,8 @@ quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector
     const Color4 light = Color4(lightColor) * lightTransmission;
     lightColor = light.host();
     unshadowedLightColor = (Color4(unshadowedLightColor) * lightTransmission).host();
-    return ((s + k) * light).host();
+    // Negative multipliers, colours or absorption are not refused; their results are.
+    return finiteNonNegative((s + k) * light).host();
 }
 
 quor::BRDFSampler* MayaHairBSDF2::getBRDF(int side) {

@@ -158,7 +158,16 @@ bool Instance::gpuSource(const char* kind, std::string& text, int& result) const
 // --- ShadingPoint -----------------------------------------------------------------------------
 
 ShadingPoint::ShadingPoint(Library& library, const PointOptions& options)
-    : options_(options), instance_(library, options.type, options.sets, options.unchecked) {
+    : options_(options), owned_(std::make_unique<Instance>(library, options.type, options.sets, options.unchecked)),
+      instance_(*owned_) {
+    start();
+}
+
+ShadingPoint::ShadingPoint(Instance& instance, const PointOptions& options) : options_(options), instance_(instance) {
+    start();
+}
+
+void ShadingPoint::start() {
     const PointOptions& o = options_;
     Vec3 D = normalized(o.dir), T = normalized(o.tangent);
     if (!(std::fabs(D.x) + std::fabs(D.y) + std::fabs(D.z) > 0))

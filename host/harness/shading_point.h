@@ -4,6 +4,7 @@
 // and the benchmarks.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -92,6 +93,9 @@ class ShadingPoint {
     // Makes the instance (renderBegin/frameBegin with one thread) and the context; throws
     // InputError on bad options.
     ShadingPoint(Library& library, const PointOptions& options);
+    // A point of an instance that exists already (its parameter options are not applied); the
+    // point starts and ends its own render of it.
+    ShadingPoint(Instance& instance, const PointOptions& options);
     ~ShadingPoint();
     ShadingPoint(const ShadingPoint&) = delete;
     ShadingPoint& operator=(const ShadingPoint&) = delete;
@@ -123,8 +127,10 @@ class ShadingPoint {
     float sample(float u, float xi1, float xi2, float xi3);
 
   private:
+    void start();
     PointOptions options_;
-    Instance instance_;
+    std::unique_ptr<Instance> owned_;
+    Instance& instance_;
     quor::QuorRenderer renderer_;
     quor::SimpleSceneObject scene_;
     quor::RenderSettings settings_;

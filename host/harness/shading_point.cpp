@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 
 #include "harness/error.h"
@@ -62,6 +63,24 @@ bool hintLimit(const char* hints, const char* key, double& out) {
 Vec3 normalized(const Vec3& v) {
     double n = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
     return n > 0 && std::isfinite(n) ? Vec3{float(v.x / n), float(v.y / n), float(v.z / n)} : v;
+}
+
+ParamSets registeredDefaults(Library& library, const std::string& type) {
+    auto number = [](float v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.9g", double(v));
+        return std::string(buf);
+    };
+    ParamSets sets;
+    const quor::QuorParameterListDesc* d = library.host().params(library.type(type));
+    for (int i = 0; d && i < d->count(); ++i) {
+        const quor::ParamInfo& p = d->param(i);
+        if (p.kind == quor::ParamKind::TextureFloat) sets.emplace_back(p.name, number(p.floatDefault));
+        if (p.kind == quor::ParamKind::Texture || p.kind == quor::ParamKind::TextureRGB)
+            sets.emplace_back(p.name, number(p.colorDefault.r) + "," + number(p.colorDefault.g) + "," +
+                                          number(p.colorDefault.b));
+    }
+    return sets;
 }
 
 void setParameter(quor::QuorPluginInterface& plugin, const quor::QuorParameterListDesc& desc,

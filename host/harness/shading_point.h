@@ -33,6 +33,10 @@ bool hintLimit(const char* hints, const char* key, double& out);
 
 using ParamSets = std::vector<std::pair<std::string, std::string>>;  // NAME=VALUE ("none" unbinds)
 
+// Every texture parameter of a type bound to a constant of its registered default, as a host's
+// editor creates a material (plain parameters hold their defaults anyway).
+ParamSets registeredDefaults(Library& library, const std::string& type);
+
 // Parses NAME=VALUE for a parameter of the instance's type and sets it. Throws InputError
 // naming the parameter for an unknown name, a malformed value, or a value outside the hints'
 // minValue/maxValue (unless unchecked).

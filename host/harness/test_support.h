@@ -26,20 +26,7 @@ inline std::string number(double v) {
     return buf;
 }
 
-// Every texture parameter bound to a constant of its registered default, as an editor makes a
-// material; plain parameters keep their defaults anyway.
-inline ParamSets registeredDefaults(const std::string& type) {
-    ParamSets sets;
-    const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
-    for (int i = 0; d && i < d->count(); ++i) {
-        const quor::ParamInfo& p = d->param(i);
-        if (p.kind == quor::ParamKind::TextureFloat) sets.emplace_back(p.name, number(p.floatDefault));
-        if (p.kind == quor::ParamKind::Texture || p.kind == quor::ParamKind::TextureRGB)
-            sets.emplace_back(p.name, number(p.colorDefault.r) + "," + number(p.colorDefault.g) + "," +
-                                          number(p.colorDefault.b));
-    }
-    return sets;
-}
+inline ParamSets registeredDefaults(const std::string& type) { return harness::registeredDefaults(library(), type); }
 
 // A value inside [lo, hi] (either may be absent). With extremes: often a limit or 0, else
 // uniform inside, and for an open side anything from -1e4 to 1e4. Without: a plausible value,

@@ -19,12 +19,9 @@
 
 #include "quor/plugin.h"
 #include "quor/types.h"
+#include "render/vec.h"
 
 namespace quor::render {
-
-struct Float3 {
-    float x = 0, y = 0, z = 0;
-};
 
 // One strand: control points of a round linear curve (x, y, z, radius) from root to tip.
 struct Strand {
@@ -53,7 +50,7 @@ struct Environment {
 };
 
 // A scene: hair geometry grouped by material, lights and camera. Materials are plug-in
-// instances owned by the caller; a null instance marks a placeholder that is not drawn.
+// instances owned by the caller.
 class Scene {
   public:
     Scene();
@@ -97,7 +94,7 @@ std::vector<Strand> makeLock(float x, const HairStyle& style);
 std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style);
 
 // The named scenes. Each leaves the scene committed with camera and lights set.
-//   sheet:   one lock per instance, side by side, key light and sky (null instances leave a gap)
+//   sheet:   one lock per instance, side by side, key light and sky
 //   swatch:  one lock
 //   ball:    a curly hair ball under key light and sky
 //   furnace: a hair ball inside a uniform white environment, nothing else

@@ -388,31 +388,6 @@ TEST(StandInRenderer, HalfTransparentStrandsLetHalfTheBackgroundThrough) {
     EXPECT_LT(mh, 1.0);
 }
 
-TEST(StandInRenderer, SheetLeavesAGapForATypeWithoutInstance) {
-    IsoMaterial mat(0.8f, true);
-    Scene withGap, empty;
-    HairStyle style = smallStyle(400);
-    buildSheet(withGap, {&mat, nullptr}, style);
-    buildSheet(empty, {nullptr, nullptr}, style);
-    RenderOptions o = smallOptions(32, 1);
-    o.height = 16;
-    Image a = renderOnce(withGap, o).image, b = renderOnce(empty, o).image;
-    int differ = 0;
-    for (int y = 0; y < o.height; ++y) {
-        for (int x = 0; x < o.width; ++x) {
-            Float3 pa = a.at(x, y), pb = b.at(x, y);
-            bool same = pa.x == pb.x && pa.y == pb.y && pa.z == pb.z;
-            if (x >= o.width / 2) {
-                ASSERT_TRUE(same) << "the missing type's place shows only the background at " << x << ","
-                                  << y;
-            } else if (!same) {
-                ++differ;
-            }
-        }
-    }
-    EXPECT_GT(differ, 20); // the left lock is drawn (about a seventh of its half)
-}
-
 TEST(StandInRenderer, SameSeedSameImageAcrossThreadCounts) {
     IsoMaterial mat(0.7f, true, 0.3f);
     Scene scene;

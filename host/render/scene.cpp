@@ -4,8 +4,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "render/render.h"
 #include "harness/rng.h"
+#include "render/render.h"
 #include "render/scene_impl.h"
 
 namespace quor::render {
@@ -16,17 +16,7 @@ namespace {
 
 constexpr float kPi = 3.14159265358979f;
 
-Float3 add(Float3 a, Float3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Float3 scale(Float3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-float dot3(Float3 a, Float3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Float3 cross3(Float3 a, Float3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float3 unit(Float3 a) {
-    float l = std::sqrt(dot3(a, a));
-    return l > 0 ? scale(a, 1.0f / l) : a;
-}
-Float3 lerp3(Float3 a, Float3 b, float t) { return add(scale(a, 1 - t), scale(b, t)); }
+Float3 lerp3(Float3 a, Float3 b, float t) { return a * (1 - t) + b * t; }
 
 // A small per-strand colour variation so that a lock does not look flat.
 Float3 vary(Float3 c, Rng& rng) {
@@ -64,6 +54,7 @@ Scene::~Scene() {
 }
 
 int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
+    if (!instance) throw std::invalid_argument("a hair group needs a material instance");
     Impl::Group g;
     g.instance = instance;
     for (std::size_t si = 0; si < strands.size(); ++si) {
@@ -76,7 +67,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
             const float* a = &s.points[4 * (k - 1)];
             const float* b = &s.points[4 * k];
             Float3 d{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-            cum[k] = cum[k - 1] + std::sqrt(dot3(d, d));
+            cum[k] = cum[k - 1] + std::sqrt(dot(d, d));
         }
         float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
         int strandIndex = static_cast<int>(g.strands.size());
@@ -91,7 +82,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         g.strands.push_back({length, s.color, s.transparency});
     }
     int group = static_cast<int>(impl_->groups.size());
-    if (instance && !g.index.empty()) {
+    if (!g.index.empty()) {
         RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_FLAT_LINEAR_CURVE);
         auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(
             geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4, 4 * sizeof(float), g.verts.size() / 4));
@@ -181,8 +172,8 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
         float phi = 2 * kPi * rng.uniform();
         float rho = std::sqrt(std::fmax(0.0f, 1 - z * z));
         Float3 n{rho * std::cos(phi), rho * std::sin(phi), z};
-        Float3 a = unit(cross3(std::fabs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0}, n));
-        Float3 b = cross3(n, a);
+        Float3 a = unit(cross(std::fabs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0}, n));
+        Float3 b = cross(n, a);
         float length = radius * (0.5f + 0.3f * rng.uniform());
         float curl = radius * (0.06f + 0.04f * rng.uniform());
         float turns = 2.5f + 1.5f * rng.uniform();
@@ -190,13 +181,13 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
         Strand s;
         s.color = vary(style.color, rng);
         s.transparency = style.transparency;
-        Float3 root = scale(n, radius * 0.55f);
+        Float3 root = n * (radius * 0.55f);
         for (int k = 0; k <= segs; ++k) {
             float t = static_cast<float>(k) / segs;
             float ang = phase + 2 * kPi * turns * t;
             float cr = curl * std::fmin(1.0f, 4 * t);
-            Float3 p = add(root, scale(n, length * t));
-            p = add(p, add(scale(a, cr * std::cos(ang)), scale(b, cr * std::sin(ang))));
+            Float3 p = root + n * (length * t);
+            p = p + (a * (cr * std::cos(ang)) + b * (cr * std::sin(ang)));
             float r = radius * (0.006f * (1 - t) + 0.0025f * t);
             appendPoint(s, p, r);
         }

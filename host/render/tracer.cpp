@@ -1,0 +1,466 @@
+// The path tracer. Per pixel sample: a camera ray; at every hair hit the material's sampler
+// (newBSDF -> getBRDF -> traceForward for the transparency), stochastic pass-through with the
+// transparency, direct light from the distant light and one environment sample (shadow rays
+// pass through transparent strands), then either a continuation ray from sampleRay (materials
+// that sample, weighted by multiple importance against the environment) or the GI result of
+// traceForward with a GI-source ray (materials that do not).
+#include "render/tracer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quor::render {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+constexpr float kInvPi = 1.0f / kPi;
+constexpr int kMaxEvents = 4096; // hits along one path, pass-through included
+// A delta light: the material's MIS weight is 1 (its square stays finite).
+constexpr float kDeltaLightProb = 1e15f;
+constexpr float kEnvProb = 0.5f; // 2π × 1/(4π): uniform sphere sampling
+
+struct FilterContext {
+    RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
+    const Scene::Impl* scene;
+    unsigned geom;
+    int strand;
+    float dist;
+};
+
+// Ignores the strand a ray leaves near its origin.
+void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
+    auto* fc = reinterpret_cast<const FilterContext*>(args->context);
+    if (fc->strand < 0) return;
+    for (unsigned i = 0; i < args->N; ++i) {
+        if (args->valid[i] != -1) continue;
+        unsigned geom = RTCHitN_geomID(args->hit, args->N, i);
+        if (geom != fc->geom) continue;
+        unsigned prim = RTCHitN_primID(args->hit, args->N, i);
+        const auto& g = fc->scene->groups[fc->scene->geomToGroup[geom]];
+        if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
+            args->valid[i] = 0;
+    }
+}
+
+// The power-heuristic weight of the environment met by a sampled continuation: the other half
+// of the weight eval applied to the environment's light samples.
+float envMisWeight(float lastProb) {
+    return lastProb > 0 ? 1.0f / (1.0f + (kEnvProb / lastProb) * (kEnvProb / lastProb)) : 0.0f;
+}
+
+RTCRay embreeRay(Float3 org, Float3 dir) {
+    RTCRay r;
+    r.org_x = org.x, r.org_y = org.y, r.org_z = org.z;
+    r.dir_x = dir.x, r.dir_y = dir.y, r.dir_z = dir.z;
+    r.tnear = 0;
+    r.tfar = 1e30f;
+    r.time = 0;
+    r.mask = 0xFFFFFFFFu;
+    r.id = 0;
+    r.flags = 0;
+    return r;
+}
+
+} // namespace
+
+// A material's sampler at one hit, from newBSDF to deleteBSDF: every way out of a hit gives the
+// sampler back to its pool.
+class Tracer::ShadedHit {
+  public:
+    ShadedHit(BSDFInterface* bsdf, QuorContext& ctx) : iface_(bsdf), ctx_(ctx), bsdf_(bsdf->newBSDF(ctx, 0)) {
+        if (bsdf_) brdf_ = bsdf_->getBRDF(0);
+    }
+    ~ShadedHit() { release(); }
+    ShadedHit(const ShadedHit&) = delete;
+    ShadedHit& operator=(const ShadedHit&) = delete;
+
+    explicit operator bool() const { return bsdf_ != nullptr; }
+    BRDFSampler* brdf() const { return brdf_; }
+    // The transparency the sampler's forward result reports, clamped to [0, 1].
+    Float3 transparency() {
+        brdf_->traceForward(ctx_, 0);
+        return saturate(fromColor(ctx_.result.transparency));
+    }
+    void release() {
+        if (bsdf_) iface_->deleteBSDF(ctx_, bsdf_);
+        bsdf_ = nullptr;
+        brdf_ = nullptr;
+    }
+
+  private:
+    BSDFInterface* iface_;
+    QuorContext& ctx_;
+    BSDFSampler* bsdf_;
+    BRDFSampler* brdf_ = nullptr;
+};
+
+void ChannelTarget::write(int alias, const float* values, int count) {
+    int k = alias - kFirstChannel;
+    if (k < 0 || k >= kChannelCount || !values) return;
+    int n = std::min(count, kChannelFloats);
+    for (int i = 0; i < n; ++i)
+        value[k][i] = values[i];
+    for (int i = n; i < kChannelFloats; ++i)
+        value[k][i] = 0;
+    written[k] = true;
+}
+
+void ChannelTarget::clear() { std::fill(std::begin(written), std::end(written), false); }
+
+Color HitContext::giColor() const { return toColor(tracer->giRadiance(*this)); }
+
+Tracer::Tracer(RenderState& r, int threadIndex) : r_(r), scene_(r.scene.impl()) {
+    for (int i = 0; i < kMaxLevels; ++i) {
+        for (HitContext* c : {&levels_[i].ctx, &levels_[i].shadowCtx, &levels_[i].newCtx}) {
+            c->tracer = this;
+            c->level = i;
+            c->threadIndex = threadIndex;
+            c->settings = &r.settings;
+        }
+    }
+}
+
+bool Tracer::intersect(const Ray& ray, Hit& hit) const {
+    FilterContext fc;
+    rtcInitIntersectContext(&fc.rtc);
+    fc.rtc.filter = ray.ignoreStrand >= 0 ? ignoreStrandFilter : nullptr;
+    fc.scene = &scene_;
+    fc.geom = ray.ignoreGeom;
+    fc.strand = ray.ignoreStrand;
+    fc.dist = ray.ignoreDist;
+    RTCRayHit rh;
+    rh.ray = embreeRay(ray.org, ray.dir);
+    rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(scene_.scene, &fc.rtc, &rh);
+    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
+    hit.geom = rh.hit.geomID;
+    hit.prim = rh.hit.primID;
+    hit.group = scene_.geomToGroup[hit.geom];
+    hit.t = rh.ray.tfar;
+    hit.u = rh.hit.u;
+    hit.ng = {rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z};
+    return true;
+}
+
+// Fills the context and strand record of a hit as the host does: tangent from the segment,
+// h from where the ray met the fibre across its width, the side of the cylinder as normal.
+void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit,
+                      Float3& P) const {
+    const auto& g = scene_.groups[hit.group];
+    const auto& seg = g.segs[hit.prim];
+    const float* a = &g.verts[4 * seg.v0];
+    const float* b = a + 4;
+    float u = saturate(hit.u);
+    Float3 A{a[0], a[1], a[2]}, B{b[0], b[1], b[2]};
+    Float3 C = A * (1 - u) + B * u;
+    float radius = std::max(a[3] * (1 - u) + b[3] * u, 1e-12f);
+    Float3 T = unit(B - A);
+    Float3 D = ray.dir;
+    P = ray.org + D * hit.t;
+    Float3 X = unit(cross(T, D));
+    float h = std::clamp(dot(P - C, X) / radius, -1.0f, 1.0f);
+    // Strands are ribbons facing the ray; the normal is that of the round fibre at offset h,
+    // on the side the ray came from.
+    Float3 toViewer = unit(T * dot(T, D) - D);
+    Float3 n = unit(X * h + toViewer * std::sqrt(std::max(0.0f, 1 - h * h)));
+    if (!(dot(n, n) > 0.5f)) n = dot(hit.ng, hit.ng) > 0 ? unit(hit.ng) : Float3{0, 0, 1};
+    if (dot(n, D) > 0) n = n * -1.0f;
+
+    int s = seg.strand;
+    const auto& info = g.strands[s];
+    StrandRecord& rec = strand.record;
+    Float3 col = info.color, tr = info.transparency;
+    rec.color[0] = col.x, rec.color[1] = col.y, rec.color[2] = col.z;
+    rec.transparency[0] = tr.x, rec.transparency[1] = tr.y, rec.transparency[2] = tr.z;
+    rec.tangent = toVector(T);
+    rec.h = h;
+    strand.shadowTransparency = {tr.x, tr.y, tr.z};
+    strand.length = info.length;
+    strand.position = seg.pos0 * (1 - u) + seg.pos1 * u;
+    strand.index = s;
+
+    ctx.rayDir = toVector(D);
+    ctx.normal = toVector(n);
+    ctx.hitPoint = toVector(P);
+    for (int i = 0; i < 2; ++i) {
+        ctx.dirDiff[i] = toVector(ray.dirDiff[i]);
+        ctx.posDiff[i] = toVector(ray.posDiff[i] + ray.dirDiff[i] * hit.t);
+    }
+    ctx.rayFlags = ray.flags;
+    ctx.rayDepth = ray.depth;
+    ctx.surfaceData = &strand;
+    ctx.result = ShadeResult{};
+    ctx.ray = nullptr;
+    ctx.sampleValue = 0.5f;
+}
+
+// Shadow rays find their hits in any order (an occlusion query): each hit asks its material
+// for the transparency with a shadow-ray context, the product is kept, and the query stops at
+// the first hit that leaves nothing through.
+struct ShadowQuery {
+    RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
+    Tracer* tracer;
+    const Ray* ray;
+    int level;
+    Float3 tr{1, 1, 1};
+    static constexpr int kSeen = 32;
+    unsigned seen[kSeen][2]; // a primitive may be reported more than once; count it once
+    int nSeen = 0;
+};
+
+namespace {
+
+void shadowFilter(const RTCFilterFunctionNArguments* args) {
+    auto* q = reinterpret_cast<ShadowQuery*>(args->context);
+    for (unsigned i = 0; i < args->N; ++i) {
+        if (args->valid[i] != -1) continue;
+        Hit hit;
+        hit.geom = RTCHitN_geomID(args->hit, args->N, i);
+        hit.prim = RTCHitN_primID(args->hit, args->N, i);
+        hit.u = RTCHitN_u(args->hit, args->N, i);
+        hit.t = RTCRayN_tfar(args->ray, args->N, i);
+        hit.ng = {RTCHitN_Ng_x(args->hit, args->N, i), RTCHitN_Ng_y(args->hit, args->N, i),
+                  RTCHitN_Ng_z(args->hit, args->N, i)};
+        if (!q->tracer->shadowHit(*q, hit)) args->valid[i] = 0; // light passes: keep looking
+    }
+}
+
+} // namespace
+
+bool Tracer::shadowHit(ShadowQuery& q, Hit& hit) {
+    const Ray& ray = *q.ray;
+    hit.group = scene_.geomToGroup[hit.geom];
+    if (hit.geom == ray.ignoreGeom && scene_.groups[hit.group].segs[hit.prim].strand == ray.ignoreStrand &&
+        hit.t < ray.ignoreDist)
+        return false;
+    for (int k = 0; k < q.nSeen; ++k)
+        if (q.seen[k][0] == hit.geom && q.seen[k][1] == hit.prim) return false;
+    if (q.nSeen < ShadowQuery::kSeen) {
+        q.seen[q.nSeen][0] = hit.geom;
+        q.seen[q.nSeen][1] = hit.prim;
+        ++q.nSeen;
+    }
+    Level& lv = levels_[q.level];
+    HitContext& ctx = lv.shadowCtx;
+    Float3 P;
+    setupHit(ctx, lv.shadowStrand, ray, hit, P);
+    ctx.contextFlags = CTX_SKIP_BELOW_SURFACE;
+    ctx.channels = nullptr;
+    ShadedHit shaded(r_.groupBsdf[hit.group], ctx);
+    if (!shaded) {
+        q.tr = {};
+        return true;
+    }
+    ++shadingPoints;
+    ++shadowPoints;
+    q.tr = q.tr * shaded.transparency();
+    if (maxComponent(q.tr) < 1e-5f) {
+        q.tr = {};
+        return true;
+    }
+    return false;
+}
+
+Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
+    Ray ray;
+    ray.org = org;
+    ray.dir = dir;
+    ray.depth = from.depth;
+    ray.flags = RAY_SHADOW;
+    ray.ignoreGeom = from.ignoreGeom;
+    ray.ignoreStrand = from.ignoreStrand;
+    ray.ignoreDist = from.ignoreDist;
+    ShadowQuery q;
+    rtcInitIntersectContext(&q.rtc);
+    q.rtc.filter = shadowFilter;
+    q.tracer = this;
+    q.ray = &ray;
+    q.level = level;
+    RTCRay r = embreeRay(org, dir);
+    rtcOccluded1(scene_.scene, &q.rtc, &r);
+    if (r.tfar < 0) return {}; // occluded
+    return q.tr;
+}
+
+// One light sample. eval is linear in the light colour, so unless the material keeps render
+// elements (which need the shadowed and unshadowed colours apart) it is evaluated unshadowed
+// first and the shadow ray is traced only for a non-zero result.
+Float3 Tracer::lightSample(BRDFSampler* brdf, HitContext& ctx, Float3 P, Float3 L, Float3 Le, float lightProb,
+                           const Ray& from, int level) {
+    if (!(maxComponent(Le) > 0)) return {};
+    if (ctx.channels) {
+        Float3 tr = shadow(P, L, from, level);
+        Color lc = toColor(Le * tr), un = toColor(Le);
+        return fromColor(brdf->eval(ctx, toVector(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
+    }
+    Color lc = toColor(Le), un = toColor(Le);
+    Float3 c = fromColor(brdf->eval(ctx, toVector(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
+    if (!(maxComponent(c) > 0)) return c; // nothing to shadow (negative or NaN results are kept as they are)
+    return c * shadow(P, L, from, level);
+}
+
+Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level) {
+    Float3 sum;
+    const Scene& scene = r_.scene;
+    if (scene.sun.on) {
+        Float3 L = unit(scene.sun.direction);
+        sum = lightSample(brdf, ctx, P, L, scene.sun.color, kDeltaLightProb, from, level) * kInvPi;
+    }
+    // One environment sample, uniform over the sphere (pdf 1/4π): contribution eval·4.
+    float z = 1 - 2 * rng_.uniform();
+    float phi = 2 * kPi * rng_.uniform();
+    float rho = std::sqrt(std::max(0.0f, 1 - z * z));
+    Float3 L{rho * std::cos(phi), rho * std::sin(phi), z};
+    return sum + lightSample(brdf, ctx, P, L, scene.env.radiance(L), kEnvProb, from, level) * 4.0f;
+}
+
+// Passes straight through with probability of the mean transparency t; the weights keep the
+// expected value of "transparency × behind + shaded" exact. True when the path passes.
+bool Tracer::passThrough(Float3 t, Float3& T) {
+    float pPass = std::clamp((t.x + t.y + t.z) / 3.0f, 0.0f, 1.0f);
+    if (pPass > 0 && (pPass >= 1 || rng_.uniform() < pPass)) {
+        T = T * t * (1.0f / pPass);
+        return true;
+    }
+    if (pPass > 0) T = T * (1.0f / (1 - pPass));
+    return false;
+}
+
+// Turns ray into the continuation the material samples, with the path weight folded into T;
+// false ends the path. The sampler is given back as soon as it has answered.
+bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, Ray& ray, Float3& T, float& lastProb) {
+    const HitContext& ctx = lv.ctx;
+    const int depth = ray.depth + 1;
+    if (depth > r_.opt.maxPathDepth) return false;
+    HitContext& q = lv.newCtx;
+    lv.ray = RayRecord{};
+    q.ray = &lv.ray;
+    q.hitPoint = ctx.hitPoint;
+    q.rayDir = ctx.rayDir;
+    q.normal = ctx.normal;
+    q.dirDiff[0] = ctx.dirDiff[0], q.dirDiff[1] = ctx.dirDiff[1];
+    q.posDiff[0] = ctx.posDiff[0], q.posDiff[1] = ctx.posDiff[1];
+    q.rayFlags = RAY_GI;
+    q.rayDepth = depth;
+    q.contextFlags = CTX_SKIP_BELOW_SURFACE;
+    q.surfaceData = nullptr;
+    q.channels = nullptr;
+    q.pathWeight = {};
+    q.pathProb = 0;
+    for (float& d : q.dmc)
+        d = rng_.uniform();
+    float u = rng_.uniform();
+    float made = shaded.brdf()->sampleRay(lv.ctx, q, u, 0);
+    shaded.release();
+    if (made < 0.5f) return false;
+    T = T * fromColor(q.pathWeight);
+    Float3 dir = unit(fromVector(lv.ray.dir));
+    if (!(maxComponent(T) > 0) || !(dot(dir, dir) > 0.5f)) return false;
+    // Russian roulette on the throughput, compensated by the survival probability.
+    if (depth >= 3) {
+        float survive = std::min(1.0f, maxComponent(T));
+        if (survive < 1) {
+            if (rng_.uniform() >= survive) return false;
+            T = T * (1.0f / survive);
+        }
+    }
+    ray.dir = dir;
+    ray.depth = depth;
+    ray.flags = RAY_GI;
+    ray.dirDiff[0] = fromVector(q.dirDiff[0]);
+    ray.dirDiff[1] = fromVector(q.dirDiff[1]);
+    lastProb = q.pathProb;
+    return true;
+}
+
+Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb) {
+    Float3 L, T{1, 1, 1};
+    Level& lv = levels_[level];
+    for (int event = 0; event < kMaxEvents; ++event) {
+        Hit hit;
+        if (!intersect(ray, hit)) {
+            // A GI-source ray that escapes adds nothing: the environment is direct light.
+            if (kind == Kind::Camera) L = L + T * r_.scene.env.radiance(ray.dir);
+            if (kind == Kind::Sampled) L = L + T * r_.scene.env.radiance(ray.dir) * envMisWeight(lastProb);
+            break;
+        }
+        HitContext& ctx = lv.ctx;
+        Float3 P;
+        setupHit(ctx, lv.strand, ray, hit, P);
+        bool primary = channelsOn_ && kind == Kind::Camera && level == 0;
+        ctx.contextFlags = CTX_SKIP_BELOW_SURFACE | (primary ? CTX_RENDER_ELEMENTS : 0);
+        ctx.channels = primary ? &channels_ : nullptr;
+        ctx.sampleValue = rng_.uniform();
+        ShadedHit shaded(r_.groupBsdf[hit.group], ctx);
+        if (!shaded) break;
+        ++shadingPoints;
+        Float3 t = shaded.transparency();
+
+        // The ray that leaves this hit, whether straight on or sampled.
+        Ray next = ray;
+        next.org = P;
+        next.ignoreGeom = hit.geom;
+        next.ignoreStrand = lv.strand.index;
+        next.ignoreDist = 4 * scene_.groups[hit.group].maxRadius;
+        lv.hitGeom = hit.geom;
+        lv.hitIgnoreDist = next.ignoreDist;
+        for (int i = 0; i < 2; ++i)
+            next.posDiff[i] = ray.posDiff[i] + ray.dirDiff[i] * hit.t;
+
+        if (passThrough(t, T)) {
+            ray = next;
+            if (maxComponent(T) <= 0) break;
+            continue;
+        }
+        L = L + T * directLight(shaded.brdf(), ctx, P, next, level);
+        if (ctx.channels) shaded.brdf()->commitLightSample(1);
+
+        if (shaded.brdf()->getSamplerFlags() & 8) {
+            if (!sampledContinuation(shaded, lv, next, T, lastProb)) break;
+            ray = next;
+            kind = Kind::Sampled;
+            continue;
+        }
+        // No sampling of its own: indirect light through the GI source.
+        shaded.brdf()->traceForward(ctx, 1);
+        L = L + T * fromColor(ctx.result.gi);
+        break;
+    }
+    return L;
+}
+
+// The host's GI source: the indirect radiance along one cosine-distributed direction about
+// the normal (an estimate of irradiance/π from other strands; the environment is direct light).
+Float3 Tracer::giRadiance(const HitContext& ctx) {
+    int level = ctx.level + 1;
+    if (level >= kMaxLevels || ctx.level >= r_.opt.giDepth) return {};
+    Float3 n = fromVector(ctx.normal);
+    Float3 a = unit(cross(std::fabs(n.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, n));
+    Float3 b = cross(n, a);
+    float r = std::sqrt(rng_.uniform());
+    float phi = 2 * kPi * rng_.uniform();
+    Float3 dir =
+        unit(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) + n * std::sqrt(std::max(0.0f, 1 - r * r)));
+    Ray ray;
+    ray.org = fromVector(ctx.hitPoint);
+    ray.dir = dir;
+    ray.depth = ctx.rayDepth + 1;
+    ray.flags = RAY_GI;
+    ray.ignoreGeom = RTC_INVALID_GEOMETRY_ID;
+    ray.ignoreStrand = -1;
+    ray.dirDiff[0] = fromVector(ctx.dirDiff[0]);
+    ray.dirDiff[1] = fromVector(ctx.dirDiff[1]);
+    ray.posDiff[0] = fromVector(ctx.posDiff[0]);
+    ray.posDiff[1] = fromVector(ctx.posDiff[1]);
+    const Level& parent = levels_[ctx.level];
+    if (&ctx == &parent.ctx) { // the strand just shaded is ignored nearby
+        ray.ignoreGeom = parent.hitGeom;
+        ray.ignoreStrand = parent.strand.index;
+        ray.ignoreDist = parent.hitIgnoreDist;
+    }
+    return trace(ray, level, Kind::GI, 0);
+}
+
+} // namespace quor::render

@@ -121,7 +121,9 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
 } // namespace
 
 RenderState::RenderState(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
-    if (opt.threads <= 0) opt.threads = tbb::info::default_concurrency();
+    // More threads than cores would only take turns; the thread count reported is the one used.
+    const int cores = std::max(1, tbb::info::default_concurrency());
+    opt.threads = opt.threads <= 0 ? cores : std::min(opt.threads, cores);
     opt.width = std::max(1, opt.width);
     opt.height = std::max(1, opt.height);
     opt.spp = std::max(1, opt.spp);

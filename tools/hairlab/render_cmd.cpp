@@ -1,8 +1,15 @@
 // hairlab render: draws a scene of procedural hair with the stand-in path tracer and writes a
 // PNG. The default scene is the look-development sheet: one lock of hair per material type
 // (default parameters, same lights), left to right in the order of their type identifiers.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -11,8 +18,8 @@
 
 #include "commands.h"
 #include "errors.h"
-#include "point_options.h"
 #include "harness/shading_point.h"
+#include "point_options.h"
 #include "quor/params.h"
 #include "render/render.h"
 
@@ -31,12 +38,65 @@ struct RenderArgs {
     bool channels = false;
 };
 
-int positive(const std::string& option, const std::string& text, int lo, int hi) {
+// Caps that keep one job within minutes and memory of a workstation.
+constexpr int kMaxSide = 8192;
+constexpr std::uint64_t kMaxPixels = 4096ull * 4096; // 16.7 Mpx
+constexpr int kMaxSpp = 4096;
+constexpr std::uint64_t kMaxCameraSamples = 1ull << 30; // width × height × spp
+constexpr int kMaxStrands = 200000;
+constexpr int kMaxThreads = 256;
+
+int bounded(const std::string& option, const std::string& text, int lo, int hi) {
+    if (text.empty()) throw UsageError(option + ": empty value");
     std::uint64_t v = parseUnsigned(option, text);
     if (v < std::uint64_t(lo) || v > std::uint64_t(hi))
         throw UsageError(option + ": '" + text + "' is outside [" + std::to_string(lo) + ", " +
                          std::to_string(hi) + "]");
     return static_cast<int>(v);
+}
+
+std::string lowerExtension(const std::string& path) {
+    std::size_t slash = path.find_last_of('/');
+    std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// Refuses an output the render could not write, before any rendering: an empty path, a value
+// that is an option, an unknown extension, a folder that is missing or not writable, a path
+// that names a folder. The system's reason goes into the message.
+void checkOutput(const std::string& path, const std::vector<std::string>& extensions) {
+    if (path.empty()) throw UsageError("-o: empty path");
+    if (path[0] == '-')
+        throw UsageError("-o: '" + path + "' looks like an option; write ./" + path + " for such a file");
+    std::string ext = lowerExtension(path);
+    if (std::find(extensions.begin(), extensions.end(), ext) == extensions.end()) {
+        std::string known;
+        for (const std::string& e : extensions)
+            known += (known.empty() ? "" : ", ") + e;
+        throw UsageError("-o: '" + path + "' has " +
+                         (ext.empty() ? "no extension" : "the unknown extension " + ext) +
+                         " (known: " + known + ")");
+    }
+    std::size_t slash = path.find_last_of('/');
+    std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    auto refuse = [&](const std::string& what, int error) {
+        throw UsageError("-o: cannot write '" + path + "': " + what + std::strerror(error));
+    };
+    struct stat st;
+    if (stat(dir.c_str(), &st) != 0) refuse("folder '" + dir + "': ", errno);
+    if (!S_ISDIR(st.st_mode)) refuse("'" + dir + "': ", ENOTDIR);
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) refuse("", EISDIR);
+    // Opening is the only test the system answers truthfully (permissions, read-only mounts,
+    // special folders); a file made only for the test is removed again.
+    bool existed = stat(path.c_str(), &st) == 0;
+    int fd = open(path.c_str(), existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL), 0644);
+    if (fd < 0) refuse("", errno);
+    close(fd);
+    if (!existed) unlink(path.c_str());
 }
 
 // The file beside the picture for one render channel: hair.png -> hair.ch131.png.
@@ -60,13 +120,16 @@ Action addRenderCommand(CLI::App& app) {
         ->allow_extra_args(false);
     cmd->add_flag("--unchecked", a->unchecked,
                   "Accept parameter values outside their minValue/maxValue hints");
-    cmd->add_option("--width", a->width, "Image width in pixels; default 640");
-    cmd->add_option("--height", a->height, "Image height in pixels; default 360");
-    cmd->add_option("--spp", a->spp, "Samples per pixel; default 16");
-    cmd->add_option("--threads", a->threads, "Render threads, 0 for all cores; default 0");
+    cmd->add_option("--width", a->width, "Image width in pixels, 1 to 8192; default 640");
+    cmd->add_option("--height", a->height, "Image height in pixels, 1 to 8192; default 360");
+    cmd->add_option("--spp", a->spp, "Samples per pixel, 1 to 4096; default 16");
+    cmd->add_option(
+        "--threads", a->threads,
+        "Render threads, 0 for all cores, at most 256; never more than the cores there are; default 0");
     cmd->add_option("--seed", a->seed, "Seed of the random numbers; default 1");
     cmd->add_option("-o,--output", a->output, "Output PNG; default hair.png");
-    cmd->add_option("--strands", a->strands, "Strands per lock or ball; default 2500 (ball 4000)");
+    cmd->add_option("--strands", a->strands,
+                    "Strands per lock or ball, 1 to 200000; default 2500 (ball 4000)");
     cmd->add_option("--strand-color", a->strandColor,
                     "Strand record colour r,g,b; default 0.32,0.2,0.11 (furnace 1,1,1)");
     cmd->add_option("--strand-transparency", a->strandTransparency,
@@ -76,10 +139,14 @@ Action addRenderCommand(CLI::App& app) {
         "--channels", a->channels,
         "Also write the render channels the materials fill, as FILE.chALIAS.png beside the picture");
     cmd->footer(
-        "Prints one line: output file, image size, samples per pixel, threads, seconds, shading points per "
-        "second. Same seed and thread count give the same image.");
+        "Caps: width × height at most 16,777,216 pixels and width × height × spp at most 1,073,741,824 "
+        "camera "
+        "samples. The output path is checked before rendering. Prints one line: output file, image size, "
+        "samples "
+        "per pixel, threads used, seconds, shading points per second. The same seed gives the same image for "
+        "any thread count.");
 
-    return [a](Session& s) {
+    return [a, cmd](Session& s) {
         const std::string& sc = a->scene;
         if (sc != "sheet" && sc != "swatch" && sc != "ball" && sc != "furnace")
             throw UsageError("--scene: '" + sc + "' is not one of sheet, swatch, ball, furnace");
@@ -87,10 +154,25 @@ Action addRenderCommand(CLI::App& app) {
             throw UsageError(
                 "--scene sheet shows every type with its defaults; use --scene swatch with --type and --set");
         quor::render::RenderOptions ro;
-        ro.width = positive("--width", a->width, 1, 16384);
-        ro.height = positive("--height", a->height, 1, 16384);
-        ro.spp = positive("--spp", a->spp, 1, 1 << 16);
-        ro.threads = positive("--threads", a->threads, 0, 1024);
+        const std::pair<const char*, const std::string*> given[] = {
+            {"--type", &a->type},
+            {"--strands", &a->strands},
+            {"--strand-color", &a->strandColor},
+            {"--strand-transparency", &a->strandTransparency}};
+        for (auto& [name, value] : given)
+            if (cmd->count(name) && value->empty()) throw UsageError(std::string(name) + ": empty value");
+        ro.width = bounded("--width", a->width, 1, kMaxSide);
+        ro.height = bounded("--height", a->height, 1, kMaxSide);
+        ro.spp = bounded("--spp", a->spp, 1, kMaxSpp);
+        ro.threads = bounded("--threads", a->threads, 0, kMaxThreads);
+        std::uint64_t pixels = std::uint64_t(ro.width) * ro.height;
+        if (pixels > kMaxPixels)
+            throw UsageError("--width × --height: " + std::to_string(pixels) + " pixels is more than " +
+                             std::to_string(kMaxPixels));
+        if (pixels * ro.spp > kMaxCameraSamples)
+            throw UsageError("--width × --height × --spp: " + std::to_string(pixels * ro.spp) +
+                             " camera samples is more than " + std::to_string(kMaxCameraSamples));
+        checkOutput(a->output, {".png"});
         ro.seed = parseUnsigned("--seed", a->seed);
         ro.channels = a->channels;
         ro.progress = &s.err;
@@ -100,7 +182,7 @@ Action addRenderCommand(CLI::App& app) {
         quor::render::HairStyle style;
         if (sc == "ball" || sc == "furnace") style.strands = 4000;
         if (sc == "furnace") style.color = {1, 1, 1};
-        if (!a->strands.empty()) style.strands = positive("--strands", a->strands, 1, 1000000);
+        if (!a->strands.empty()) style.strands = bounded("--strands", a->strands, 1, kMaxStrands);
         if (!a->strandColor.empty()) {
             Rgb c = parseRgb("--strand-color", a->strandColor);
             style.color = {c.r, c.g, c.b};
@@ -179,8 +261,9 @@ Action addRenderCommand(CLI::App& app) {
         }
         char line[256];
         std::snprintf(line, sizeof line,
-                      "%s: %dx%d, %d spp, %d threads, %.2f s, %.0f shading points/s (%.0f per CPU-second)",
-                      a->output.c_str(), ro.width, ro.height, ro.spp, threads, frame.seconds, rate, perCore);
+                      "%s: %dx%d, %d spp, %d thread%s, %.2f s, %.0f shading points/s (%.0f per CPU-second)",
+                      a->output.c_str(), ro.width, ro.height, ro.spp, threads, threads == 1 ? "" : "s",
+                      frame.seconds, rate, perCore);
         s.out << line << "\n";
         return 0;
     };

@@ -62,11 +62,48 @@ class Progress {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// Every pixel of a tile: spp camera samples, each with its own random stream derived from
+// The reconstruction filter, Blackman-Harris of radius 1.5 pixels (σ ≈ 0.42 px), applied by
+// drawing each pixel's sample positions from it: every sample then counts with weight 1 and a
+// pixel depends on its own samples only.
+class FilterSampler {
+  public:
+    static constexpr float kRadius = 1.5f;
+    FilterSampler() {
+        cdf_[0] = 0;
+        for (int i = 0; i < kBins; ++i) {
+            float x = (i + 0.5f) / kBins; // across the window, 0 to 1
+            float w = 0.35875f - 0.48829f * std::cos(2 * kPi * x) + 0.14128f * std::cos(4 * kPi * x) -
+                      0.01168f * std::cos(6 * kPi * x);
+            cdf_[i + 1] = cdf_[i] + w;
+        }
+        for (float& c : cdf_)
+            c /= cdf_[kBins];
+    }
+    // An offset from the pixel centre for a uniform number.
+    float offset(float u) const {
+        int i = static_cast<int>(std::upper_bound(cdf_ + 1, cdf_ + kBins + 1, u) - cdf_) - 1;
+        i = std::clamp(i, 0, kBins - 1);
+        float w = cdf_[i + 1] - cdf_[i];
+        float f = w > 0 ? (u - cdf_[i]) / w : 0.5f;
+        return ((i + f) / kBins * 2 - 1) * kRadius;
+    }
+
+  private:
+    static constexpr int kBins = 256;
+    float cdf_[kBins + 1];
+};
+
+const FilterSampler& filterSampler() {
+    static const FilterSampler f;
+    return f;
+}
+
+// Every pixel of a tile: spp camera samples, each with sample points of its own derived from
 // (seed, pixel, sample), so the picture does not depend on which thread renders the tile.
 void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) {
     const RenderOptions& o = r.opt;
     const CameraFrame& cam = r.cam;
+    const FilterSampler& filter = filterSampler();
     const bool channels = tracer.channelsOn();
     ChannelTarget& target = tracer.channels();
     float chSum[kChannelCount][kChannelFloats];
@@ -74,16 +111,19 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             std::size_t pix = static_cast<std::size_t>(y) * o.width + x;
-            Float3 acc;
+            Float3 hair, backdrop;
+            float alpha = 0;
             if (channels) {
                 std::fill(&chSum[0][0], &chSum[0][0] + kChannelCount * kChannelFloats, 0.0f);
                 std::fill(std::begin(chAny), std::end(chAny), false);
             }
             for (int s = 0; s < o.spp; ++s) {
-                harness::Rng& rng = tracer.rng();
-                rng = harness::Rng(o.seed, pix * static_cast<std::uint64_t>(o.spp) + s);
-                float sx = (x + rng.uniform()) / o.width * 2 - 1;
-                float sy = 1 - (y + rng.uniform()) / o.height * 2;
+                PixelSampler sampler(o.seed, pix, static_cast<std::uint32_t>(s));
+                tracer.setSampler(&sampler);
+                float u, v;
+                sampler.get2D(0, u, v);
+                float sx = (x + 0.5f + filter.offset(u)) / o.width * 2 - 1;
+                float sy = 1 - (y + 0.5f + filter.offset(v)) / o.height * 2;
                 Ray ray;
                 ray.org = cam.eye;
                 Float3 d = cam.forward + cam.right * (sx * cam.halfW) + cam.up * (sy * cam.halfH);
@@ -92,7 +132,11 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
                 ray.dirDiff[0] = cam.right * (2 * cam.halfW / o.width / len);
                 ray.dirDiff[1] = cam.up * (-2 * cam.halfH / o.height / len);
                 if (channels) target.clear();
-                acc = acc + tracer.trace(ray, 0, Tracer::Kind::Camera, 0);
+                CameraSample cs;
+                Float3 L = tracer.trace(ray, 0, Tracer::Kind::Camera, 0, &cs);
+                hair = hair + (L - cs.backdrop);
+                backdrop = backdrop + cs.backdrop;
+                alpha += cs.alpha;
                 if (channels) {
                     for (int k = 0; k < kChannelCount; ++k) {
                         if (!target.written[k]) continue;
@@ -102,10 +146,12 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
                     }
                 }
             }
+            tracer.setSampler(nullptr);
             float inv = 1.0f / o.spp;
-            r.pixels[3 * pix + 0] = acc.x * inv;
-            r.pixels[3 * pix + 1] = acc.y * inv;
-            r.pixels[3 * pix + 2] = acc.z * inv;
+            float* h = &r.hair[4 * pix];
+            h[0] = hair.x * inv, h[1] = hair.y * inv, h[2] = hair.z * inv, h[3] = alpha * inv;
+            float* b = &r.backdrop[3 * pix];
+            b[0] = backdrop.x * inv, b[1] = backdrop.y * inv, b[2] = backdrop.z * inv;
             if (channels) {
                 for (int k = 0; k < kChannelCount; ++k) {
                     if (!chAny[k]) continue;
@@ -186,6 +232,8 @@ Renderer::~Renderer() {
         p->renderEnd(&r.qrenderer);
 }
 
+int Renderer::threads() const { return impl_->state.opt.threads; }
+
 FrameResult Renderer::renderFrame() {
     RenderState& r = impl_->state;
     const RenderOptions& o = r.opt;
@@ -198,7 +246,30 @@ FrameResult Renderer::renderFrame() {
     r.cam.up = cross(right, fwd);
     r.cam.halfH = std::tan(0.5f * c.fovY * kPi / 180);
     r.cam.halfW = r.cam.halfH * o.width / o.height;
-    r.pixels.assign(static_cast<std::size_t>(o.width) * o.height * 3, 0.0f);
+    // Power of each light: a distant light's irradiance, the environment's mean radiance × π
+    // (the irradiance it gives a surface that faces it).
+    std::vector<float> power;
+    auto lum = [](Float3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; };
+    for (const DistantLight& l : r.scene.lights)
+        power.push_back(std::max(lum(l.color), 0.0f));
+    Float3 mean;
+    for (int k = 0; k < 64; ++k) {
+        float z = 1 - (k + 0.5f) / 32;
+        for (int j = 0; j < 16; ++j) {
+            float rho = std::sqrt(std::max(0.0f, 1 - z * z)), phi = 2 * kPi * (j + 0.5f) / 16;
+            mean = mean + r.scene.env.radiance({rho * std::cos(phi), z, rho * std::sin(phi)}) * (1.0f / 1024);
+        }
+    }
+    power.push_back(std::max(lum(mean) * kPi, 0.0f));
+    float total = 0;
+    for (float p : power)
+        total += p;
+    r.lightChoice.cdf.assign(1, 0.0f);
+    for (float p : power)
+        r.lightChoice.cdf.push_back(r.lightChoice.cdf.back() + (total > 0 ? p / total : 0));
+    r.lightChoice.cdf.back() = 1;
+    r.hair.assign(static_cast<std::size_t>(o.width) * o.height * 4, 0.0f);
+    r.backdrop.assign(static_cast<std::size_t>(o.width) * o.height * 3, 0.0f);
     r.clearChannels();
     for (auto& t : impl_->tracers) {
         t->shadingPoints = 0;
@@ -238,18 +309,17 @@ FrameResult Renderer::renderFrame() {
         out.shadingPoints += t->shadingPoints;
         out.shadowPoints += t->shadowPoints;
     }
-    out.image.width = o.width;
-    out.image.height = o.height;
-    out.image.rgb = r.pixels;
+    out.hair = {o.width, o.height, 4, r.hair};
+    out.backdrop = {o.width, o.height, 3, r.backdrop};
     for (int k = 0; k < kChannelCount; ++k) {
         if (!r.channelUsed[k].load()) continue;
-        Image& img = out.channels[kFirstChannel + k];
-        img.width = o.width;
-        img.height = o.height;
-        img.rgb.resize(static_cast<std::size_t>(o.width) * o.height * 3);
-        for (std::size_t p = 0; p < img.rgb.size() / 3; ++p)
+        Image img{o.width, o.height, 3, {}};
+        img.data.resize(static_cast<std::size_t>(o.width) * o.height * 3);
+        bool filled = false; // a channel written only with zeros is left out
+        for (std::size_t p = 0; p < img.data.size() / 3; ++p)
             for (int i = 0; i < 3; ++i)
-                img.rgb[3 * p + i] = r.channelBuf[k][kChannelFloats * p + i];
+                filled |= (img.data[3 * p + i] = r.channelBuf[k][kChannelFloats * p + i]) != 0;
+        if (filled) out.channels[kFirstChannel + k] = std::move(img);
     }
     return out;
 }

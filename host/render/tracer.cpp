@@ -1,9 +1,10 @@
 // The path tracer. Per pixel sample: a camera ray; at every hair hit the material's sampler
 // (newBSDF -> getBRDF -> traceForward for the transparency), stochastic pass-through with the
-// transparency, direct light from the distant light and one environment sample (shadow rays
-// pass through transparent strands), then either a continuation ray from sampleRay (materials
-// that sample, weighted by multiple importance against the environment) or the GI result of
-// traceForward with a GI-source ray (materials that do not).
+// transparency, direct light with one sample of every distant light and one of the environment
+// (shadow rays pass through transparent strands), then either a continuation ray from sampleRay
+// (materials that sample; where it escapes, the lights and the environment it meets are weighted
+// by multiple importance against the light samples) or the GI result of traceForward with a
+// GI-source ray (materials that do not).
 #include "render/tracer.h"
 
 #include <algorithm>
@@ -16,9 +17,41 @@ namespace {
 constexpr float kPi = 3.14159265358979f;
 constexpr float kInvPi = 1.0f / kPi;
 constexpr int kMaxEvents = 4096; // hits along one path, pass-through included
-// A delta light: the material's MIS weight is 1 (its square stays finite).
-constexpr float kDeltaLightProb = 1e15f;
-constexpr float kEnvProb = 0.5f; // 2π × 1/(4π): uniform sphere sampling
+
+// Sample dimensions: pairs 0-15 place the camera sample, then every path event (level, hit)
+// owns 16 pairs for its decisions.
+constexpr std::uint32_t kPairsPerEvent = 16;
+enum EventPair : std::uint32_t {
+    kPairPass = 0,      // pass-through decision, the context's sample value
+    kPairEnv = 1,       // environment sample
+    kPairBsdf = 2,      // sampleRay's lobe choice and first host number
+    kPairBsdf2 = 3,     // the host's second and third numbers
+    kPairRoulette = 4,  // Russian roulette
+    kPairGI = 5,        // GI-source direction
+    kPairLightPick = 6, // which light
+    kPairLight = 7,     // where on it
+};
+std::uint32_t eventDims(int level, int event) {
+    return (static_cast<std::uint32_t>(level) << 24) +
+           (static_cast<std::uint32_t>(event) + 1) * kPairsPerEvent;
+}
+
+// The power heuristic for a sampled direction against a light strategy (both as 2π × density).
+float powerWeight(float own, float other) {
+    if (!(own > 0)) return 0;
+    float r = other / own;
+    return 1.0f / (1.0f + r * r);
+}
+
+// A distant light's disc: radiance, and its strategy's probability as 2π × solid-angle density.
+struct Disc {
+    float cosAngle, solidAngle;
+    explicit Disc(const DistantLight& l)
+        : cosAngle(std::cos(std::clamp(l.angle, 0.01f, 89.0f) * kPi / 180)),
+          solidAngle(2 * kPi * (1 - cosAngle)) {}
+    Float3 radiance(const DistantLight& l) const { return l.color * (1 / solidAngle); }
+    float prob() const { return 2 * kPi / solidAngle; }
+};
 
 struct FilterContext {
     RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
@@ -41,12 +74,6 @@ void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
         if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
             args->valid[i] = 0;
     }
-}
-
-// The power-heuristic weight of the environment met by a sampled continuation: the other half
-// of the weight eval applied to the environment's light samples.
-float envMisWeight(float lastProb) {
-    return lastProb > 0 ? 1.0f / (1.0f + (kEnvProb / lastProb) * (kEnvProb / lastProb)) : 0.0f;
 }
 
 RTCRay embreeRay(Float3 org, Float3 dir) {
@@ -144,29 +171,29 @@ bool Tracer::intersect(const Ray& ray, Hit& hit) const {
     return true;
 }
 
-// Fills the context and strand record of a hit as the host does: tangent from the segment,
-// h from where the ray met the fibre across its width, the side of the cylinder as normal.
+// Fills the context and strand record of a hit as the host does, exactly on the round curve:
+// centre, tangent and radius of the curve at the hit's parameter, h from where the ray met the
+// fibre across its width, the surface normal of the tube at the hit.
 void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit,
                       Float3& P) const {
     const auto& g = scene_.groups[hit.group];
     const auto& seg = g.segs[hit.prim];
-    const float* a = &g.verts[4 * seg.v0];
-    const float* b = a + 4;
     float u = saturate(hit.u);
-    Float3 A{a[0], a[1], a[2]}, B{b[0], b[1], b[2]};
-    Float3 C = A * (1 - u) + B * u;
-    float radius = std::max(a[3] * (1 - u) + b[3] * u, 1e-12f);
-    Float3 T = unit(B - A);
+    CurvePoint cp = evalSegment(&g.verts[4 * seg.v0], u);
+    float radius = std::max(cp.radius, 1e-12f);
+    Float3 T = unit(cp.tangent);
     Float3 D = ray.dir;
     P = ray.org + D * hit.t;
     Float3 X = unit(cross(T, D));
-    float h = std::clamp(dot(P - C, X) / radius, -1.0f, 1.0f);
-    // Strands are ribbons facing the ray; the normal is that of the round fibre at offset h,
-    // on the side the ray came from.
-    Float3 toViewer = unit(T * dot(T, D) - D);
-    Float3 n = unit(X * h + toViewer * std::sqrt(std::max(0.0f, 1 - h * h)));
+    Float3 off = P - cp.center;
+    float h = std::clamp(dot(off, X) / radius, -1.0f, 1.0f);
+    Float3 n = unit(off - T * dot(off, T));
     if (!(dot(n, n) > 0.5f)) n = dot(hit.ng, hit.ng) > 0 ? unit(hit.ng) : Float3{0, 0, 1};
-    if (dot(n, D) > 0) n = n * -1.0f;
+    if (dot(n, D) > 0) { // numerically on the far side: the side the ray came from instead
+        Float3 toViewer = unit(T * dot(T, D) - D);
+        n = unit(X * h + toViewer * std::sqrt(std::max(0.0f, 1 - h * h)));
+        if (dot(n, D) > 0) n = n * -1.0f;
+    }
 
     int s = seg.strand;
     const auto& info = g.strands[s];
@@ -301,26 +328,74 @@ Float3 Tracer::lightSample(BRDFSampler* brdf, HitContext& ctx, Float3 P, Float3 
     return c * shadow(P, L, from, level);
 }
 
-Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level) {
-    Float3 sum;
+Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
+                           std::uint32_t dims, bool all) {
+    // Where the camera first meets the hair every light and the environment get a sample of
+    // their own; deeper in, one light chosen in proportion to its power. The choice's
+    // probability is part of the light strategy's density.
     const Scene& scene = r_.scene;
-    if (scene.sun.on) {
-        Float3 L = unit(scene.sun.direction);
-        sum = lightSample(brdf, ctx, P, L, scene.sun.color, kDeltaLightProb, from, level) * kInvPi;
+    const LightChoice& choice = r_.lightChoice;
+    const int n = static_cast<int>(scene.lights.size());
+    Float3 sum;
+    int first = 0, last = n;
+    if (!all) {
+        float pick = sampler_->get1D(dims + kPairLightPick);
+        while (first < n && pick >= choice.cdf[first + 1])
+            ++first;
+        last = first;
     }
-    // One environment sample, uniform over the sphere (pdf 1/4π): contribution eval·4.
-    float z = 1 - 2 * rng_.uniform();
-    float phi = 2 * kPi * rng_.uniform();
-    float rho = std::sqrt(std::max(0.0f, 1 - z * z));
-    Float3 L{rho * std::cos(phi), rho * std::sin(phi), z};
-    return sum + lightSample(brdf, ctx, P, L, scene.env.radiance(L), kEnvProb, from, level) * 4.0f;
+    for (int i = first; i <= last; ++i) {
+        const float select = all ? 1 : choice.cdf[i + 1] - choice.cdf[i];
+        if (!(select > 0)) continue;
+        float u, v;
+        sampler_->get2D(dims + kPairLight + static_cast<std::uint32_t>(i), u, v);
+        if (i < n) {
+            const DistantLight& l = scene.lights[i];
+            Disc disc(l);
+            // Uniform over the disc's cone: pdf 1/solid angle, contribution eval·solid angle/π.
+            Float3 w = unit(l.direction);
+            Float3 a = unit(cross(std::fabs(w.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, w));
+            Float3 b = cross(w, a);
+            float cosT = 1 - u * (1 - disc.cosAngle), sinT = std::sqrt(std::max(0.0f, 1 - cosT * cosT));
+            float phi = 2 * kPi * v;
+            Float3 L = unit(a * (sinT * std::cos(phi)) + b * (sinT * std::sin(phi)) + w * cosT);
+            sum = sum + lightSample(brdf, ctx, P, L, disc.radiance(l), select * disc.prob(), from, level) *
+                            (disc.solidAngle * kInvPi / select);
+            continue;
+        }
+        float pdf;
+        Float3 Le;
+        Float3 L = scene.env.sample(u, v, Le, pdf);
+        if (pdf > 0)
+            sum = sum + lightSample(brdf, ctx, P, L, Le, select * 2 * kPi * pdf, from, level) *
+                            (kInvPi / (pdf * select));
+    }
+    return sum;
+}
+
+// What a sampled continuation that leaves the scene brings back: the environment and every light
+// whose disc it meets, each weighted against its own light samples.
+Float3 Tracer::escapedSampled(Float3 dir, float lastProb, bool all) const {
+    const Scene& scene = r_.scene;
+    const LightChoice& choice = r_.lightChoice;
+    const std::size_t n = scene.lights.size();
+    float envSelect = all ? 1 : choice.cdf[n + 1] - choice.cdf[n];
+    Float3 L = scene.env.radiance(dir) * powerWeight(lastProb, envSelect * 2 * kPi * scene.env.pdf(dir));
+    for (std::size_t i = 0; i < n; ++i) {
+        const DistantLight& l = scene.lights[i];
+        Disc disc(l);
+        if (dot(dir, unit(l.direction)) >= disc.cosAngle)
+            L = L +
+                disc.radiance(l) * powerWeight(lastProb, (choice.cdf[i + 1] - choice.cdf[i]) * disc.prob());
+    }
+    return L;
 }
 
 // Passes straight through with probability of the mean transparency t; the weights keep the
 // expected value of "transparency × behind + shaded" exact. True when the path passes.
-bool Tracer::passThrough(Float3 t, Float3& T) {
+bool Tracer::passThrough(Float3 t, float u, Float3& T) {
     float pPass = std::clamp((t.x + t.y + t.z) / 3.0f, 0.0f, 1.0f);
-    if (pPass > 0 && (pPass >= 1 || rng_.uniform() < pPass)) {
+    if (pPass > 0 && (pPass >= 1 || u < pPass)) {
         T = T * t * (1.0f / pPass);
         return true;
     }
@@ -330,7 +405,8 @@ bool Tracer::passThrough(Float3 t, Float3& T) {
 
 // Turns ray into the continuation the material samples, with the path weight folded into T;
 // false ends the path. The sampler is given back as soon as it has answered.
-bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, Ray& ray, Float3& T, float& lastProb) {
+bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dims, Ray& ray, Float3& T,
+                                 float& lastProb) {
     const HitContext& ctx = lv.ctx;
     const int depth = ray.depth + 1;
     if (depth > r_.opt.maxPathDepth) return false;
@@ -349,9 +425,10 @@ bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, Ray& ray, Float3&
     q.channels = nullptr;
     q.pathWeight = {};
     q.pathProb = 0;
-    for (float& d : q.dmc)
-        d = rng_.uniform();
-    float u = rng_.uniform();
+    float u;
+    sampler_->get2D(dims + kPairBsdf, u, q.dmc[1]);
+    sampler_->get2D(dims + kPairBsdf2, q.dmc[2], q.dmc[3]);
+    q.dmc[0] = q.dmc[3];
     float made = shaded.brdf()->sampleRay(lv.ctx, q, u, 0);
     shaded.release();
     if (made < 0.5f) return false;
@@ -362,7 +439,7 @@ bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, Ray& ray, Float3&
     if (depth >= 3) {
         float survive = std::min(1.0f, maxComponent(T));
         if (survive < 1) {
-            if (rng_.uniform() >= survive) return false;
+            if (sampler_->get1D(dims + kPairRoulette) >= survive) return false;
             T = T * (1.0f / survive);
         }
     }
@@ -375,24 +452,38 @@ bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, Ray& ray, Float3&
     return true;
 }
 
-Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb) {
+Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample* camera) {
     Float3 L, T{1, 1, 1};
     Level& lv = levels_[level];
+    bool allLights = false; // every light was sampled at the last scattering hit
+    if (camera) *camera = CameraSample{};
     for (int event = 0; event < kMaxEvents; ++event) {
         Hit hit;
         if (!intersect(ray, hit)) {
-            // A GI-source ray that escapes adds nothing: the environment is direct light.
-            if (kind == Kind::Camera) L = L + T * r_.scene.env.radiance(ray.dir);
-            if (kind == Kind::Sampled) L = L + T * r_.scene.env.radiance(ray.dir) * envMisWeight(lastProb);
-            break;
+            // A GI-source ray that escapes adds nothing: the environment is direct light. A
+            // camera ray that only passed through hair sees the backdrop.
+            if (kind == Kind::Camera) {
+                Float3 behind = T * r_.scene.env.radiance(ray.dir);
+                L = L + behind;
+                if (camera) {
+                    camera->backdrop = behind;
+                    camera->alpha = event == 0 ? 0 : saturate(1 - (T.x + T.y + T.z) / 3);
+                }
+            }
+            if (kind == Kind::Sampled) L = L + T * escapedSampled(ray.dir, lastProb, allLights);
+            return L;
         }
+        if (camera) camera->alpha = 1;
+        const std::uint32_t dims = eventDims(level, event);
+        float uPass, sampleValue;
+        sampler_->get2D(dims + kPairPass, uPass, sampleValue);
         HitContext& ctx = lv.ctx;
         Float3 P;
         setupHit(ctx, lv.strand, ray, hit, P);
         bool primary = channelsOn_ && kind == Kind::Camera && level == 0;
         ctx.contextFlags = CTX_SKIP_BELOW_SURFACE | (primary ? CTX_RENDER_ELEMENTS : 0);
         ctx.channels = primary ? &channels_ : nullptr;
-        ctx.sampleValue = rng_.uniform();
+        ctx.sampleValue = sampleValue;
         ShadedHit shaded(r_.groupBsdf[hit.group], ctx);
         if (!shaded) break;
         ++shadingPoints;
@@ -406,19 +497,21 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb) {
         next.ignoreDist = 4 * scene_.groups[hit.group].maxRadius;
         lv.hitGeom = hit.geom;
         lv.hitIgnoreDist = next.ignoreDist;
+        lv.dims = dims;
         for (int i = 0; i < 2; ++i)
             next.posDiff[i] = ray.posDiff[i] + ray.dirDiff[i] * hit.t;
 
-        if (passThrough(t, T)) {
+        if (passThrough(t, uPass, T)) {
             ray = next;
             if (maxComponent(T) <= 0) break;
             continue;
         }
-        L = L + T * directLight(shaded.brdf(), ctx, P, next, level);
+        allLights = kind == Kind::Camera;
+        L = L + T * directLight(shaded.brdf(), ctx, P, next, level, dims, allLights);
         if (ctx.channels) shaded.brdf()->commitLightSample(1);
 
         if (shaded.brdf()->getSamplerFlags() & 8) {
-            if (!sampledContinuation(shaded, lv, next, T, lastProb)) break;
+            if (!sampledContinuation(shaded, lv, dims, next, T, lastProb)) break;
             ray = next;
             kind = Kind::Sampled;
             continue;
@@ -439,8 +532,10 @@ Float3 Tracer::giRadiance(const HitContext& ctx) {
     Float3 n = fromVector(ctx.normal);
     Float3 a = unit(cross(std::fabs(n.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, n));
     Float3 b = cross(n, a);
-    float r = std::sqrt(rng_.uniform());
-    float phi = 2 * kPi * rng_.uniform();
+    float u, v;
+    sampler_->get2D(levels_[ctx.level].dims + kPairGI, u, v);
+    float r = std::sqrt(u);
+    float phi = 2 * kPi * v;
     Float3 dir =
         unit(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) + n * std::sqrt(std::max(0.0f, 1 - r * r)));
     Ray ray;

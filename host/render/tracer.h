@@ -9,11 +9,11 @@
 #include <mutex>
 #include <vector>
 
-#include "harness/rng.h"
 #include "quor/context.h"
 #include "quor/renderer.h"
 #include "quor/sampler.h"
 #include "render/render.h"
+#include "render/sampling.h"
 #include "render/scene_impl.h"
 
 namespace quor::render {
@@ -67,6 +67,11 @@ struct CameraFrame {
     float halfW = 1, halfH = 1;
 };
 
+// Light selection: the distant lights, then the environment, in proportion to their power.
+struct LightChoice {
+    std::vector<float> cdf; // lights + 2 entries, from 0 to 1
+};
+
 // What every render thread reads, and the frame's output buffers.
 struct RenderState {
     RenderState(Scene& s, const RenderOptions& o);
@@ -79,8 +84,9 @@ struct RenderState {
     std::vector<QuorPluginInterface*> plugins; // unique instances
     std::vector<BSDFInterface*> groupBsdf;     // per group
     CameraFrame cam;
+    LightChoice lightChoice;
 
-    std::vector<float> pixels;
+    std::vector<float> hair, backdrop; // RGBA, RGB
     // Channel buffers are made when a material first writes a channel.
     float* channelBuffer(int k);
     void clearChannels();
@@ -91,6 +97,13 @@ struct RenderState {
 
 struct ShadowQuery;
 
+// What the camera sees of one sample besides the light: the environment straight behind (and
+// through) the hair, and how much of the sample the hair covers.
+struct CameraSample {
+    Float3 backdrop;
+    float alpha = 0;
+};
+
 class Tracer {
   public:
     enum class Kind { Camera, Sampled, GI };
@@ -98,14 +111,16 @@ class Tracer {
     Tracer(RenderState& r, int threadIndex);
 
     // Radiance along a ray; level selects the contexts (camera path 0, nested GI-source paths
-    // above), lastProb is the probability of the sampled direction that made the ray.
-    Float3 trace(Ray ray, int level, Kind kind, float lastProb);
+    // above), lastProb is the probability of the sampled direction that made the ray. A camera
+    // ray also reports its backdrop and coverage.
+    Float3 trace(Ray ray, int level, Kind kind, float lastProb, CameraSample* camera = nullptr);
     // The host's GI source for a hit context.
     Float3 giRadiance(const HitContext& ctx);
     // One hit of a shadow ray; true when nothing passes any more.
     bool shadowHit(ShadowQuery& q, Hit& hit);
 
-    harness::Rng& rng() { return rng_; }
+    // The sample points of the pixel sample being traced.
+    void setSampler(const PixelSampler* sampler) { sampler_ = sampler; }
     ChannelTarget& channels() { return channels_; }
     void setChannels(bool on) { channelsOn_ = on; }
     bool channelsOn() const { return channelsOn_; }
@@ -120,6 +135,7 @@ class Tracer {
         RayRecord ray;
         unsigned hitGeom = RTC_INVALID_GEOMETRY_ID; // the strand shaded at ctx, for GI-source rays
         float hitIgnoreDist = 0;
+        std::uint32_t dims = 0; // the sample dimensions of the event shaded at ctx
     };
     static constexpr int kMaxLevels = 6; // camera path plus nested GI-source paths
 
@@ -127,16 +143,19 @@ class Tracer {
 
     bool intersect(const Ray& ray, Hit& hit) const;
     void setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit, Float3& P) const;
-    bool passThrough(Float3 t, Float3& T);
-    bool sampledContinuation(ShadedHit& shaded, Level& lv, Ray& ray, Float3& T, float& lastProb);
+    bool passThrough(Float3 t, float u, Float3& T);
+    bool sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dims, Ray& ray, Float3& T,
+                             float& lastProb);
+    Float3 escapedSampled(Float3 dir, float lastProb, bool all) const;
     Float3 shadow(Float3 org, Float3 dir, const Ray& from, int level);
-    Float3 directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level);
+    Float3 directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
+                       std::uint32_t dims, bool all);
     Float3 lightSample(BRDFSampler* brdf, HitContext& ctx, Float3 P, Float3 L, Float3 Le, float lightProb,
                        const Ray& from, int level);
 
     RenderState& r_;
     const Scene::Impl& scene_;
-    harness::Rng rng_;
+    const PixelSampler* sampler_ = nullptr;
     Level levels_[kMaxLevels];
     ChannelTarget channels_;
     bool channelsOn_ = false; // collecting for the current camera path

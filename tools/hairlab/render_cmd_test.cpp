@@ -1,5 +1,5 @@
-// hairlab render: bad input is one line and status 2; a render writes the PNG it names, its
-// channels on request, and one summary line; the same seed gives the same file.
+// hairlab render: bad input is one line and status 2, refused before rendering; a render writes
+// every file it names and one summary line; the same seed gives the same file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -109,17 +109,18 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
     std::remove(path.c_str());
 }
 
-TEST(HairlabRender, ChannelsGoBesideThePicture) {
-    std::string path = ::testing::TempDir() + "hairlab_channels_test.png";
-    std::string channel = ::testing::TempDir() + "hairlab_channels_test.ch131.png";
-    std::remove(channel.c_str());
-    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "16", "--height",
-                         "16", "--spp", "1", "--threads", "1", "--strands", "300", "--channels", "-o", path});
+TEST(HairlabRender, OneRenderWritesEveryOutput) {
+    std::string png = ::testing::TempDir() + "hairlab_outputs_test.png";
+    std::string exr = ::testing::TempDir() + "hairlab_outputs_test.exr";
+    std::remove(exr.c_str());
+    Outcome o = hairlab({"render", "--scene", "swatch", "--width", "16", "--height", "16", "--spp", "1",
+                         "--threads", "1", "--strands", "300", "-o", png, "-o", exr});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(o.err.find("ch131.png"), std::string::npos) << o.err;
-    EXPECT_EQ(pngSize(readFile(channel)), std::make_pair(16u, 16u));
-    std::remove(path.c_str());
-    std::remove(channel.c_str());
+    EXPECT_EQ(o.out.compare(0, png.size() + exr.size() + 4, png + ", " + exr + ": "), 0) << o.out;
+    EXPECT_EQ(readFile(exr).compare(0, 4, "\x76\x2f\x31\x01"), 0); // the EXR signature
+    EXPECT_EQ(pngSize(readFile(png)), std::make_pair(16u, 16u));
+    std::remove(png.c_str());
+    std::remove(exr.c_str());
 }
 
 } // namespace

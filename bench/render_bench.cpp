@@ -1,65 +1,144 @@
-// Rendering throughput of the stand-in path tracer per material: the sheet's lock of hair
-// (2500 strands, same lights), default parameters, 128x128 at 2 samples per pixel on one render
-// thread, pools warm. Counters are per CPU-second of that thread:
+// The stand-in renderer measured.
+//
+// BM_RenderLock: throughput per material on one lock of the sheet (default parameters and lights),
+// 128x128 at 2 samples per pixel on one render thread, pools warm. Counters are per CPU-second:
 //   shading_points  every material set-up at a hit (shadow-ray transparency look-ups included)
 //   path_points     set-ups on camera, continuation and GI-source rays only
+//
+// BM_SheetNoise: the default sheet at 640x360 and 16 samples per pixel, rendered with two seeds.
+// For each material, over the pixels its lock covers (at least half of a 4x4 grid of rays through
+// the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean.
 #include <benchmark/benchmark.h>
+#include <embree3/rtcore.h>
 
+#include <cmath>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "quor/quor.h"
+#include "harness/library.h"
+#include "harness/shading_point.h"
 #include "render/render.h"
+#include "render/scene_impl.h"
 
 extern "C" quor::PluginLibDesc* getLibDesc();
 
 namespace {
 
-quor::PluginDesc* findDesc(const char* name) {
-    struct Finder final : quor::PluginDescCallback {
-        const char* name;
-        quor::PluginDesc* found = nullptr;
-        int onPluginDesc(quor::PluginDesc* d) override {
-            if (std::string(name) == d->getName()) found = d;
-            return 1;
-        }
-    } f;
-    f.name = name;
-    getLibDesc()->enumPluginDescs(&f);
-    return f.found;
+using namespace quor::render;
+
+harness::Library& library() {
+    static harness::Library lib(getLibDesc());
+    return lib;
 }
 
 void BM_RenderLock(benchmark::State& state, const char* type) {
-    quor::PluginDesc* desc = findDesc(type);
-    quor::PluginBase* inst = desc ? desc->newPlugin(nullptr) : nullptr;
-    if (!inst) {
-        state.SkipWithError("no instance of this type");
-        return;
+    harness::Instance inst(library(), type);
+    Scene scene;
+    buildSwatch(scene, inst.base(), HairStyle{});
+    frame(scene, 128, 128);
+    RenderOptions o;
+    o.width = 128;
+    o.height = 128;
+    o.spp = 2;
+    o.threads = 1;
+    Renderer renderer(scene, o);
+    renderer.renderFrame(); // warm pools and lazily filled tables
+    double points = 0, shadow = 0, cpu = 0;
+    for (auto _ : state) {
+        FrameResult f = renderer.renderFrame();
+        points += static_cast<double>(f.shadingPoints);
+        shadow += static_cast<double>(f.shadowPoints);
+        cpu += f.cpuSeconds;
     }
-    {
-        quor::render::Scene scene;
-        quor::render::buildSwatch(scene, inst, quor::render::HairStyle{});
-        quor::render::RenderOptions o;
-        o.width = 128;
-        o.height = 128;
-        o.spp = 2;
-        o.threads = 1;
-        quor::render::Renderer renderer(scene, o);
-        renderer.renderFrame(); // warm pools and lazily filled tables
-        double points = 0, shadow = 0;
-        for (auto _ : state) {
-            quor::render::FrameResult f = renderer.renderFrame();
-            points += static_cast<double>(f.shadingPoints);
-            shadow += static_cast<double>(f.shadowPoints);
+    state.counters["shading_points"] = benchmark::Counter(points / cpu);
+    state.counters["path_points"] = benchmark::Counter((points - shadow) / cpu);
+}
+
+// The group whose strands cover a pixel (-1: background), from a 4x4 grid of camera rays.
+std::vector<int> pixelGroups(const Scene& scene, int width, int height) {
+    const Camera& c = scene.camera;
+    Float3 fwd = unit(c.target - c.eye), right = unit(cross(fwd, c.up)), up = cross(right, fwd);
+    float halfH = std::tan(0.5f * c.fovY * 3.14159265f / 180), halfW = halfH * width / height;
+    const Scene::Impl& impl = scene.impl();
+    std::vector<int> out(static_cast<std::size_t>(width) * height, -1);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::vector<int> hits(impl.groups.size(), 0);
+            for (int k = 0; k < 16; ++k) {
+                float sx = (x + (k % 4 + 0.5f) / 4) / width * 2 - 1;
+                float sy = 1 - (y + (k / 4 + 0.5f) / 4) / height * 2;
+                Float3 d = unit(fwd + right * (sx * halfW) + up * (sy * halfH));
+                RTCIntersectContext ctx;
+                rtcInitIntersectContext(&ctx);
+                RTCRayHit rh{};
+                rh.ray.org_x = c.eye.x, rh.ray.org_y = c.eye.y, rh.ray.org_z = c.eye.z;
+                rh.ray.dir_x = d.x, rh.ray.dir_y = d.y, rh.ray.dir_z = d.z;
+                rh.ray.tfar = 1e30f;
+                rh.ray.mask = 0xFFFFFFFFu;
+                rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+                rtcIntersect1(impl.scene, &ctx, &rh);
+                if (rh.hit.geomID != RTC_INVALID_GEOMETRY_ID) ++hits[impl.geomToGroup[rh.hit.geomID]];
+            }
+            for (std::size_t g = 0; g < hits.size(); ++g)
+                if (hits[g] >= 8) out[static_cast<std::size_t>(y) * width + x] = static_cast<int>(g);
         }
-        state.counters["shading_points"] = benchmark::Counter(points, benchmark::Counter::kIsRate);
-        state.counters["path_points"] = benchmark::Counter(points - shadow, benchmark::Counter::kIsRate);
     }
-    desc->deletePlugin(inst);
+    return out;
+}
+
+void BM_SheetNoise(benchmark::State& state) {
+    std::vector<std::unique_ptr<harness::Instance>> instances;
+    std::vector<quor::PluginBase*> row;
+    std::vector<std::string> names;
+    for (quor::PluginDesc* d : harness::enumerateTypes(library().lib())) {
+        instances.push_back(std::make_unique<harness::Instance>(library(), d->getName()));
+        row.push_back(instances.back()->base());
+        names.push_back(d->getName());
+    }
+    Scene scene;
+    buildSheet(scene, row, HairStyle{});
+    RenderOptions o;
+    o.width = 640;
+    o.height = 360;
+    frame(scene, o.width, o.height);
+    o.spp = 16;
+    o.threads = 0;
+    std::vector<int> groups = pixelGroups(scene, o.width, o.height);
+    std::vector<double> noise(row.size());
+    for (auto _ : state) {
+        std::vector<float> a, b; // the whole picture, hair over its backdrop
+        for (auto [seed, out] : {std::pair{1, &a}, std::pair{2, &b}}) {
+            o.seed = seed;
+            Renderer r(scene, o);
+            FrameResult f = r.renderFrame();
+            for (std::size_t p = 0; p < groups.size(); ++p)
+                for (int i = 0; i < 3; ++i)
+                    out->push_back(f.hair.data[4 * p + i] + f.backdrop.data[3 * p + i]);
+        }
+        for (std::size_t g = 0; g < row.size(); ++g) {
+            double diff2 = 0, sum = 0;
+            long n = 0;
+            for (std::size_t p = 0; p < groups.size(); ++p) {
+                if (groups[p] != static_cast<int>(g)) continue;
+                for (int i = 0; i < 3; ++i) {
+                    double va = a[3 * p + i], vb = b[3 * p + i];
+                    diff2 += (va - vb) * (va - vb);
+                    sum += 0.5 * (va + vb);
+                    ++n;
+                }
+            }
+            noise[g] = n > 0 && sum > 0 ? std::sqrt(diff2 / n) / (sum / n) : 0;
+        }
+    }
+    for (std::size_t g = 0; g < row.size(); ++g)
+        state.counters["noise_" + names[g]] = noise[g];
 }
 
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair, "BRDFHair")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair2, "BRDFHair2")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair3, "BRDFHair3")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair4, "BRDFHair4")->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SheetNoise)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace

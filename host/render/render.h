@@ -1,6 +1,6 @@
-// The stand-in renderer: procedural hair as Embree curves, a camera, a distant light and an
-// environment light, and a path tracer that drives hair materials only through the host
-// interfaces (instances, BSDF factories, samplers), exactly as a production host does.
+// The stand-in renderer: hair as smooth round Embree curves, a camera that frames any aspect,
+// distant lights and an environment, and a path tracer that drives hair materials only through
+// the host interfaces (instances, BSDF factories, samplers), exactly as a production host does.
 //
 // Conventions the integrator keeps with the materials:
 //   - eval returns π × (BSDF × cosine) × light colour, so direct light is eval / (π·pdf);
@@ -14,46 +14,83 @@
 #include <iosfwd>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "quor/plugin.h"
 #include "quor/types.h"
+#include "render/vec.h"
 
 namespace quor::render {
 
-struct Float3 {
-    float x = 0, y = 0, z = 0;
-};
-
-// One strand: control points of a round linear curve (x, y, z, radius) from root to tip.
+// One strand: control points (x, y, z, radius) from root to tip, at least two. The curve is a
+// Catmull-Rom spline through them, so it passes through every point.
 struct Strand {
-    std::vector<float> points; // 4 floats per point, at least two points
+    std::vector<float> points; // 4 floats per point
     Float3 color{0.3f, 0.2f, 0.12f};
     Float3 transparency{0, 0, 0};
 };
 
+struct Bounds {
+    Float3 lo{1e30f, 1e30f, 1e30f}, hi{-1e30f, -1e30f, -1e30f};
+    void add(Float3 p);
+    bool empty() const { return lo.x > hi.x; }
+};
+
 struct Camera {
     Float3 eye{0, 0, 5}, target{0, 0, 0}, up{0, 1, 0};
-    float fovY = 40; // degrees
+    float fovY = 30; // degrees
 };
 
+// Where the camera looks from, relative to the front view that framing starts from.
+struct CameraView {
+    float azimuth = 0;   // degrees about the vertical axis through the subject, positive to the right
+    float elevation = 0; // degrees above the subject's centre
+    float zoom = 1;      // 2 shows half the width and height
+};
+
+// A distant light of small angular size (a disc in the sky): soft enough for multiple
+// importance sampling to help narrow lobes, far enough for parallel shadows.
 struct DistantLight {
-    bool on = false;
     Float3 direction{0, 1, 0}; // towards the light
     Float3 color{1, 1, 1};     // irradiance across a surface facing the light
+    float angle = 3;           // angular radius in degrees
 };
 
-// Environment radiance: a uniform colour, or a sky blending zenith, horizon and ground.
-struct Environment {
-    bool sky = false;
-    Float3 color{1, 1, 1}; // the uniform radiance (sky: unused)
-    Float3 zenith{0.5f, 0.55f, 0.65f}, horizon{0.35f, 0.33f, 0.3f}, ground{0.06f, 0.055f, 0.05f};
-    Float3 radiance(const Float3& dir) const;
+// Environment radiance: a uniform colour or a latitude-longitude map (y up), importance-sampled
+// by luminance.
+class Environment {
+  public:
+    Environment();
+    ~Environment();
+    Environment(Environment&&) noexcept;
+    Environment& operator=(Environment&&) noexcept;
+
+    static Environment uniform(Float3 color);
+    // The studio sky: zenith above, a soft horizon band, dark ground below.
+    static Environment sky(float scale = 1);
+    // Rows top (zenith) to bottom, RGB floats. Throws std::invalid_argument for an empty map.
+    static Environment map(int width, int height, std::vector<float> rgb);
+    // An .exr or .hdr latitude-longitude map read through OpenImageIO; throws std::runtime_error
+    // with one line for a file that cannot be read.
+    static Environment load(const std::string& path);
+
+    Float3 radiance(Float3 dir) const;
+    // A direction drawn in proportion to the radiance's luminance, its radiance, and its
+    // solid-angle density.
+    Float3 sample(float u, float v, Float3& radiance, float& pdf) const;
+    float pdf(Float3 dir) const;
+    bool isUniform() const;
+
+  private:
+    struct Map;
+    Float3 color_{1, 1, 1};
+    std::unique_ptr<Map> map_;
 };
 
-// A scene: hair geometry grouped by material, lights and camera. Materials are plug-in
-// instances owned by the caller; a null instance marks a placeholder that is not drawn.
+// A scene: hair grouped by material, lights, environment and camera. Materials are plug-in
+// instances owned by the caller.
 class Scene {
   public:
     Scene();
@@ -70,10 +107,14 @@ class Scene {
     int groupCount() const;
     PluginBase* groupInstance(int group) const;
     std::size_t segmentCount() const;
+    // Bounds of a group's control points, widened by their radii; of every group.
+    Bounds groupBounds(int group) const;
+    Bounds bounds() const;
 
     Camera camera;
-    DistantLight sun;
+    std::vector<DistantLight> lights;
     Environment env;
+    bool studio = false; // lights follow the camera (set by studioLights)
 
     struct Impl;
     Impl& impl() const { return *impl_; }
@@ -82,54 +123,75 @@ class Scene {
     std::unique_ptr<Impl> impl_;
 };
 
-// Procedural hair.
+// Procedural hair. Lengths are in scene units of 10 cm: a lock is about 23 cm long, its strands
+// 70 µm thick at the root, thinning to the tip.
 struct HairStyle {
-    int strands = 2500;
-    int segments = 12;
-    std::uint64_t seed = 7;
+    int strands = 10000;
+    std::uint64_t seed = 7; // the groom's own seed, not the sampling seed
+    bool wavy = false;
     Float3 color{0.32f, 0.2f, 0.11f};
     Float3 transparency{0, 0, 0};
+    float rootRadius = 0.00035f;
 };
 
-// A hanging lock centred at x, about 1 wide and 2.4 tall.
+// A hanging lock centred at x, about 0.9 wide and 2.3 tall.
 std::vector<Strand> makeLock(float x, const HairStyle& style);
 // A ball of curly hair of the given radius at the origin (strands grow outward).
 std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style);
 
-// The named scenes. Each leaves the scene committed with camera and lights set.
-//   sheet:   one lock per instance, side by side, key light and sky (null instances leave a gap)
-//   swatch:  one lock
-//   ball:    a curly hair ball under key light and sky
+// The binary .hair format: a 128-byte header ("HAIR", strand and point counts, array flags,
+// defaults) and the arrays it announces. Anything malformed throws HairFileError with one line.
+struct HairFileError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+std::vector<Strand> readHairFile(const std::string& path);
+
+// The named scenes. Each leaves the scene committed with its lights set; frame() then places
+// the camera for the picture's aspect.
+//   sheet:   one lock per instance, side by side, studio lights
+//   swatch:  one lock, studio lights
+//   ball:    a curly hair ball, studio lights
+//   groom:   the given strands, studio lights
 //   furnace: a hair ball inside a uniform white environment, nothing else
 void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style);
 void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style);
 void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style);
+void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& strands);
 void buildFurnace(Scene& scene, PluginBase* instance, const HairStyle& style);
+
+// Places the camera so that every group's bounds lie inside a width:height picture, seen from
+// the view; studio lights turn with the camera.
+void frame(Scene& scene, int width, int height, const CameraView& view = {});
+// Where a point lands in a width:height picture of the camera, in [-1, 1] on both axes inside it
+// (x to the right, y up); false for a point behind the camera.
+bool project(const Camera& camera, int width, int height, Float3 p, float& x, float& y);
 
 struct RenderOptions {
     int width = 320, height = 240;
     int spp = 4;
-    int threads = 1;
-    std::uint64_t seed = 1;
+    int threads = 1;         // 0: all cores; never more than the cores there are
+    std::uint64_t seed = 1;  // sampling seed
     int maxPathDepth = 1000; // continuation rays of sampling materials (a cap beyond the materials' own)
     int giDepth = 2;         // nested GI-source rays for materials that do not sample
     bool channels = false;   // collect the render channels materials write
     std::ostream* progress = nullptr; // progress bar for renders longer than a second
 };
 
-// A linear RGB image, rows top to bottom.
+// A linear image, rows top to bottom, `channels` floats per pixel.
 struct Image {
-    int width = 0, height = 0;
-    std::vector<float> rgb;
-    Float3 at(int x, int y) const {
-        const float* p = &rgb[3 * (static_cast<std::size_t>(y) * width + x)];
-        return {p[0], p[1], p[2]};
+    int width = 0, height = 0, channels = 3;
+    std::vector<float> data;
+    float at(int x, int y, int c) const {
+        return data[(static_cast<std::size_t>(y) * width + x) * channels + c];
     }
 };
 
 struct FrameResult {
-    Image image;
-    std::map<int, Image> channels;   // by channel alias, the first three values written
+    // RGBA, premultiplied: the light the hair sends to the camera, and its coverage.
+    Image hair;
+    // RGB: the environment seen behind (and through) the hair; hair + backdrop is the picture.
+    Image backdrop;
+    std::map<int, Image> channels;   // by alias, RGB (the first three values written), filled ones only
     double seconds = 0;              // wall clock
     double cpuSeconds = 0;           // summed over the render threads, tiles only
     std::uint64_t shadingPoints = 0; // material set-ups at hits (newBSDF calls), shadow rays included
@@ -147,6 +209,7 @@ class Renderer {
     Renderer& operator=(const Renderer&) = delete;
 
     FrameResult renderFrame();
+    int threads() const;
 
     struct Impl;
 
@@ -154,9 +217,21 @@ class Renderer {
     std::unique_ptr<Impl> impl_;
 };
 
-// PNG output: exposure, clipping to [0, 1] and sRGB encoding (8 bits).
-// A vector channel is mapped from [-1, 1] to [0, 1] instead. Returns false on I/O failure.
-bool writePng(const std::string& path, const Image& image, float exposure = 1.0f, bool vectorData = false);
-std::uint8_t toneMap(float linear, float exposure);
+// Output through OpenImageIO, by the extension of the path:
+//   .exr            half-float RGBA (premultiplied hair and coverage), the backdrop, and every
+//                   channel the materials filled, each as a named layer
+//   .png .tif .tiff tone-mapped sRGB with alpha = coverage (backdrop: over the environment, opaque)
+//   .jpg .jpeg      tone-mapped sRGB over the environment
+const std::vector<std::string>& imageExtensions();
+// A readable layer name for a render channel alias ("specular", "lighting", ...).
+std::string channelName(int alias);
+struct WriteOptions {
+    float exposure = 1;
+    bool backdrop = false; // tone-mapped formats: composite over the environment, opaque
+};
+// Throws std::runtime_error with the library's reason when the file cannot be written.
+void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options = {});
+// Exposure, a soft shoulder above 0.8 instead of a hard clip, and the sRGB curve; in [0, 1].
+float toneMap(float linear, float exposure);
 
 } // namespace quor::render

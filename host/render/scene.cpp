@@ -1,11 +1,12 @@
-// Procedural hair and the Embree scene: every strand is a round linear curve.
+// Procedural hair, the Embree scene (every strand a round Catmull-Rom curve), framing and the
+// studio lights.
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
 
-#include "render/render.h"
 #include "harness/rng.h"
+#include "render/render.h"
 #include "render/scene_impl.h"
 
 namespace quor::render {
@@ -15,18 +16,7 @@ using harness::Rng;
 namespace {
 
 constexpr float kPi = 3.14159265358979f;
-
-Float3 add(Float3 a, Float3 b) { return {a.x + b.x, a.y + b.y, a.z + b.z}; }
-Float3 scale(Float3 a, float s) { return {a.x * s, a.y * s, a.z * s}; }
-float dot3(Float3 a, Float3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
-Float3 cross3(Float3 a, Float3 b) {
-    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-}
-Float3 unit(Float3 a) {
-    float l = std::sqrt(dot3(a, a));
-    return l > 0 ? scale(a, 1.0f / l) : a;
-}
-Float3 lerp3(Float3 a, Float3 b, float t) { return add(scale(a, 1 - t), scale(b, t)); }
+constexpr float kDeg = kPi / 180;
 
 // A small per-strand colour variation so that a lock does not look flat.
 Float3 vary(Float3 c, Rng& rng) {
@@ -36,17 +26,14 @@ Float3 vary(Float3 c, Rng& rng) {
 
 void appendPoint(Strand& s, Float3 p, float r) { s.points.insert(s.points.end(), {p.x, p.y, p.z, r}); }
 
+// Root radius at t = 0 thinning to a third of it at the tip.
+float taper(float root, float t) { return root * (1 - 0.65f * t * t); }
+
 } // namespace
 
-Float3 Environment::radiance(const Float3& d) const {
-    if (!sky) return color;
-    // Zenith above, a soft horizon band, dark ground below.
-    if (d.y >= 0) {
-        float t = std::pow(d.y, 0.6f);
-        return lerp3(horizon, zenith, t);
-    }
-    float t = std::fmin(-d.y * 4.0f, 1.0f);
-    return lerp3(horizon, ground, t);
+void Bounds::add(Float3 p) {
+    lo = {std::fmin(lo.x, p.x), std::fmin(lo.y, p.y), std::fmin(lo.z, p.z)};
+    hi = {std::fmax(hi.x, p.x), std::fmax(hi.y, p.y), std::fmax(hi.z, p.z)};
 }
 
 Scene::Scene() : impl_(std::make_unique<Impl>()) {
@@ -64,35 +51,41 @@ Scene::~Scene() {
 }
 
 int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
+    if (!instance) throw std::invalid_argument("a hair group needs a material instance");
     Impl::Group g;
     g.instance = instance;
-    for (std::size_t si = 0; si < strands.size(); ++si) {
-        const Strand& s = strands[si];
+    for (const Strand& s : strands) {
         std::size_t n = s.points.size() / 4;
         if (n < 2) continue;
-        unsigned base = static_cast<unsigned>(g.verts.size() / 4);
         std::vector<float> cum(n, 0.0f);
         for (std::size_t k = 1; k < n; ++k) {
             const float* a = &s.points[4 * (k - 1)];
             const float* b = &s.points[4 * k];
             Float3 d{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-            cum[k] = cum[k - 1] + std::sqrt(dot3(d, d));
+            cum[k] = cum[k - 1] + std::sqrt(dot(d, d));
         }
         float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
         int strandIndex = static_cast<int>(g.strands.size());
-        for (std::size_t k = 0; k < n; ++k)
-            g.maxRadius = std::fmax(g.maxRadius, s.points[4 * k + 3]);
+        unsigned base = static_cast<unsigned>(g.verts.size() / 4);
+        g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4);
         g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4 * n);
+        g.verts.insert(g.verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
+        for (std::size_t k = 0; k < n; ++k) {
+            const float* p = &s.points[4 * k];
+            g.maxRadius = std::fmax(g.maxRadius, p[3]);
+            g.bounds.add(Float3{p[0], p[1], p[2]} - Float3{p[3], p[3], p[3]});
+            g.bounds.add(Float3{p[0], p[1], p[2]} + Float3{p[3], p[3], p[3]});
+        }
         for (std::size_t k = 0; k + 1 < n; ++k) {
-            g.index.push_back(base + static_cast<unsigned>(k));
-            g.segs.push_back(
-                {base + static_cast<unsigned>(k), strandIndex, cum[k] / length, cum[k + 1] / length});
+            unsigned v0 = base + static_cast<unsigned>(k);
+            g.index.push_back(v0);
+            g.segs.push_back({v0, strandIndex, cum[k] / length, cum[k + 1] / length});
         }
         g.strands.push_back({length, s.color, s.transparency});
     }
     int group = static_cast<int>(impl_->groups.size());
-    if (instance && !g.index.empty()) {
-        RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_FLAT_LINEAR_CURVE);
+    if (!g.index.empty()) {
+        RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_ROUND_CATMULL_ROM_CURVE);
         auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(
             geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4, 4 * sizeof(float), g.verts.size() / 4));
         std::memcpy(v, g.verts.data(), g.verts.size() * sizeof(float));
@@ -119,8 +112,18 @@ PluginBase* Scene::groupInstance(int group) const { return impl_->groups[group].
 std::size_t Scene::segmentCount() const {
     std::size_t n = 0;
     for (auto& g : impl_->groups)
-        if (g.geomID != RTC_INVALID_GEOMETRY_ID) n += g.index.size();
+        n += g.index.size();
     return n;
+}
+Bounds Scene::groupBounds(int group) const { return impl_->groups[group].bounds; }
+Bounds Scene::bounds() const {
+    Bounds b;
+    for (auto& g : impl_->groups) {
+        if (g.bounds.empty()) continue;
+        b.add(g.bounds.lo);
+        b.add(g.bounds.hi);
+    }
+    return b;
 }
 
 std::vector<Strand> makeLock(float x, const HairStyle& style) {
@@ -129,14 +132,14 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
     out.reserve(style.strands);
     // Strands gather into clumps towards the tips; the whole lock bows towards the camera so
     // that the highlights run across it in bands.
-    const int clumps = std::max(1, style.strands / 60);
+    const int clumps = std::max(1, style.strands / 120);
     struct Clump {
         float x, z, phase;
     };
     std::vector<Clump> cl(clumps);
     for (auto& c : cl)
         c = {(rng.uniform() - 0.5f) * 0.8f, (rng.uniform() - 0.5f) * 0.2f, rng.uniform() * 2 * kPi};
-    const int segs = std::max(1, style.segments);
+    const int points = style.wavy ? 16 : 8;
     for (int i = 0; i < style.strands; ++i) {
         float rx = (rng.uniform() - 0.5f) * 0.9f;
         float rz = (rng.uniform() - 0.5f) * 0.24f;
@@ -154,17 +157,21 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
         Strand s;
         s.color = vary(style.color, rng);
         s.transparency = style.transparency;
-        for (int k = 0; k <= segs; ++k) {
-            float t = static_cast<float>(k) / segs;
+        for (int k = 0; k < points; ++k) {
+            float t = static_cast<float>(k) / (points - 1);
             float pull = 0.65f * t * t;
             float bx = rx * (1 - 0.25f * t), bz = rz;
             float px = bx + pull * (c->x * (1 - 0.25f * t) - bx) + 0.03f * t * std::sin(4 * t + c->phase) +
                        jitter * std::sin(11 * t + phase);
             float pz =
                 bz + pull * (c->z - bz) + 0.28f * std::sin(kPi * t) + jitter * std::cos(13 * t + phase);
+            if (style.wavy) { // waves that grow towards the tip, in step within a clump
+                float a = 0.05f * std::min(1.0f, 3 * t);
+                px += a * std::sin(2 * kPi * 3.2f * t + c->phase);
+                pz += 0.6f * a * std::cos(2 * kPi * 3.2f * t + c->phase);
+            }
             float py = top - length * t;
-            float radius = 0.0045f * (1 - t) + 0.002f * t;
-            appendPoint(s, {x + px, py, pz}, radius);
+            appendPoint(s, {x + px, py, pz}, taper(style.rootRadius, t));
         }
         out.push_back(std::move(s));
     }
@@ -175,14 +182,14 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
     Rng rng(style.seed * 104729 + 3);
     std::vector<Strand> out;
     out.reserve(style.strands);
-    const int segs = std::max(4, style.segments * 2);
+    const int points = 40; // about ten per turn: round curls
     for (int i = 0; i < style.strands; ++i) {
         float z = 1 - 2 * rng.uniform();
         float phi = 2 * kPi * rng.uniform();
         float rho = std::sqrt(std::fmax(0.0f, 1 - z * z));
         Float3 n{rho * std::cos(phi), rho * std::sin(phi), z};
-        Float3 a = unit(cross3(std::fabs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0}, n));
-        Float3 b = cross3(n, a);
+        Float3 a = unit(cross(std::fabs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0}, n));
+        Float3 b = cross(n, a);
         float length = radius * (0.5f + 0.3f * rng.uniform());
         float curl = radius * (0.06f + 0.04f * rng.uniform());
         float turns = 2.5f + 1.5f * rng.uniform();
@@ -190,15 +197,13 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
         Strand s;
         s.color = vary(style.color, rng);
         s.transparency = style.transparency;
-        Float3 root = scale(n, radius * 0.55f);
-        for (int k = 0; k <= segs; ++k) {
-            float t = static_cast<float>(k) / segs;
+        Float3 root = n * (radius * 0.55f);
+        for (int k = 0; k < points; ++k) {
+            float t = static_cast<float>(k) / (points - 1);
             float ang = phase + 2 * kPi * turns * t;
             float cr = curl * std::fmin(1.0f, 4 * t);
-            Float3 p = add(root, scale(n, length * t));
-            p = add(p, add(scale(a, cr * std::cos(ang)), scale(b, cr * std::sin(ang))));
-            float r = radius * (0.006f * (1 - t) + 0.0025f * t);
-            appendPoint(s, p, r);
+            Float3 p = root + n * (length * t) + (a * (cr * std::cos(ang)) + b * (cr * std::sin(ang)));
+            appendPoint(s, p, taper(style.rootRadius * radius, t));
         }
         out.push_back(std::move(s));
     }
@@ -207,11 +212,18 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
 
 namespace {
 
+// Key light front left and above, a rim light behind that makes transmission glow, a dim fill
+// from the right, and a soft sky; set in the camera's frame when the camera is placed.
 void studioLights(Scene& scene) {
-    scene.sun.on = true;
-    scene.sun.direction = unit({-0.45f, 0.55f, 0.7f});
-    scene.sun.color = {2.6f, 2.45f, 2.25f};
-    scene.env.sky = true;
+    const Camera& c = scene.camera;
+    Float3 back = unit(c.eye - c.target); // towards the camera
+    Float3 right = unit(cross(c.up, back)), up = cross(back, right);
+    auto dir = [&](float r, float u, float b) { return unit(right * r + up * u + back * b); };
+    scene.lights = {
+        {dir(-0.55f, 0.55f, 0.65f), {2.3f, 2.15f, 1.95f}, 3}, // key
+        {dir(0.25f, 0.55f, -0.8f), {3.2f, 3.2f, 3.4f}, 3},    // rim
+        {dir(0.85f, 0.05f, 0.5f), {0.45f, 0.5f, 0.6f}, 6},    // fill
+    };
 }
 
 } // namespace
@@ -219,43 +231,99 @@ void studioLights(Scene& scene) {
 void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style) {
     const float spacing = 1.25f;
     const int n = static_cast<int>(instances.size());
-    for (int i = 0; i < n; ++i) {
-        HairStyle s = style;
-        s.seed = style.seed; // same lock shape for every material: only the shading differs
-        float x = (i - 0.5f * (n - 1)) * spacing;
-        scene.addGroup(instances[i], makeLock(x, s));
-    }
+    for (int i = 0; i < n; ++i) // the same lock for every material: only the shading differs
+        scene.addGroup(instances[i], makeLock((i - 0.5f * (n - 1)) * spacing, style));
     scene.commit();
-    float width = std::max(1, n) * spacing;
-    float fov = 34;
-    float halfH = 1.55f;
-    // Far enough for the taller of the two extents at a 4:3-ish aspect.
-    float dist = std::fmax(halfH, 0.5f * width / 1.6f) / std::tan(0.5f * fov * kPi / 180);
-    scene.camera = {{0, 0.1f, dist + 0.3f}, {0, 0.05f, 0}, {0, 1, 0}, fov};
-    studioLights(scene);
+    scene.env = Environment::sky(0.6f);
+    scene.studio = true;
 }
 
 void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style) {
-    scene.addGroup(instance, makeLock(0, style));
-    scene.commit();
-    scene.camera = {{0, 0.1f, 5.2f}, {0, 0.05f, 0}, {0, 1, 0}, 34};
-    studioLights(scene);
+    buildSheet(scene, {instance}, style);
 }
 
 void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
     scene.addGroup(instance, makeCurlyBall(1.0f, style));
     scene.commit();
-    scene.camera = {{0, 0.4f, 4.2f}, {0, 0, 0}, {0, 1, 0}, 36};
-    studioLights(scene);
+    scene.env = Environment::sky(0.6f);
+    scene.studio = true;
+}
+
+void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& strands) {
+    // A groom without thickness gets strands a ten-thousandth of its size across.
+    Bounds b;
+    float thickest = 0;
+    for (const Strand& s : strands)
+        for (std::size_t k = 0; k + 3 < s.points.size(); k += 4) {
+            b.add({s.points[k], s.points[k + 1], s.points[k + 2]});
+            thickest = std::max(thickest, s.points[k + 3]);
+        }
+    if (thickest > 0 || b.empty()) {
+        scene.addGroup(instance, strands);
+    } else {
+        Float3 d = b.hi - b.lo;
+        float root = 0.5e-4f * std::sqrt(dot(d, d));
+        std::vector<Strand> thick = strands;
+        for (Strand& s : thick) {
+            std::size_t n = s.points.size() / 4;
+            for (std::size_t k = 0; k < n; ++k)
+                s.points[4 * k + 3] = taper(root, n > 1 ? float(k) / float(n - 1) : 0);
+        }
+        scene.addGroup(instance, thick);
+    }
+    scene.commit();
+    scene.env = Environment::sky(0.6f);
+    scene.studio = true;
 }
 
 void buildFurnace(Scene& scene, PluginBase* instance, const HairStyle& style) {
     scene.addGroup(instance, makeCurlyBall(1.0f, style));
     scene.commit();
-    scene.camera = {{0, 0, 3.4f}, {0, 0, 0}, {0, 1, 0}, 30};
-    scene.sun.on = false;
-    scene.env.sky = false;
-    scene.env.color = {1, 1, 1};
+    scene.lights.clear();
+    scene.env = Environment::uniform({1, 1, 1});
+    scene.studio = false;
+}
+
+void frame(Scene& scene, int width, int height, const CameraView& view) {
+    Bounds all = scene.bounds();
+    if (all.empty()) all.add({0, 0, 0});
+    Float3 target = (all.lo + all.hi) * 0.5f;
+    float az = view.azimuth * kDeg, el = std::clamp(view.elevation, -89.0f, 89.0f) * kDeg;
+    Float3 back{std::sin(az) * std::cos(el), std::sin(el), std::cos(az) * std::cos(el)}; // towards the camera
+    Float3 right = unit(cross({0, 1, 0}, back)), up = cross(back, right);
+    Camera& c = scene.camera;
+    c.fovY = 30;
+    c.target = target;
+    c.up = {0, 1, 0};
+    // Distance at which every corner of every group fits, with a margin of 6 % on each side.
+    const float tanH = std::tan(0.5f * c.fovY * kDeg) * 0.94f;
+    const float tanW = tanH * width / std::max(1, height);
+    float dist = 0;
+    for (int g = 0; g < scene.groupCount(); ++g) {
+        Bounds b = scene.groupBounds(g);
+        if (b.empty()) continue;
+        for (int k = 0; k < 8; ++k) {
+            Float3 p{k & 1 ? b.hi.x : b.lo.x, k & 2 ? b.hi.y : b.lo.y, k & 4 ? b.hi.z : b.lo.z};
+            Float3 d = p - target;
+            float need = std::max(std::fabs(dot(d, right)) / tanW, std::fabs(dot(d, up)) / tanH);
+            dist = std::max(dist, need + dot(d, back));
+        }
+    }
+    dist = std::max(dist, 1e-3f);
+    c.eye = target + back * dist;
+    c.fovY = 2 * std::atan(std::tan(0.5f * c.fovY * kDeg) / std::max(view.zoom, 1e-3f)) / kDeg;
+    if (scene.studio) studioLights(scene);
+}
+
+bool project(const Camera& c, int width, int height, Float3 p, float& x, float& y) {
+    Float3 fwd = unit(c.target - c.eye), right = unit(cross(fwd, c.up)), up = cross(right, fwd);
+    Float3 d = p - c.eye;
+    float depth = dot(d, fwd);
+    if (!(depth > 0)) return false;
+    float halfH = std::tan(0.5f * c.fovY * kDeg), halfW = halfH * width / height;
+    x = dot(d, right) / depth / halfW;
+    y = dot(d, up) / depth / halfH;
+    return true;
 }
 
 } // namespace quor::render

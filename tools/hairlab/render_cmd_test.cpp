@@ -1,5 +1,5 @@
-// hairlab render: bad input is one line and status 2; a render writes the PNG it names, its
-// channels on request, and one summary line; the same seed gives the same file.
+// hairlab render: bad input is one line and status 2, refused before rendering; a render writes
+// every file it names and one summary line; the same seed gives the same file.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -46,15 +46,31 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         {"render", "--scene", "swatch", "--type", "BRDFHair4", "--set", "melanin=5"},
         {"render", "--scene", "swatch", "--type", "BRDFHair4", "--set", "no_such_parameter=1"},
         {"render", "--width", "0"},
+        {"render", "--width", "8193"},
         {"render", "--spp", "many"},
+        {"render", "--width", "4096", "--height", "4096", "--spp", "65"}, // the whole job is capped
+        {"render", "--threads", "1024"},
+        {"render", "--scene", "ball", "--strands", "1000000"},
         {"render", "--strand-color", "1,2"},
+        {"render", "--scene", "swatch", "--type", ""},
+        {"render", "--strands", ""},
+        {"render", "--strand-color", ""},
+        {"render", "-o", ""},
+        {"render", "-o", "--help"},
+        {"render", "-o", "/nonexistent-folder/x.png"},
+        {"render", "-o", "/proc/x.png"}, // a folder nobody may create files in
+        {"render", "-o", "picture.bmp"},
+        {"render", "-o", "/tmp"},
     };
     for (auto& args : bad) {
         Outcome o = hairlab(args);
         EXPECT_EQ(o.status, 2) << args[2];
-        EXPECT_EQ(lineCount(o.err), 1) << o.err;
+        EXPECT_EQ(lineCount(o.err), 1) << o.err; // refused before rendering: no progress, no legend
         EXPECT_TRUE(o.out.empty());
     }
+    // The system's reason is in the line.
+    EXPECT_NE(hairlab({"render", "-o", "/nonexistent-folder/x.png"}).err.find("No such file or directory"),
+              std::string::npos);
 }
 
 TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
@@ -63,8 +79,8 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
                          "14", "--spp", "1", "--threads", "1", "--strands", "300", "-o", path});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(lineCount(o.out), 1);
-    // "<file>: 20x14, 1 spp, 1 threads, S s, R shading points/s (C per CPU-second)"
-    std::string prefix = path + ": 20x14, 1 spp, 1 threads, ";
+    // "<file>: 20x14, 1 spp, 1 thread, S s, R shading points/s (C per CPU-second)"
+    std::string prefix = path + ": 20x14, 1 spp, 1 thread, ";
     ASSERT_EQ(o.out.compare(0, prefix.size(), prefix), 0) << o.out;
     double seconds = -1, rate = -1, perCpu = -1;
     char tail[64] = {};
@@ -72,7 +88,7 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
         std::sscanf(o.out.c_str() + prefix.size(), "%lf s, %lf shading points/s (%lf per CPU-second%63s",
                     &seconds, &rate, &perCpu, tail);
     EXPECT_EQ(got, 4) << o.out;
-    EXPECT_GE(seconds, 0);  // printed to 0.01 s: a tiny render shows 0.00
+    EXPECT_GE(seconds, 0); // printed to 0.01 s: a tiny render shows 0.00
     EXPECT_GT(rate, 0);
     EXPECT_GT(perCpu, 0);
     EXPECT_EQ(std::string(tail), ")");
@@ -93,17 +109,18 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
     std::remove(path.c_str());
 }
 
-TEST(HairlabRender, ChannelsGoBesideThePicture) {
-    std::string path = ::testing::TempDir() + "hairlab_channels_test.png";
-    std::string channel = ::testing::TempDir() + "hairlab_channels_test.ch131.png";
-    std::remove(channel.c_str());
-    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "16", "--height",
-                         "16", "--spp", "1", "--threads", "1", "--strands", "300", "--channels", "-o", path});
+TEST(HairlabRender, OneRenderWritesEveryOutput) {
+    std::string png = ::testing::TempDir() + "hairlab_outputs_test.png";
+    std::string exr = ::testing::TempDir() + "hairlab_outputs_test.exr";
+    std::remove(exr.c_str());
+    Outcome o = hairlab({"render", "--scene", "swatch", "--width", "16", "--height", "16", "--spp", "1",
+                         "--threads", "1", "--strands", "300", "-o", png, "-o", exr});
     ASSERT_EQ(o.status, 0) << o.err;
-    EXPECT_NE(o.err.find("ch131.png"), std::string::npos) << o.err;
-    EXPECT_EQ(pngSize(readFile(channel)), std::make_pair(16u, 16u));
-    std::remove(path.c_str());
-    std::remove(channel.c_str());
+    EXPECT_EQ(o.out.compare(0, png.size() + exr.size() + 4, png + ", " + exr + ": "), 0) << o.out;
+    EXPECT_EQ(readFile(exr).compare(0, 4, "\x76\x2f\x31\x01"), 0); // the EXR signature
+    EXPECT_EQ(pngSize(readFile(png)), std::make_pair(16u, 16u));
+    std::remove(png.c_str());
+    std::remove(exr.c_str());
 }
 
 } // namespace

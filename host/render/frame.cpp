@@ -1,0 +1,327 @@
+// One frame: camera rays per pixel, tiles spread over a TBB arena with one tracer per thread
+// index, a progress bar, and the assembly of the picture and its render channels.
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <chrono>
+#include <ctime>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+
+#include "render/tracer.h"
+
+namespace quor::render {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+constexpr int kTile = 16;
+
+double threadCpuSeconds() {
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec * 1e-9;
+}
+
+// Draws a 40-column bar in steps of 2 % once the frame has run for a second; any thread may
+// report, the one that gets the lock draws.
+class Progress {
+  public:
+    Progress(std::ostream* out, int total) : out_(out), total_(total) {}
+    double elapsed() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    }
+    void tileDone() {
+        int n = ++done_;
+        if (!out_ || elapsed() <= 1.0) return;
+        int percent = n * 100 / total_;
+        if ((percent >= shown_.load() + 2 || (n == total_ && percent > shown_.load())) && mutex_.try_lock()) {
+            if (percent > shown_.load()) {
+                shown_ = percent;
+                int bar = percent * 40 / 100;
+                *out_ << "\r[" << std::string(bar, '#') << std::string(40 - bar, ' ') << "] " << percent
+                      << "%" << std::flush;
+            }
+            mutex_.unlock();
+        }
+    }
+    void finish() {
+        if (!out_ || shown_.load() < 0) return;
+        if (shown_.load() < 100) *out_ << "\r[" << std::string(40, '#') << "] 100%";
+        *out_ << "\n" << std::flush;
+    }
+
+  private:
+    std::ostream* out_;
+    int total_;
+    std::atomic<int> done_{0}, shown_{-1};
+    std::mutex mutex_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// The reconstruction filter, Blackman-Harris of radius 1.5 pixels (σ ≈ 0.42 px), applied by
+// drawing each pixel's sample positions from it: every sample then counts with weight 1 and a
+// pixel depends on its own samples only.
+class FilterSampler {
+  public:
+    static constexpr float kRadius = 1.5f;
+    FilterSampler() {
+        cdf_[0] = 0;
+        for (int i = 0; i < kBins; ++i) {
+            float x = (i + 0.5f) / kBins; // across the window, 0 to 1
+            float w = 0.35875f - 0.48829f * std::cos(2 * kPi * x) + 0.14128f * std::cos(4 * kPi * x) -
+                      0.01168f * std::cos(6 * kPi * x);
+            cdf_[i + 1] = cdf_[i] + w;
+        }
+        for (float& c : cdf_)
+            c /= cdf_[kBins];
+    }
+    // An offset from the pixel centre for a uniform number.
+    float offset(float u) const {
+        int i = static_cast<int>(std::upper_bound(cdf_ + 1, cdf_ + kBins + 1, u) - cdf_) - 1;
+        i = std::clamp(i, 0, kBins - 1);
+        float w = cdf_[i + 1] - cdf_[i];
+        float f = w > 0 ? (u - cdf_[i]) / w : 0.5f;
+        return ((i + f) / kBins * 2 - 1) * kRadius;
+    }
+
+  private:
+    static constexpr int kBins = 256;
+    float cdf_[kBins + 1];
+};
+
+const FilterSampler& filterSampler() {
+    static const FilterSampler f;
+    return f;
+}
+
+// Every pixel of a tile: spp camera samples, each with sample points of its own derived from
+// (seed, pixel, sample), so the picture does not depend on which thread renders the tile.
+void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) {
+    const RenderOptions& o = r.opt;
+    const CameraFrame& cam = r.cam;
+    const FilterSampler& filter = filterSampler();
+    const bool channels = tracer.channelsOn();
+    ChannelTarget& target = tracer.channels();
+    float chSum[kChannelCount][kChannelFloats];
+    bool chAny[kChannelCount];
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            std::size_t pix = static_cast<std::size_t>(y) * o.width + x;
+            Float3 hair, backdrop;
+            float alpha = 0;
+            if (channels) {
+                std::fill(&chSum[0][0], &chSum[0][0] + kChannelCount * kChannelFloats, 0.0f);
+                std::fill(std::begin(chAny), std::end(chAny), false);
+            }
+            for (int s = 0; s < o.spp; ++s) {
+                PixelSampler sampler(o.seed, pix, static_cast<std::uint32_t>(s));
+                tracer.setSampler(&sampler);
+                float u, v;
+                sampler.get2D(0, u, v);
+                float sx = (x + 0.5f + filter.offset(u)) / o.width * 2 - 1;
+                float sy = 1 - (y + 0.5f + filter.offset(v)) / o.height * 2;
+                Ray ray;
+                ray.org = cam.eye;
+                Float3 d = cam.forward + cam.right * (sx * cam.halfW) + cam.up * (sy * cam.halfH);
+                float len = std::sqrt(dot(d, d));
+                ray.dir = d * (1.0f / len);
+                ray.dirDiff[0] = cam.right * (2 * cam.halfW / o.width / len);
+                ray.dirDiff[1] = cam.up * (-2 * cam.halfH / o.height / len);
+                if (channels) target.clear();
+                CameraSample cs;
+                Float3 L = tracer.trace(ray, 0, Tracer::Kind::Camera, 0, &cs);
+                hair = hair + (L - cs.backdrop);
+                backdrop = backdrop + cs.backdrop;
+                alpha += cs.alpha;
+                if (channels) {
+                    for (int k = 0; k < kChannelCount; ++k) {
+                        if (!target.written[k]) continue;
+                        chAny[k] = true;
+                        for (int i = 0; i < kChannelFloats; ++i)
+                            chSum[k][i] += target.value[k][i];
+                    }
+                }
+            }
+            tracer.setSampler(nullptr);
+            float inv = 1.0f / o.spp;
+            float* h = &r.hair[4 * pix];
+            h[0] = hair.x * inv, h[1] = hair.y * inv, h[2] = hair.z * inv, h[3] = alpha * inv;
+            float* b = &r.backdrop[3 * pix];
+            b[0] = backdrop.x * inv, b[1] = backdrop.y * inv, b[2] = backdrop.z * inv;
+            if (channels) {
+                for (int k = 0; k < kChannelCount; ++k) {
+                    if (!chAny[k]) continue;
+                    float* buf = r.channelBuffer(k) + kChannelFloats * pix;
+                    for (int i = 0; i < kChannelFloats; ++i)
+                        buf[i] = chSum[k][i] * inv;
+                }
+            }
+        }
+    }
+}
+
+} // namespace
+
+RenderState::RenderState(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
+    // More threads than cores would only take turns; the thread count reported is the one used.
+    const int cores = std::max(1, tbb::info::default_concurrency());
+    opt.threads = opt.threads <= 0 ? cores : std::min(opt.threads, cores);
+    opt.width = std::max(1, opt.width);
+    opt.height = std::max(1, opt.height);
+    opt.spp = std::max(1, opt.spp);
+    opt.giDepth = std::clamp(opt.giDepth, 0, 5);
+    settings.flags = opt.channels ? SETTINGS_CHANNEL_131 : 0;
+    sceneObject.hasUnits = true;
+    sceneObject.scale = 1.0;
+    qrenderer.threadCount = opt.threads;
+    qrenderer.scene = &sceneObject;
+    for (auto& flag : channelUsed)
+        flag.store(false);
+    if (!s.impl().committed) s.commit();
+    for (int g = 0; g < s.groupCount(); ++g) {
+        PluginBase* inst = s.groupInstance(g);
+        auto* bsdf = static_cast<BSDFInterface*>(inst->getInterface(EXT_BSDF));
+        auto* plugin = static_cast<QuorPluginInterface*>(inst->getInterface(EXT_QUOR_PLUGIN));
+        if (!bsdf || !plugin)
+            throw std::invalid_argument("a scene material offers no BSDF or plug-in interface");
+        if (std::find(plugins.begin(), plugins.end(), plugin) == plugins.end()) plugins.push_back(plugin);
+        groupBsdf.push_back(bsdf);
+    }
+}
+
+float* RenderState::channelBuffer(int k) {
+    if (!channelUsed[k].load(std::memory_order_acquire)) {
+        std::lock_guard<std::mutex> lock(channelMutex);
+        if (!channelUsed[k].load(std::memory_order_relaxed)) {
+            channelBuf[k].assign(static_cast<std::size_t>(opt.width) * opt.height * kChannelFloats, 0.0f);
+            channelUsed[k].store(true, std::memory_order_release);
+        }
+    }
+    return channelBuf[k].data();
+}
+
+void RenderState::clearChannels() {
+    for (int k = 0; k < kChannelCount; ++k) {
+        channelUsed[k].store(false);
+        channelBuf[k].clear();
+    }
+}
+
+struct Renderer::Impl {
+    Impl(Scene& s, const RenderOptions& o) : state(s, o) {}
+    RenderState state;
+    std::vector<std::unique_ptr<Tracer>> tracers; // one per thread index
+};
+
+Renderer::Renderer(Scene& scene, const RenderOptions& options)
+    : impl_(std::make_unique<Impl>(scene, options)) {
+    RenderState& r = impl_->state;
+    for (QuorPluginInterface* p : r.plugins)
+        p->renderBegin(&r.qrenderer);
+    for (int i = 0; i < r.opt.threads; ++i)
+        impl_->tracers.push_back(std::make_unique<Tracer>(r, i));
+}
+
+Renderer::~Renderer() {
+    RenderState& r = impl_->state;
+    for (QuorPluginInterface* p : r.plugins)
+        p->renderEnd(&r.qrenderer);
+}
+
+int Renderer::threads() const { return impl_->state.opt.threads; }
+
+FrameResult Renderer::renderFrame() {
+    RenderState& r = impl_->state;
+    const RenderOptions& o = r.opt;
+    const Camera& c = r.scene.camera;
+    Float3 fwd = unit(c.target - c.eye);
+    Float3 right = unit(cross(fwd, c.up));
+    r.cam.eye = c.eye;
+    r.cam.forward = fwd;
+    r.cam.right = right;
+    r.cam.up = cross(right, fwd);
+    r.cam.halfH = std::tan(0.5f * c.fovY * kPi / 180);
+    r.cam.halfW = r.cam.halfH * o.width / o.height;
+    // Power of each light: a distant light's irradiance, the environment's mean radiance × π
+    // (the irradiance it gives a surface that faces it).
+    std::vector<float> power;
+    auto lum = [](Float3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; };
+    for (const DistantLight& l : r.scene.lights)
+        power.push_back(std::max(lum(l.color), 0.0f));
+    Float3 mean;
+    for (int k = 0; k < 64; ++k) {
+        float z = 1 - (k + 0.5f) / 32;
+        for (int j = 0; j < 16; ++j) {
+            float rho = std::sqrt(std::max(0.0f, 1 - z * z)), phi = 2 * kPi * (j + 0.5f) / 16;
+            mean = mean + r.scene.env.radiance({rho * std::cos(phi), z, rho * std::sin(phi)}) * (1.0f / 1024);
+        }
+    }
+    power.push_back(std::max(lum(mean) * kPi, 0.0f));
+    float total = 0;
+    for (float p : power)
+        total += p;
+    r.lightChoice.cdf.assign(1, 0.0f);
+    for (float p : power)
+        r.lightChoice.cdf.push_back(r.lightChoice.cdf.back() + (total > 0 ? p / total : 0));
+    r.lightChoice.cdf.back() = 1;
+    r.hair.assign(static_cast<std::size_t>(o.width) * o.height * 4, 0.0f);
+    r.backdrop.assign(static_cast<std::size_t>(o.width) * o.height * 3, 0.0f);
+    r.clearChannels();
+    for (auto& t : impl_->tracers) {
+        t->shadingPoints = 0;
+        t->shadowPoints = 0;
+        t->cpuSeconds = 0;
+        t->setChannels(o.channels);
+    }
+    for (QuorPluginInterface* p : r.plugins)
+        p->frameBegin(&r.qrenderer);
+
+    const int tilesX = (o.width + kTile - 1) / kTile, tilesY = (o.height + kTile - 1) / kTile;
+    const int tiles = tilesX * tilesY;
+    Progress progress(o.progress, tiles);
+    tbb::task_arena arena(o.threads);
+    arena.execute([&] {
+        tbb::parallel_for(tbb::blocked_range<int>(0, tiles, 1), [&](const tbb::blocked_range<int>& range) {
+            int index = tbb::this_task_arena::current_thread_index();
+            Tracer& tracer = *impl_->tracers[static_cast<std::size_t>(std::clamp(index, 0, o.threads - 1))];
+            for (int t = range.begin(); t < range.end(); ++t) {
+                int tx = t % tilesX, ty = t / tilesX;
+                double cpu0 = threadCpuSeconds();
+                renderTile(tracer, r, tx * kTile, ty * kTile, std::min(o.width, (tx + 1) * kTile),
+                           std::min(o.height, (ty + 1) * kTile));
+                tracer.cpuSeconds += threadCpuSeconds() - cpu0;
+                progress.tileDone();
+            }
+        });
+    });
+    FrameResult out;
+    out.seconds = progress.elapsed();
+    out.threads = o.threads;
+    progress.finish();
+    for (QuorPluginInterface* p : r.plugins)
+        p->frameEnd(&r.qrenderer);
+    for (auto& t : impl_->tracers) {
+        out.cpuSeconds += t->cpuSeconds;
+        out.shadingPoints += t->shadingPoints;
+        out.shadowPoints += t->shadowPoints;
+    }
+    out.hair = {o.width, o.height, 4, r.hair};
+    out.backdrop = {o.width, o.height, 3, r.backdrop};
+    for (int k = 0; k < kChannelCount; ++k) {
+        if (!r.channelUsed[k].load()) continue;
+        Image img{o.width, o.height, 3, {}};
+        img.data.resize(static_cast<std::size_t>(o.width) * o.height * 3);
+        bool filled = false; // a channel written only with zeros is left out
+        for (std::size_t p = 0; p < img.data.size() / 3; ++p)
+            for (int i = 0; i < 3; ++i)
+                filled |= (img.data[3 * p + i] = r.channelBuf[k][kChannelFloats * p + i]) != 0;
+        if (filled) out.channels[kFirstChannel + k] = std::move(img);
+    }
+    return out;
+}
+
+} // namespace quor::render

@@ -1,0 +1,127 @@
+// Reader of the binary .hair groom format. Layout (little-endian):
+//   0   "HAIR"
+//   4   uint32 strand count          8  uint32 point count       12 uint32 array flags
+//   16  uint32 default segments      20 float default thickness   24 float default transparency
+//   28  float[3] default colour      40 char[88] free text
+//   128 the arrays the flags announce, in this order: segments (uint16 per strand, bit 0),
+//       points (3 floats per point, bit 1), thickness (bit 2), transparency (bit 3), colour
+//       (3 floats per point, bit 4).
+// Every count is checked against the others and against the file's size before anything is
+// read, so a malformed file is refused in one line and never read out of bounds.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+
+#include "render/render.h"
+
+namespace quor::render {
+
+namespace {
+
+constexpr std::uint64_t kHeader = 128;
+constexpr std::uint64_t kMaxStrands = 2'000'000, kMaxPoints = 20'000'000;
+enum : std::uint32_t { kSegments = 1, kPoints = 2, kThickness = 4, kTransparency = 8, kColor = 16 };
+
+std::uint32_t u32(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
+float f32(const unsigned char* p) {
+    std::uint32_t v = u32(p);
+    float f;
+    std::memcpy(&f, &v, 4);
+    return f;
+}
+
+} // namespace
+
+std::vector<Strand> readHairFile(const std::string& path) {
+    auto refuse = [&](const std::string& why) -> HairFileError {
+        return HairFileError("--groom: '" + path + "': " + why);
+    };
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) throw refuse(std::strerror(errno));
+    const std::uint64_t size = static_cast<std::uint64_t>(in.tellg());
+    if (size < kHeader) throw refuse("shorter than the 128-byte header");
+    unsigned char head[kHeader];
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(head), kHeader);
+    if (!in || std::memcmp(head, "HAIR", 4) != 0) throw refuse("not a .hair file (no HAIR signature)");
+    const std::uint64_t strands = u32(head + 4), points = u32(head + 8);
+    const std::uint32_t flags = u32(head + 12), defSegments = u32(head + 16);
+    const float defThickness = f32(head + 20), defTransparency = f32(head + 24);
+    const Float3 defColor{f32(head + 28), f32(head + 32), f32(head + 36)};
+    if (!(flags & kPoints)) throw refuse("has no point array");
+    if (strands == 0 || points == 0) throw refuse("holds no strands");
+    if (strands > kMaxStrands || points > kMaxPoints)
+        throw refuse(std::to_string(strands) + " strands and " + std::to_string(points) +
+                     " points is more than this renderer takes (" + std::to_string(kMaxStrands) + ", " +
+                     std::to_string(kMaxPoints) + ")");
+    if (!std::isfinite(defThickness) || !std::isfinite(defTransparency) || !std::isfinite(defColor.x) ||
+        !std::isfinite(defColor.y) || !std::isfinite(defColor.z))
+        throw refuse("a default in the header is not a finite number");
+    std::uint64_t expected = kHeader + (flags & kSegments ? 2 * strands : 0) + 12 * points +
+                             (flags & kThickness ? 4 * points : 0) +
+                             (flags & kTransparency ? 4 * points : 0) + (flags & kColor ? 12 * points : 0);
+    if (size < expected)
+        throw refuse("truncated: the header announces " + std::to_string(expected) + " bytes, the file has " +
+                     std::to_string(size));
+    if (size > expected)
+        throw refuse(std::to_string(size - expected) + " bytes beyond the arrays the header announces");
+
+    std::vector<unsigned char> body(expected - kHeader);
+    in.read(reinterpret_cast<char*>(body.data()), static_cast<std::streamsize>(body.size()));
+    if (!in) throw refuse("cannot read the arrays");
+    const unsigned char* at = body.data();
+    std::vector<std::uint32_t> segments(strands, defSegments);
+    if (flags & kSegments) {
+        for (std::uint64_t s = 0; s < strands; ++s)
+            segments[s] = at[2 * s] | at[2 * s + 1] << 8;
+        at += 2 * strands;
+    }
+    std::uint64_t total = 0;
+    for (std::uint32_t n : segments)
+        total += std::uint64_t(n) + 1;
+    if (total != points)
+        throw refuse("the strands' segments make " + std::to_string(total) + " points, the header says " +
+                     std::to_string(points));
+    const unsigned char* pts = at;
+    at += 12 * points;
+    const unsigned char* thick = flags & kThickness ? at : nullptr;
+    at += thick ? 4 * points : 0;
+    const unsigned char* transp = flags & kTransparency ? at : nullptr;
+    at += transp ? 4 * points : 0;
+    const unsigned char* color = flags & kColor ? at : nullptr;
+
+    std::vector<Strand> out;
+    out.reserve(strands);
+    std::uint64_t p = 0;
+    for (std::uint64_t s = 0; s < strands; ++s) {
+        const std::uint64_t n = std::uint64_t(segments[s]) + 1, first = p;
+        Strand strand;
+        strand.points.reserve(4 * n);
+        Float3 c{}, t{};
+        for (; p < first + n; ++p) {
+            Float3 v{f32(pts + 12 * p), f32(pts + 12 * p + 4), f32(pts + 12 * p + 8)};
+            // Thickness is a diameter; a file without thickness tapers from its default.
+            float th = thick ? f32(thick + 4 * p) : defThickness * (1 - 0.65f * float(p - first) / float(n));
+            float tr = transp ? f32(transp + 4 * p) : defTransparency;
+            Float3 col = color ? Float3{f32(color + 12 * p), f32(color + 12 * p + 4), f32(color + 12 * p + 8)}
+                               : defColor;
+            if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z) || !std::isfinite(th) ||
+                !std::isfinite(tr) || !std::isfinite(col.x) || !std::isfinite(col.y) || !std::isfinite(col.z))
+                throw refuse("point " + std::to_string(p) + " holds a value that is not a finite number");
+            if (th < 0) throw refuse("point " + std::to_string(p) + " has a negative thickness");
+            strand.points.insert(strand.points.end(), {v.x, v.y, v.z, 0.5f * th});
+            c = c + saturate(col) * (1.0f / n);
+            t = t + saturate(Float3{tr, tr, tr}) * (1.0f / n);
+        }
+        strand.color = c;
+        strand.transparency = t;
+        if (n >= 2) out.push_back(std::move(strand)); // a single point draws nothing
+    }
+    return out;
+}
+
+} // namespace quor::render

@@ -1,0 +1,149 @@
+// Image output through OpenImageIO: linear half-float EXR with named layers, or tone-mapped sRGB.
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <stdexcept>
+
+#include "render/render.h"
+
+namespace quor::render {
+
+namespace {
+
+std::string extensionOf(const std::string& path) {
+    std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+std::string oneLine(std::string s) {
+    std::replace(s.begin(), s.end(), '\n', ' ');
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
+    return s;
+}
+
+void write(const std::string& path, const OIIO::ImageSpec& spec, const std::vector<float>& data) {
+    auto out = OIIO::ImageOutput::create(path);
+    if (!out) throw std::runtime_error("cannot write '" + path + "': " + oneLine(OIIO::geterror()));
+    if (!out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close())
+        throw std::runtime_error("cannot write '" + path + "': " + oneLine(out->geterror()));
+}
+
+float srgb(float x) { return x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f; }
+
+} // namespace
+
+const std::vector<std::string>& imageExtensions() {
+    static const std::vector<std::string> ext = {".exr", ".png", ".tif", ".tiff", ".jpg", ".jpeg"};
+    return ext;
+}
+
+std::string channelName(int alias) {
+    switch (alias) {
+    case 101:
+        return "diffuse_filter";
+    case 102:
+        return "reflection";
+    case 103:
+        return "transmission";
+    case 105:
+        return "shadow";
+    case 106:
+        return "specular";
+    case 107:
+        return "lighting";
+    case 108:
+        return "gi";
+    case 110:
+        return "raw_gi";
+    case 111:
+        return "raw_lighting";
+    case 112:
+        return "raw_shadow";
+    case 118:
+        return "reflection_filter";
+    case 119:
+        return "raw_reflection";
+    case 120:
+        return "transmission_filter";
+    case 121:
+        return "raw_transmission";
+    case 128:
+        return "matte_shadow";
+    case 129:
+        return "total_lighting";
+    case 130:
+        return "raw_total_lighting";
+    case 131:
+        return "strand_frame";
+    default:
+        return "channel" + std::to_string(alias);
+    }
+}
+
+float toneMap(float linear, float exposure) {
+    float x = linear * exposure;
+    if (!(x > 0)) return 0;                                    // also maps NaN to black
+    if (x > 0.8f) x = 1 - 0.2f * std::exp(-(x - 0.8f) / 0.2f); // meets the line with slope 1
+    return std::min(srgb(x), 1.0f);
+}
+
+void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options) {
+    const Image& hair = frame.hair;
+    const int w = hair.width, h = hair.height;
+    const std::size_t n = static_cast<std::size_t>(w) * h;
+    const std::string ext = extensionOf(path);
+    if (ext == ".exr") {
+        OIIO::ImageSpec spec(w, h, 0, OIIO::TypeDesc::HALF);
+        spec.channelnames = {"R", "G", "B", "A", "backdrop.R", "backdrop.G", "backdrop.B"};
+        for (auto& [alias, img] : frame.channels)
+            for (const char* c : {".R", ".G", ".B"})
+                spec.channelnames.push_back(channelName(alias) + c);
+        spec.nchannels = static_cast<int>(spec.channelnames.size());
+        spec.alpha_channel = 3;
+        spec.attribute("compression", "zip");
+        std::vector<float> data(n * spec.nchannels);
+        for (std::size_t p = 0; p < n; ++p) {
+            float* d = &data[p * spec.nchannels];
+            for (int c = 0; c < 4; ++c)
+                *d++ = hair.data[4 * p + c];
+            for (int c = 0; c < 3; ++c)
+                *d++ = frame.backdrop.data[3 * p + c];
+            for (auto& [alias, img] : frame.channels)
+                for (int c = 0; c < 3; ++c)
+                    *d++ = img.data[3 * p + c];
+        }
+        write(path, spec, data);
+        return;
+    }
+    const bool jpeg = ext == ".jpg" || ext == ".jpeg";
+    const bool tiff = ext == ".tif" || ext == ".tiff";
+    if (!jpeg && !tiff && ext != ".png")
+        throw std::runtime_error("cannot write '" + path + "': unknown extension");
+    const bool opaque = jpeg || options.backdrop;
+    const int nch = opaque ? 3 : 4;
+    OIIO::ImageSpec spec(w, h, nch, tiff ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
+    if (!opaque) spec.alpha_channel = 3;
+    spec.attribute("oiio:ColorSpace", "sRGB");
+    if (jpeg) spec.attribute("CompressionQuality", 95);
+    std::vector<float> data(n * nch);
+    for (std::size_t p = 0; p < n; ++p) {
+        const float* c = &hair.data[4 * p];
+        float a = std::clamp(c[3], 0.0f, 1.0f);
+        for (int i = 0; i < 3; ++i) {
+            // Over the environment, or the hair's own colour (un-premultiplied) under its alpha.
+            float v = opaque ? c[i] + frame.backdrop.data[3 * p + i] : (a > 1e-3f ? c[i] / a : 0.0f);
+            data[p * nch + i] = toneMap(v, options.exposure);
+        }
+        if (!opaque) data[p * nch + 3] = a;
+    }
+    write(path, spec, data);
+}
+
+} // namespace quor::render

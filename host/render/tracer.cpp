@@ -1,0 +1,561 @@
+// The path tracer. Per pixel sample: a camera ray; at every hair hit the material's sampler
+// (newBSDF -> getBRDF -> traceForward for the transparency), stochastic pass-through with the
+// transparency, direct light with one sample of every distant light and one of the environment
+// (shadow rays pass through transparent strands), then either a continuation ray from sampleRay
+// (materials that sample; where it escapes, the lights and the environment it meets are weighted
+// by multiple importance against the light samples) or the GI result of traceForward with a
+// GI-source ray (materials that do not).
+#include "render/tracer.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quor::render {
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+constexpr float kInvPi = 1.0f / kPi;
+constexpr int kMaxEvents = 4096; // hits along one path, pass-through included
+
+// Sample dimensions: pairs 0-15 place the camera sample, then every path event (level, hit)
+// owns 16 pairs for its decisions.
+constexpr std::uint32_t kPairsPerEvent = 16;
+enum EventPair : std::uint32_t {
+    kPairPass = 0,      // pass-through decision, the context's sample value
+    kPairEnv = 1,       // environment sample
+    kPairBsdf = 2,      // sampleRay's lobe choice and first host number
+    kPairBsdf2 = 3,     // the host's second and third numbers
+    kPairRoulette = 4,  // Russian roulette
+    kPairGI = 5,        // GI-source direction
+    kPairLightPick = 6, // which light
+    kPairLight = 7,     // where on it
+};
+std::uint32_t eventDims(int level, int event) {
+    return (static_cast<std::uint32_t>(level) << 24) +
+           (static_cast<std::uint32_t>(event) + 1) * kPairsPerEvent;
+}
+
+// The power heuristic for a sampled direction against a light strategy (both as 2π × density).
+float powerWeight(float own, float other) {
+    if (!(own > 0)) return 0;
+    float r = other / own;
+    return 1.0f / (1.0f + r * r);
+}
+
+// A distant light's disc: radiance, and its strategy's probability as 2π × solid-angle density.
+struct Disc {
+    float cosAngle, solidAngle;
+    explicit Disc(const DistantLight& l)
+        : cosAngle(std::cos(std::clamp(l.angle, 0.01f, 89.0f) * kPi / 180)),
+          solidAngle(2 * kPi * (1 - cosAngle)) {}
+    Float3 radiance(const DistantLight& l) const { return l.color * (1 / solidAngle); }
+    float prob() const { return 2 * kPi / solidAngle; }
+};
+
+struct FilterContext {
+    RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
+    const Scene::Impl* scene;
+    unsigned geom;
+    int strand;
+    float dist;
+};
+
+// Ignores the strand a ray leaves near its origin.
+void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
+    auto* fc = reinterpret_cast<const FilterContext*>(args->context);
+    if (fc->strand < 0) return;
+    for (unsigned i = 0; i < args->N; ++i) {
+        if (args->valid[i] != -1) continue;
+        unsigned geom = RTCHitN_geomID(args->hit, args->N, i);
+        if (geom != fc->geom) continue;
+        unsigned prim = RTCHitN_primID(args->hit, args->N, i);
+        const auto& g = fc->scene->groups[fc->scene->geomToGroup[geom]];
+        if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
+            args->valid[i] = 0;
+    }
+}
+
+RTCRay embreeRay(Float3 org, Float3 dir) {
+    RTCRay r;
+    r.org_x = org.x, r.org_y = org.y, r.org_z = org.z;
+    r.dir_x = dir.x, r.dir_y = dir.y, r.dir_z = dir.z;
+    r.tnear = 0;
+    r.tfar = 1e30f;
+    r.time = 0;
+    r.mask = 0xFFFFFFFFu;
+    r.id = 0;
+    r.flags = 0;
+    return r;
+}
+
+} // namespace
+
+// A material's sampler at one hit, from newBSDF to deleteBSDF: every way out of a hit gives the
+// sampler back to its pool.
+class Tracer::ShadedHit {
+  public:
+    ShadedHit(BSDFInterface* bsdf, QuorContext& ctx) : iface_(bsdf), ctx_(ctx), bsdf_(bsdf->newBSDF(ctx, 0)) {
+        if (bsdf_) brdf_ = bsdf_->getBRDF(0);
+    }
+    ~ShadedHit() { release(); }
+    ShadedHit(const ShadedHit&) = delete;
+    ShadedHit& operator=(const ShadedHit&) = delete;
+
+    explicit operator bool() const { return bsdf_ != nullptr; }
+    BRDFSampler* brdf() const { return brdf_; }
+    // The transparency the sampler's forward result reports, clamped to [0, 1].
+    Float3 transparency() {
+        brdf_->traceForward(ctx_, 0);
+        return saturate(fromColor(ctx_.result.transparency));
+    }
+    void release() {
+        if (bsdf_) iface_->deleteBSDF(ctx_, bsdf_);
+        bsdf_ = nullptr;
+        brdf_ = nullptr;
+    }
+
+  private:
+    BSDFInterface* iface_;
+    QuorContext& ctx_;
+    BSDFSampler* bsdf_;
+    BRDFSampler* brdf_ = nullptr;
+};
+
+void ChannelTarget::write(int alias, const float* values, int count) {
+    int k = alias - kFirstChannel;
+    if (k < 0 || k >= kChannelCount || !values) return;
+    int n = std::min(count, kChannelFloats);
+    for (int i = 0; i < n; ++i)
+        value[k][i] = values[i];
+    for (int i = n; i < kChannelFloats; ++i)
+        value[k][i] = 0;
+    written[k] = true;
+}
+
+void ChannelTarget::clear() { std::fill(std::begin(written), std::end(written), false); }
+
+Color HitContext::giColor() const { return toColor(tracer->giRadiance(*this)); }
+
+Tracer::Tracer(RenderState& r, int threadIndex) : r_(r), scene_(r.scene.impl()) {
+    for (int i = 0; i < kMaxLevels; ++i) {
+        for (HitContext* c : {&levels_[i].ctx, &levels_[i].shadowCtx, &levels_[i].newCtx}) {
+            c->tracer = this;
+            c->level = i;
+            c->threadIndex = threadIndex;
+            c->settings = &r.settings;
+        }
+    }
+}
+
+bool Tracer::intersect(const Ray& ray, Hit& hit) const {
+    FilterContext fc;
+    rtcInitIntersectContext(&fc.rtc);
+    fc.rtc.filter = ray.ignoreStrand >= 0 ? ignoreStrandFilter : nullptr;
+    fc.scene = &scene_;
+    fc.geom = ray.ignoreGeom;
+    fc.strand = ray.ignoreStrand;
+    fc.dist = ray.ignoreDist;
+    RTCRayHit rh;
+    rh.ray = embreeRay(ray.org, ray.dir);
+    rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
+    rh.hit.instID[0] = RTC_INVALID_GEOMETRY_ID;
+    rtcIntersect1(scene_.scene, &fc.rtc, &rh);
+    if (rh.hit.geomID == RTC_INVALID_GEOMETRY_ID) return false;
+    hit.geom = rh.hit.geomID;
+    hit.prim = rh.hit.primID;
+    hit.group = scene_.geomToGroup[hit.geom];
+    hit.t = rh.ray.tfar;
+    hit.u = rh.hit.u;
+    hit.ng = {rh.hit.Ng_x, rh.hit.Ng_y, rh.hit.Ng_z};
+    return true;
+}
+
+// Fills the context and strand record of a hit as the host does, exactly on the round curve:
+// centre, tangent and radius of the curve at the hit's parameter, h from where the ray met the
+// fibre across its width, the surface normal of the tube at the hit.
+void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit,
+                      Float3& P) const {
+    const auto& g = scene_.groups[hit.group];
+    const auto& seg = g.segs[hit.prim];
+    float u = saturate(hit.u);
+    CurvePoint cp = evalSegment(&g.verts[4 * seg.v0], u);
+    float radius = std::max(cp.radius, 1e-12f);
+    Float3 T = unit(cp.tangent);
+    Float3 D = ray.dir;
+    P = ray.org + D * hit.t;
+    Float3 X = unit(cross(T, D));
+    Float3 off = P - cp.center;
+    float h = std::clamp(dot(off, X) / radius, -1.0f, 1.0f);
+    Float3 n = unit(off - T * dot(off, T));
+    if (!(dot(n, n) > 0.5f)) n = dot(hit.ng, hit.ng) > 0 ? unit(hit.ng) : Float3{0, 0, 1};
+    if (dot(n, D) > 0) { // numerically on the far side: the side the ray came from instead
+        Float3 toViewer = unit(T * dot(T, D) - D);
+        n = unit(X * h + toViewer * std::sqrt(std::max(0.0f, 1 - h * h)));
+        if (dot(n, D) > 0) n = n * -1.0f;
+    }
+
+    int s = seg.strand;
+    const auto& info = g.strands[s];
+    StrandRecord& rec = strand.record;
+    Float3 col = info.color, tr = info.transparency;
+    rec.color[0] = col.x, rec.color[1] = col.y, rec.color[2] = col.z;
+    rec.transparency[0] = tr.x, rec.transparency[1] = tr.y, rec.transparency[2] = tr.z;
+    rec.tangent = toVector(T);
+    rec.h = h;
+    strand.shadowTransparency = {tr.x, tr.y, tr.z};
+    strand.length = info.length;
+    strand.position = seg.pos0 * (1 - u) + seg.pos1 * u;
+    strand.index = s;
+
+    ctx.rayDir = toVector(D);
+    ctx.normal = toVector(n);
+    ctx.hitPoint = toVector(P);
+    for (int i = 0; i < 2; ++i) {
+        ctx.dirDiff[i] = toVector(ray.dirDiff[i]);
+        ctx.posDiff[i] = toVector(ray.posDiff[i] + ray.dirDiff[i] * hit.t);
+    }
+    ctx.rayFlags = ray.flags;
+    ctx.rayDepth = ray.depth;
+    ctx.surfaceData = &strand;
+    ctx.result = ShadeResult{};
+    ctx.ray = nullptr;
+    ctx.sampleValue = 0.5f;
+}
+
+// Shadow rays find their hits in any order (an occlusion query): each hit asks its material
+// for the transparency with a shadow-ray context, the product is kept, and the query stops at
+// the first hit that leaves nothing through.
+struct ShadowQuery {
+    RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
+    Tracer* tracer;
+    const Ray* ray;
+    int level;
+    Float3 tr{1, 1, 1};
+    static constexpr int kSeen = 32;
+    unsigned seen[kSeen][2]; // a primitive may be reported more than once; count it once
+    int nSeen = 0;
+};
+
+namespace {
+
+void shadowFilter(const RTCFilterFunctionNArguments* args) {
+    auto* q = reinterpret_cast<ShadowQuery*>(args->context);
+    for (unsigned i = 0; i < args->N; ++i) {
+        if (args->valid[i] != -1) continue;
+        Hit hit;
+        hit.geom = RTCHitN_geomID(args->hit, args->N, i);
+        hit.prim = RTCHitN_primID(args->hit, args->N, i);
+        hit.u = RTCHitN_u(args->hit, args->N, i);
+        hit.t = RTCRayN_tfar(args->ray, args->N, i);
+        hit.ng = {RTCHitN_Ng_x(args->hit, args->N, i), RTCHitN_Ng_y(args->hit, args->N, i),
+                  RTCHitN_Ng_z(args->hit, args->N, i)};
+        if (!q->tracer->shadowHit(*q, hit)) args->valid[i] = 0; // light passes: keep looking
+    }
+}
+
+} // namespace
+
+bool Tracer::shadowHit(ShadowQuery& q, Hit& hit) {
+    const Ray& ray = *q.ray;
+    hit.group = scene_.geomToGroup[hit.geom];
+    if (hit.geom == ray.ignoreGeom && scene_.groups[hit.group].segs[hit.prim].strand == ray.ignoreStrand &&
+        hit.t < ray.ignoreDist)
+        return false;
+    for (int k = 0; k < q.nSeen; ++k)
+        if (q.seen[k][0] == hit.geom && q.seen[k][1] == hit.prim) return false;
+    if (q.nSeen < ShadowQuery::kSeen) {
+        q.seen[q.nSeen][0] = hit.geom;
+        q.seen[q.nSeen][1] = hit.prim;
+        ++q.nSeen;
+    }
+    Level& lv = levels_[q.level];
+    HitContext& ctx = lv.shadowCtx;
+    Float3 P;
+    setupHit(ctx, lv.shadowStrand, ray, hit, P);
+    ctx.contextFlags = CTX_SKIP_BELOW_SURFACE;
+    ctx.channels = nullptr;
+    ShadedHit shaded(r_.groupBsdf[hit.group], ctx);
+    if (!shaded) {
+        q.tr = {};
+        return true;
+    }
+    ++shadingPoints;
+    ++shadowPoints;
+    q.tr = q.tr * shaded.transparency();
+    if (maxComponent(q.tr) < 1e-5f) {
+        q.tr = {};
+        return true;
+    }
+    return false;
+}
+
+Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
+    Ray ray;
+    ray.org = org;
+    ray.dir = dir;
+    ray.depth = from.depth;
+    ray.flags = RAY_SHADOW;
+    ray.ignoreGeom = from.ignoreGeom;
+    ray.ignoreStrand = from.ignoreStrand;
+    ray.ignoreDist = from.ignoreDist;
+    ShadowQuery q;
+    rtcInitIntersectContext(&q.rtc);
+    q.rtc.filter = shadowFilter;
+    q.tracer = this;
+    q.ray = &ray;
+    q.level = level;
+    RTCRay r = embreeRay(org, dir);
+    rtcOccluded1(scene_.scene, &q.rtc, &r);
+    if (r.tfar < 0) return {}; // occluded
+    return q.tr;
+}
+
+// One light sample. eval is linear in the light colour, so unless the material keeps render
+// elements (which need the shadowed and unshadowed colours apart) it is evaluated unshadowed
+// first and the shadow ray is traced only for a non-zero result.
+Float3 Tracer::lightSample(BRDFSampler* brdf, HitContext& ctx, Float3 P, Float3 L, Float3 Le, float lightProb,
+                           const Ray& from, int level) {
+    if (!(maxComponent(Le) > 0)) return {};
+    if (ctx.channels) {
+        Float3 tr = shadow(P, L, from, level);
+        Color lc = toColor(Le * tr), un = toColor(Le);
+        return fromColor(brdf->eval(ctx, toVector(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
+    }
+    Color lc = toColor(Le), un = toColor(Le);
+    Float3 c = fromColor(brdf->eval(ctx, toVector(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
+    if (!(maxComponent(c) > 0)) return c; // nothing to shadow (negative or NaN results are kept as they are)
+    return c * shadow(P, L, from, level);
+}
+
+Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
+                           std::uint32_t dims, bool all) {
+    // Where the camera first meets the hair every light and the environment get a sample of
+    // their own; deeper in, one light chosen in proportion to its power. The choice's
+    // probability is part of the light strategy's density.
+    const Scene& scene = r_.scene;
+    const LightChoice& choice = r_.lightChoice;
+    const int n = static_cast<int>(scene.lights.size());
+    Float3 sum;
+    int first = 0, last = n;
+    if (!all) {
+        float pick = sampler_->get1D(dims + kPairLightPick);
+        while (first < n && pick >= choice.cdf[first + 1])
+            ++first;
+        last = first;
+    }
+    for (int i = first; i <= last; ++i) {
+        const float select = all ? 1 : choice.cdf[i + 1] - choice.cdf[i];
+        if (!(select > 0)) continue;
+        float u, v;
+        sampler_->get2D(dims + kPairLight + static_cast<std::uint32_t>(i), u, v);
+        if (i < n) {
+            const DistantLight& l = scene.lights[i];
+            Disc disc(l);
+            // Uniform over the disc's cone: pdf 1/solid angle, contribution eval·solid angle/π.
+            Float3 w = unit(l.direction);
+            Float3 a = unit(cross(std::fabs(w.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, w));
+            Float3 b = cross(w, a);
+            float cosT = 1 - u * (1 - disc.cosAngle), sinT = std::sqrt(std::max(0.0f, 1 - cosT * cosT));
+            float phi = 2 * kPi * v;
+            Float3 L = unit(a * (sinT * std::cos(phi)) + b * (sinT * std::sin(phi)) + w * cosT);
+            sum = sum + lightSample(brdf, ctx, P, L, disc.radiance(l), select * disc.prob(), from, level) *
+                            (disc.solidAngle * kInvPi / select);
+            continue;
+        }
+        float pdf;
+        Float3 Le;
+        Float3 L = scene.env.sample(u, v, Le, pdf);
+        if (pdf > 0)
+            sum = sum + lightSample(brdf, ctx, P, L, Le, select * 2 * kPi * pdf, from, level) *
+                            (kInvPi / (pdf * select));
+    }
+    return sum;
+}
+
+// What a sampled continuation that leaves the scene brings back: the environment and every light
+// whose disc it meets, each weighted against its own light samples.
+Float3 Tracer::escapedSampled(Float3 dir, float lastProb, bool all) const {
+    const Scene& scene = r_.scene;
+    const LightChoice& choice = r_.lightChoice;
+    const std::size_t n = scene.lights.size();
+    float envSelect = all ? 1 : choice.cdf[n + 1] - choice.cdf[n];
+    Float3 L = scene.env.radiance(dir) * powerWeight(lastProb, envSelect * 2 * kPi * scene.env.pdf(dir));
+    for (std::size_t i = 0; i < n; ++i) {
+        const DistantLight& l = scene.lights[i];
+        Disc disc(l);
+        if (dot(dir, unit(l.direction)) >= disc.cosAngle)
+            L = L +
+                disc.radiance(l) * powerWeight(lastProb, (choice.cdf[i + 1] - choice.cdf[i]) * disc.prob());
+    }
+    return L;
+}
+
+// Passes straight through with probability of the mean transparency t; the weights keep the
+// expected value of "transparency × behind + shaded" exact. True when the path passes.
+bool Tracer::passThrough(Float3 t, float u, Float3& T) {
+    float pPass = std::clamp((t.x + t.y + t.z) / 3.0f, 0.0f, 1.0f);
+    if (pPass > 0 && (pPass >= 1 || u < pPass)) {
+        T = T * t * (1.0f / pPass);
+        return true;
+    }
+    if (pPass > 0) T = T * (1.0f / (1 - pPass));
+    return false;
+}
+
+// Turns ray into the continuation the material samples, with the path weight folded into T;
+// false ends the path. The sampler is given back as soon as it has answered.
+bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dims, Ray& ray, Float3& T,
+                                 float& lastProb) {
+    const HitContext& ctx = lv.ctx;
+    const int depth = ray.depth + 1;
+    if (depth > r_.opt.maxPathDepth) return false;
+    HitContext& q = lv.newCtx;
+    lv.ray = RayRecord{};
+    q.ray = &lv.ray;
+    q.hitPoint = ctx.hitPoint;
+    q.rayDir = ctx.rayDir;
+    q.normal = ctx.normal;
+    q.dirDiff[0] = ctx.dirDiff[0], q.dirDiff[1] = ctx.dirDiff[1];
+    q.posDiff[0] = ctx.posDiff[0], q.posDiff[1] = ctx.posDiff[1];
+    q.rayFlags = RAY_GI;
+    q.rayDepth = depth;
+    q.contextFlags = CTX_SKIP_BELOW_SURFACE;
+    q.surfaceData = nullptr;
+    q.channels = nullptr;
+    q.pathWeight = {};
+    q.pathProb = 0;
+    float u;
+    sampler_->get2D(dims + kPairBsdf, u, q.dmc[1]);
+    sampler_->get2D(dims + kPairBsdf2, q.dmc[2], q.dmc[3]);
+    q.dmc[0] = q.dmc[3];
+    float made = shaded.brdf()->sampleRay(lv.ctx, q, u, 0);
+    shaded.release();
+    if (made < 0.5f) return false;
+    T = T * fromColor(q.pathWeight);
+    Float3 dir = unit(fromVector(lv.ray.dir));
+    if (!(maxComponent(T) > 0) || !(dot(dir, dir) > 0.5f)) return false;
+    // Russian roulette on the throughput, compensated by the survival probability.
+    if (depth >= 3) {
+        float survive = std::min(1.0f, maxComponent(T));
+        if (survive < 1) {
+            if (sampler_->get1D(dims + kPairRoulette) >= survive) return false;
+            T = T * (1.0f / survive);
+        }
+    }
+    ray.dir = dir;
+    ray.depth = depth;
+    ray.flags = RAY_GI;
+    ray.dirDiff[0] = fromVector(q.dirDiff[0]);
+    ray.dirDiff[1] = fromVector(q.dirDiff[1]);
+    lastProb = q.pathProb;
+    return true;
+}
+
+Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample* camera) {
+    Float3 L, T{1, 1, 1};
+    Level& lv = levels_[level];
+    bool allLights = false; // every light was sampled at the last scattering hit
+    if (camera) *camera = CameraSample{};
+    for (int event = 0; event < kMaxEvents; ++event) {
+        Hit hit;
+        if (!intersect(ray, hit)) {
+            // A GI-source ray that escapes adds nothing: the environment is direct light. A
+            // camera ray that only passed through hair sees the backdrop.
+            if (kind == Kind::Camera) {
+                Float3 behind = T * r_.scene.env.radiance(ray.dir);
+                L = L + behind;
+                if (camera) {
+                    camera->backdrop = behind;
+                    camera->alpha = event == 0 ? 0 : saturate(1 - (T.x + T.y + T.z) / 3);
+                }
+            }
+            if (kind == Kind::Sampled) L = L + T * escapedSampled(ray.dir, lastProb, allLights);
+            return L;
+        }
+        if (camera) camera->alpha = 1;
+        const std::uint32_t dims = eventDims(level, event);
+        float uPass, sampleValue;
+        sampler_->get2D(dims + kPairPass, uPass, sampleValue);
+        HitContext& ctx = lv.ctx;
+        Float3 P;
+        setupHit(ctx, lv.strand, ray, hit, P);
+        bool primary = channelsOn_ && kind == Kind::Camera && level == 0;
+        ctx.contextFlags = CTX_SKIP_BELOW_SURFACE | (primary ? CTX_RENDER_ELEMENTS : 0);
+        ctx.channels = primary ? &channels_ : nullptr;
+        ctx.sampleValue = sampleValue;
+        ShadedHit shaded(r_.groupBsdf[hit.group], ctx);
+        if (!shaded) break;
+        ++shadingPoints;
+        Float3 t = shaded.transparency();
+
+        // The ray that leaves this hit, whether straight on or sampled.
+        Ray next = ray;
+        next.org = P;
+        next.ignoreGeom = hit.geom;
+        next.ignoreStrand = lv.strand.index;
+        next.ignoreDist = 4 * scene_.groups[hit.group].maxRadius;
+        lv.hitGeom = hit.geom;
+        lv.hitIgnoreDist = next.ignoreDist;
+        lv.dims = dims;
+        for (int i = 0; i < 2; ++i)
+            next.posDiff[i] = ray.posDiff[i] + ray.dirDiff[i] * hit.t;
+
+        if (passThrough(t, uPass, T)) {
+            ray = next;
+            if (maxComponent(T) <= 0) break;
+            continue;
+        }
+        allLights = kind == Kind::Camera;
+        L = L + T * directLight(shaded.brdf(), ctx, P, next, level, dims, allLights);
+        if (ctx.channels) shaded.brdf()->commitLightSample(1);
+
+        if (shaded.brdf()->getSamplerFlags() & 8) {
+            if (!sampledContinuation(shaded, lv, dims, next, T, lastProb)) break;
+            ray = next;
+            kind = Kind::Sampled;
+            continue;
+        }
+        // No sampling of its own: indirect light through the GI source.
+        shaded.brdf()->traceForward(ctx, 1);
+        L = L + T * fromColor(ctx.result.gi);
+        break;
+    }
+    return L;
+}
+
+// The host's GI source: the indirect radiance along one cosine-distributed direction about
+// the normal (an estimate of irradiance/π from other strands; the environment is direct light).
+Float3 Tracer::giRadiance(const HitContext& ctx) {
+    int level = ctx.level + 1;
+    if (level >= kMaxLevels || ctx.level >= r_.opt.giDepth) return {};
+    Float3 n = fromVector(ctx.normal);
+    Float3 a = unit(cross(std::fabs(n.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, n));
+    Float3 b = cross(n, a);
+    float u, v;
+    sampler_->get2D(levels_[ctx.level].dims + kPairGI, u, v);
+    float r = std::sqrt(u);
+    float phi = 2 * kPi * v;
+    Float3 dir =
+        unit(a * (r * std::cos(phi)) + b * (r * std::sin(phi)) + n * std::sqrt(std::max(0.0f, 1 - r * r)));
+    Ray ray;
+    ray.org = fromVector(ctx.hitPoint);
+    ray.dir = dir;
+    ray.depth = ctx.rayDepth + 1;
+    ray.flags = RAY_GI;
+    ray.ignoreGeom = RTC_INVALID_GEOMETRY_ID;
+    ray.ignoreStrand = -1;
+    ray.dirDiff[0] = fromVector(ctx.dirDiff[0]);
+    ray.dirDiff[1] = fromVector(ctx.dirDiff[1]);
+    ray.posDiff[0] = fromVector(ctx.posDiff[0]);
+    ray.posDiff[1] = fromVector(ctx.posDiff[1]);
+    const Level& parent = levels_[ctx.level];
+    if (&ctx == &parent.ctx) { // the strand just shaded is ignored nearby
+        ray.ignoreGeom = parent.hitGeom;
+        ray.ignoreStrand = parent.strand.index;
+        ray.ignoreDist = parent.hitIgnoreDist;
+    }
+    return trace(ray, level, Kind::GI, 0);
+}
+
+} // namespace quor::render

@@ -4,6 +4,7 @@
 // Set HAIR_WRITE_REFERENCE=1 to record the file anew after an intended change of the looks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -28,9 +29,10 @@ struct ChannelSum final : quor::RenderChannelTarget {
     bool has(int) const override { return true; }
 };
 
-// The outputs of one seeded point: eval of four lights (rgb each, and the light colour as eval
-// left it), two sampled rays (result, direction, weight rgb, probability), the colour queries,
-// traceForward's results and the render channels.
+// The outputs of one seeded point: eval of four lights (rgb each, and the light colours as eval
+// left them; the first three committed as light samples), two sampled rays (result, direction,
+// weight rgb, probability, the ray's extent), the colour queries, traceForward's results and the
+// render channels.
 std::vector<double> shadePoint(const std::string& type, int index) {
     Rng rng(1000 * index + type.size());
     PointOptions o;
@@ -51,7 +53,8 @@ std::vector<double> shadePoint(const std::string& type, int index) {
     o.depth = index % 3 == 2 ? 1 + index % 4 : 0;
     static const int kRayFlags[] = {0, 0, 0, 0x10, 0x200};
     o.rayFlags = kRayFlags[index % 5];
-    o.contextFlags = index % 6 == 4 ? 0x21 : 0x20;
+    static const int kContextFlags[] = {0x20, 0x20, 0, 0x20, 0x21, 0x1};
+    o.contextFlags = kContextFlags[index % 6];
     o.side = index % 7 == 6 ? 1 : 0;
     o.mis = index % 2;
     o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
@@ -67,14 +70,19 @@ std::vector<double> shadePoint(const std::string& type, int index) {
         float prob = l == 0 ? 1e18f : 0.05f + 3 * rng.uniform();
         quor::Color c = p.brdf()->eval(p.context(), L, light, unshadowed, prob, 1 + l % 3);
         out.insert(out.end(), {c.r, c.g, c.b, light.r, light.g, unshadowed.b});
+        if (l == 1) p.brdf()->scaleLightSample(0.5f);
+        if (l < 3) p.brdf()->commitLightSample(l == 2);  // light samples as a host commits them
     }
     for (int k = 0; k < 2; ++k) {
         float u = rng.uniform(), a = rng.uniform(), b = rng.uniform(), c = rng.uniform();
         float r = p.sample(u, a, b, c);
         const quor::Vector& w = p.newRay().dir;
         const quor::QuorContext& nc = p.rayContext();
-        if (r == 0) out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0});
-        else out.insert(out.end(), {r, w.x, w.y, w.z, nc.pathWeight.r, nc.pathWeight.g, nc.pathWeight.b, nc.pathProb});
+        const quor::RayRecord& ray = p.newRay();
+        if (r == 0) out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        else
+            out.insert(out.end(), {r, w.x, w.y, w.z, nc.pathWeight.r, nc.pathWeight.g, nc.pathWeight.b, nc.pathProb,
+                                   ray.tmin, std::min(ray.tmax, 1e30f)});
     }
     quor::Color weight{1, 1, 1, 1};
     quor::Color d = p.brdf()->getDiffuseColor(weight), m = p.brdf()->getLightMultiplier(weight);

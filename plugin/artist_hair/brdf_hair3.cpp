@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "frame/host_rules.h"
 #include "math/numeric.h"
 
 namespace hair {
@@ -48,140 +49,80 @@ int BRDFHair3::getBSDFFlags() {
 
 namespace {
 
-Color4 colorOr(const quor::TextureInterface* tex, const quor::QuorContext& ctx, Color4 fallback) {
-    return tex ? Color4::rgb(tex->getColor(ctx)) : fallback;
-}
-float floatOr(const quor::TextureFloatInterface* tex, const quor::QuorContext& ctx, float fallback) {
-    return tex ? tex->getFloat(ctx) : fallback;
-}
-
 // Glossiness at most 0.999; below its registered 0 a roughness past 1 would overflow the
 // simplified GI term, so 0 is the floor.
 float glossiness(float g) { return std::fmax(std::fmin(g, 0.999f), 0.0f); }
 
-} // namespace
+// Glossiness narrows the lobes less on every bounce: f = 1, 0.9, 0.8 at depths 0, 1, 2 and 0.7
+// from depth 3 on.
+float depthFactor(int depth) { return depth < 3 ? 1.0f - 0.1f * float(depth) : 0.7f; }
 
-void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
-    const bool shadowRay = ctx.rayFlags & quor::RAY_SHADOW;
-    const bool giRay = ctx.rayFlags & quor::RAY_GI;
-    Color4 diffuse(0.0f), transparency(0.0f);
-    Vec4 tangent(0.0f, 0.0f, 1.0f);
+// The strand record at the point (steps 1 and 2): its colour and transparency and the strand
+// tangent. A shadow ray asks only for the transparency; without strand data the tangent is
+// the z axis with its part along the normal removed.
+struct StrandInputs {
+    Color4 diffuse{0.0f}, transparency{0.0f};
+    Vec4 tangent{0.0f, 0.0f, 1.0f};
+};
 
-    const quor::SurfaceData* surface = ctx.surfaceData;
-    const quor::StrandDataInterface* strand = surface ? surface->strandData() : nullptr;
+StrandInputs readStrand(const quor::QuorContext& ctx, bool shadowRay) {
+    StrandInputs in;
+    const quor::StrandDataInterface* strand = ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr;
     if (shadowRay) {
-        if (strand) transparency = Color4::rgb(strand->getShadowTransparency(ctx));
+        if (strand) in.transparency = Color4::rgb(strand->getShadowTransparency(ctx));
     } else if (strand) {
         quor::StrandRecord rec;
         strand->getStrandRecord(ctx, rec);
-        diffuse = Color4::rgb(rec.color);
-        transparency = Color4::rgb(rec.transparency);
-        tangent = Vec4(rec.tangent.x, rec.tangent.y, rec.tangent.z);
+        in.diffuse = Color4::rgb(rec.color);
+        in.transparency = Color4::rgb(rec.transparency);
+        in.tangent = Vec4(rec.tangent.x, rec.tangent.y, rec.tangent.z);
     } else {
         Vec4 n(ctx.normal.x, ctx.normal.y, ctx.normal.z);
-        tangent = normalizeSafe(cross(cross(n, Vec4(0.0f, 0.0f, 1.0f)), n));
+        in.tangent = normalizeSafe(cross(cross(n, Vec4(0.0f, 0.0f, 1.0f)), n));
     }
+    return in;
+}
 
-    if (opaqueForGI_ && giRay) {
-        transparency = Color4(0.0f);
-    } else if (opaqueForShadows_ && shadowRay && !(ctx.rayFlags & quor::RAY_EXEMPT_OPAQUE_SHADOWS)) {
-        transparency = Color4(0.0f);
-    } else if (transparency_) {
-        transparency = Color4::rgb(transparency_->getColor(ctx));
-    }
+// A shadow ray stops after the transparency (step 6): the sampler answers what passes through
+// and 0 to everything else, with no lobes, no samples and no table behind them.
+void setShadowAnswers(MaxHairBSDF& s, Color4 transparency, int useCachedGI) {
+    s.transparency = saturate(transparency);
+    // The pass-through colour answers getTransparency; keep it current for shadow queries.
+    s.lightTransmission = s.transparency;
+    s.context = nullptr;
+    s.elementsEnabled = 0;
+    s.useCachedGI = useCachedGI;
+    s.diffuseColor = s.primaryColor = s.secondaryColor = s.transmissionColor = s.albedoSum = Color4(0.0f);
+    s.probDiffuse = s.probPrimary = s.probSecondary = s.probTransmission = 0.0f;
+    s.useLightMIS = 0;
+}
 
-    if (const quor::StrandOpacityInterface* opacity = surface ? surface->strandOpacity() : nullptr) {
-        float c = opacity->getCoverage(ctx);
-        if (c < 1.0f) transparency = transparency * c + Color4(1.0f - c);
-    }
+// Past the camera a diffuse stand-in carries the specular energy, TT roughly by its width
+// (step 10).
+void simplifyForGI(MaxHairBSDF& s) {
+    float w = 0.5f * (s.roughTransLength + s.roughTransWidth);
+    s.diffuseColor += s.primaryColor + s.secondaryColor + s.transmissionColor * (0.5f * w * w);
+    s.primaryColor = s.secondaryColor = s.transmissionColor = Color4(0.0f);
+}
 
-    if (shadowRay) {
-        // A shadow ray asks only what passes through; every other answer is 0, with no lobes,
-        // no samples and no table behind them.
-        s.transparency = saturate(transparency);
-        // The pass-through colour answers getTransparency; keep it current for shadow queries.
-        s.lightTransmission = s.transparency;
-        s.context = nullptr;
-        s.elementsEnabled = 0;
-        s.useCachedGI = useCachedGI_;
-        s.diffuseColor = s.primaryColor = s.secondaryColor = s.transmissionColor = s.albedoSum = Color4(0.0f);
-        s.probDiffuse = s.probPrimary = s.probSecondary = s.probTransmission = 0.0f;
-        s.useLightMIS = 0;
-        return;
-    }
+// The four colours scaled together (steps 11 and 13).
+void scaleColors(MaxHairBSDF& s, Color4 k) {
+    s.diffuseColor *= k;
+    s.primaryColor *= k;
+    s.secondaryColor *= k;
+    s.transmissionColor *= k;
+}
 
-    diffuse = colorOr(diffuseColor_, ctx, diffuse) * floatOr(diffuseAmount_, ctx, 1.0f);
-    Color4 overall = colorOr(overallColor_, ctx, Color4(1.0f));
-    Color4 primary =
-        colorOr(primarySpecular_, ctx, Color4(0.0f)) * floatOr(primarySpecularAmount_, ctx, 1.0f);
-    float gP = glossiness(floatOr(primaryGlossiness_, ctx, 0.0f));
-    Color4 secondary(0.0f);
-    if (!secondaryLockToTransmission_)
-        secondary =
-            colorOr(secondarySpecular_, ctx, Color4(0.0f)) * floatOr(secondarySpecularAmount_, ctx, 1.0f);
-    float gS = glossiness(floatOr(secondaryGlossiness_, ctx, 0.0f));
-    Color4 transmission = colorOr(transmission_, ctx, Color4(0.0f)) * floatOr(transmissionAmount_, ctx, 1.0f);
-    float gL = glossiness(floatOr(transmissionGlossinessLength_, ctx, 0.0f));
-    float gW = glossiness(floatOr(transmissionGlossinessWidth_, ctx, 0.0f));
-
-    s.context = &ctx;
-    const int depth = ctx.rayDepth;
-    const float f = depth < 3 ? 1.0f - 0.1f * float(depth) : 0.7f;
-
-    s.diffuseColor = saturate(diffuse);
-    s.primaryColor = saturate(primary);
-    s.secondaryColor = saturate(secondaryLockToTransmission_ ? transmission * transmission : secondary);
-    s.transmissionColor = saturate(transmission);
-    transparency = saturate(transparency);
-    s.simplifyForGI = simplifyForGI_;
-    s.useCachedGI = useCachedGI_;
-    s.transmissionInSpecular = transmissionInSpecular_;
-    s.roughPrimary = 1.0f - gP * f;
-    s.roughSecondary = 1.0f - gS * f;
-    s.roughTransLength = 1.0f - gL * f;
-    s.roughTransWidth = 1.0f - gW * f;
-    s.primaryNormTable = &primaryNormTable_;
-    s.transmissionNormTable = &transmissionNormTable_;
-    s.diffuseCdfTable = &diffuseCdfTable_;
-    // A negative multiplier would turn light into negative radiance.
-    s.lightMultiplier = std::fmax(lightMultiplier_, 0.0f);
-
-    // Past the camera a diffuse stand-in carries the specular energy (TT roughly, by its width).
-    if (simplifyForGI_ && depth > 0) {
-        float w = 0.5f * (s.roughTransLength + s.roughTransWidth);
-        s.diffuseColor += s.primaryColor + s.secondaryColor + s.transmissionColor * (0.5f * w * w);
-        s.primaryColor = s.secondaryColor = s.transmissionColor = Color4(0.0f);
-    }
-
+// At most `limit` of the light leaves by the largest channels of the four terms (step 11).
+void limitEnergy(MaxHairBSDF& s, float limit) {
     float sum = maxRGB(s.diffuseColor) + maxRGB(s.primaryColor) + maxRGB(s.secondaryColor) +
                 maxRGB(s.transmissionColor);
-    const float limit = giRay ? 0.9f : 1.0f;
-    if (sum > limit) {
-        float k = limit / sum;
-        s.diffuseColor *= k;
-        s.primaryColor *= k;
-        s.secondaryColor *= k;
-        s.transmissionColor *= k;
-    }
+    if (sum > limit) scaleColors(s, Color4(limit / sum));
+}
 
-    Color4 opacity = complement(transparency);
-    const int flags = ctx.rayFlags;
-    if ((ctx.hostCounter >= 1 && !(flags & quor::RAY_MASK_OVERRIDE_A)) ||
-        (flags & quor::RAY_MASK_OVERRIDE_B)) {
-        if (std::fabs(maxRGB(transparency) - 1.0f + maxRGB(opacity)) < 1e-6f) {
-            float t = sat(ctx.getTransparencyOverride());
-            transparency = Color4(t);
-            opacity = Color4(std::fmax(1.0f - t, 0.0f));
-        }
-    }
-    s.transparency = transparency;
-
-    Color4 w = saturate(overall) * opacity;
-    s.diffuseColor *= w;
-    s.primaryColor *= w;
-    s.secondaryColor *= w;
-    s.transmissionColor *= w;
-
+// Lobe selection in proportion to each colour's largest channel; all 0 for a black point
+// (step 14).
+void setProbabilities(MaxHairBSDF& s) {
     float md = maxRGB(s.diffuseColor), mp = maxRGB(s.primaryColor), ms = maxRGB(s.secondaryColor),
           mt = maxRGB(s.transmissionColor);
     float total = md + mp + ms + mt;
@@ -193,17 +134,104 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     } else {
         s.probDiffuse = s.probPrimary = s.probSecondary = s.probTransmission = 0.0f;
     }
+}
 
-    s.useLightMIS = ctx.useLightMIS();
-    s.albedoSum = s.diffuseColor + s.primaryColor + s.secondaryColor + s.transmissionColor;
-
+// The local frame: axisB = D × T, axisT = T, axisW = axisB × axisT, and the view in it (step 17).
+void setFrame(MaxHairBSDF& s, const quor::QuorContext& ctx, Vec4 tangent) {
     Vec4 D(ctx.rayDir.x, ctx.rayDir.y, ctx.rayDir.z);
     s.axisB = normalizeSafe(cross(D, tangent));
     s.axisT = normalizeSafe(tangent);
     s.axisW = normalizeSafe(cross(s.axisB, s.axisT));
     s.viewLocal = Vec4(dot(D, s.axisW), dot(D, s.axisB), dot(D, s.axisT));
+}
+
+} // namespace
+
+// Steps 3 and 4: the opaque rules, the transparency texture, then the strand coverage.
+Color4 BRDFHair3::pointTransparency(const quor::QuorContext& ctx, Color4 strandTransparency) const {
+    const int flags = ctx.rayFlags;
+    Color4 t = strandTransparency;
+    if (opaqueForGI_ && (flags & quor::RAY_GI)) {
+        t = Color4(0.0f);
+    } else if (opaqueForShadows_ && (flags & quor::RAY_SHADOW) &&
+               !(flags & quor::RAY_EXEMPT_OPAQUE_SHADOWS)) {
+        t = Color4(0.0f);
+    } else if (transparency_) {
+        t = Color4::rgb(transparency_->getColor(ctx));
+    }
+    return coveredTransparency(ctx, t);
+}
+
+// Step 5: the colours and glossiness values of the textures, with the defaults of an
+// unconnected slot.
+BRDFHair3::PointColors BRDFHair3::pointColors(const quor::QuorContext& ctx, Color4 strandDiffuse) const {
+    PointColors c;
+    c.diffuse = textureColor(diffuseColor_, ctx, strandDiffuse) * textureFloat(diffuseAmount_, ctx, 1.0f);
+    c.overall = textureColor(overallColor_, ctx, Color4(1.0f));
+    c.primary =
+        textureColor(primarySpecular_, ctx, Color4(0.0f)) * textureFloat(primarySpecularAmount_, ctx, 1.0f);
+    c.glossPrimary = glossiness(textureFloat(primaryGlossiness_, ctx, 0.0f));
+    if (!secondaryLockToTransmission_)
+        c.secondary = textureColor(secondarySpecular_, ctx, Color4(0.0f)) *
+                      textureFloat(secondarySpecularAmount_, ctx, 1.0f);
+    c.glossSecondary = glossiness(textureFloat(secondaryGlossiness_, ctx, 0.0f));
+    c.transmission =
+        textureColor(transmission_, ctx, Color4(0.0f)) * textureFloat(transmissionAmount_, ctx, 1.0f);
+    c.glossLength = glossiness(textureFloat(transmissionGlossinessLength_, ctx, 0.0f));
+    c.glossWidth = glossiness(textureFloat(transmissionGlossinessWidth_, ctx, 0.0f));
+    return c;
+}
+
+void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
+    const bool shadowRay = ctx.rayFlags & quor::RAY_SHADOW;
+    const bool giRay = ctx.rayFlags & quor::RAY_GI;
+    const StrandInputs strand = readStrand(ctx, shadowRay);
+    Color4 transparency = pointTransparency(ctx, strand.transparency);
+    if (shadowRay) {
+        setShadowAnswers(s, transparency, useCachedGI_);
+        return;
+    }
+    const PointColors c = pointColors(ctx, strand.diffuse);
+
+    // Steps 7 to 9: colours and roughness values, clamped; the secondary colour is the squared
+    // transmission when locked to it.
+    s.context = &ctx;
+    const int depth = ctx.rayDepth;
+    const float f = depthFactor(depth);
+    s.diffuseColor = saturate(c.diffuse);
+    s.primaryColor = saturate(c.primary);
+    s.secondaryColor = saturate(secondaryLockToTransmission_ ? c.transmission * c.transmission : c.secondary);
+    s.transmissionColor = saturate(c.transmission);
+    transparency = saturate(transparency);
+    s.simplifyForGI = simplifyForGI_;
+    s.useCachedGI = useCachedGI_;
+    s.transmissionInSpecular = transmissionInSpecular_;
+    s.roughPrimary = 1.0f - c.glossPrimary * f;
+    s.roughSecondary = 1.0f - c.glossSecondary * f;
+    s.roughTransLength = 1.0f - c.glossLength * f;
+    s.roughTransWidth = 1.0f - c.glossWidth * f;
+    s.primaryNormTable = &primaryNormTable_;
+    s.transmissionNormTable = &transmissionNormTable_;
+    s.diffuseCdfTable = &diffuseCdfTable_;
+    // A negative multiplier would turn light into negative radiance.
+    s.lightMultiplier = std::fmax(lightMultiplier_, 0.0f);
+
+    if (simplifyForGI_ && depth > 0) simplifyForGI(s);
+    limitEnergy(s, giRay ? 0.9f : 1.0f);
+
+    // Steps 12 and 13: the host's override of a grey transparency, then the opacity and the
+    // overall colour weigh every term.
+    transparency = overriddenTransparency(ctx, transparency);
+    s.transparency = transparency;
+    scaleColors(s, saturate(c.overall) * complement(transparency));
+
+    setProbabilities(s);
+    s.useLightMIS = ctx.useLightMIS();
+    s.albedoSum = s.diffuseColor + s.primaryColor + s.secondaryColor + s.transmissionColor;
+    setFrame(s, ctx, strand.tangent);
     s.lightTransmission = transparency;
 
+    // Step 18: render elements when the context asks for them.
     if ((ctx.contextFlags & quor::CTX_RENDER_ELEMENTS) && ctx.channels) {
         s.elementsEnabled = 1;
         s.clearElements();

@@ -11,20 +11,25 @@
 // Parameters:
 //   overall_color                    multiplies every lobe (unconnected: white)
 //   transparency                     strand transparency (unconnected: the strand record's)
-//   diffuse_color, diffuse_amount    diffuse colour (unconnected: the strand's colour) and scale
-//   primary_specular, _amount        R colour and scale
-//   primary_glossiness               R glossiness, at most 0.999
+//   diffuse_color                    diffuse colour (unconnected: the strand's colour)
+//   diffuse_amount                   scale of the diffuse colour
+//   primary_specular                 R colour
+//   primary_specular_amount          scale of the R colour
+//   primary_glossiness               R glossiness, in [0, 0.999]
 //   secondary_lock_to_transmission   TRT colour = transmission² instead of secondary_specular
-//   secondary_specular, _amount      TRT colour and scale when not locked
+//   secondary_specular               TRT colour when not locked
+//   secondary_specular_amount        scale of the TRT colour when not locked
 //   secondary_glossiness             TRT glossiness
-//   transmission, _amount            TT colour and scale
+//   transmission                     TT colour
+//   transmission_amount              scale of the TT colour
 //   transmission_glossiness_length   TT glossiness along the strand (σL)
 //   transmission_glossiness_width    TT glossiness around the strand (σW)
-//   opaque_for_shadows, opaque_for_gi   no transparency for those rays
+//   opaque_for_shadows               no transparency for shadow rays
+//   opaque_for_gi                    no transparency for GI rays
 //   simplify_for_gi                  diffuse-only stand-in for rays past the camera
 //   use_cached_gi                    lets the host use its GI caches (sampler flags)
 //   transmission_in_specular         TT goes to the specular render element
-//   light_multiplier                 scales direct light
+//   light_multiplier                 scales direct light (a negative value acts as 0)
 // Conventions: T is the strand tangent (strand record; without strand data it is derived
 // from the normal), L points towards the light, D is the viewing ray (towards the surface).
 // The local frame is axisW (across the strand, back towards the viewer), axisB = D × T and
@@ -53,7 +58,9 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     quor::Color getTransparency() override { return lightTransmission.host(); }
     int addContextRay(quor::QuorContext& ctx, void* arg, int mode) override;
     float sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int mode) override;
-    quor::RenderChannelsInfo* getRenderChannels() override { return quor::RenderChannelsInfo::reflectChannels(); }
+    quor::RenderChannelsInfo* getRenderChannels() override {
+        return quor::RenderChannelsInfo::reflectChannels();
+    }
     // BSDFSampler
     quor::BRDFSampler* getBRDF(int side) override;
     quor::Color getBSDFTransparency(const quor::QuorContext&) override { return transparency.host(); }
@@ -100,6 +107,14 @@ class BRDFHair3 : public SimpleBSDF<MaxHairBSDF>, public quor::RTMtlInterface {
     LobeTable& diffuseCdfTable() { return diffuseCdfTable_; }
 
   private:
+    // The colours and glossiness values the textures give at a point.
+    struct PointColors {
+        Color4 diffuse, overall, primary, secondary{0.0f}, transmission;
+        float glossPrimary = 0, glossSecondary = 0, glossLength = 0, glossWidth = 0;
+    };
+    Color4 pointTransparency(const quor::QuorContext& ctx, Color4 strandTransparency) const;
+    PointColors pointColors(const quor::QuorContext& ctx, Color4 strandDiffuse) const;
+
     quor::TextureInterface* overallColor_ = nullptr;
     quor::TextureInterface* diffuseColor_ = nullptr;
     quor::TextureFloatInterface* diffuseAmount_ = nullptr;

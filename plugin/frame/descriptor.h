@@ -21,7 +21,9 @@ class LibDesc final : public quor::PluginLibDesc {
   public:
     ~LibDesc() override;
     const char* getLibName() override { return "BRDFHair"; }
-    const char* getLibDescription() override { return "BRDF for shading hair, designed to be used with Maya hair."; }
+    const char* getLibDescription() override {
+        return "BRDF for shading hair, designed to be used with Maya hair.";
+    }
     int enumPluginDescs(quor::PluginDescCallback* callback) override;
 };
 
@@ -34,9 +36,8 @@ struct HairTypeInfo {
 };
 
 // One descriptor per hair type. `Instance` is the type's plug-in class, constructed with
-// the descriptor; it is created only once the model is built (Instance = void: none).
-template <class Instance>
-class HairDesc final : public quor::QuorPluginDesc {
+// the descriptor.
+template <class Instance> class HairDesc final : public quor::QuorPluginDesc {
   public:
     explicit HairDesc(const HairTypeInfo& info) : info_(info) {
         info.addParams(params_);
@@ -44,13 +45,7 @@ class HairDesc final : public quor::QuorPluginDesc {
         DescRegistry::add(this);
     }
     int getPluginTypeId() override { return info_.typeId; }
-    quor::PluginBase* newPlugin(void*) override {
-        if constexpr (std::is_void_v<Instance>) {
-            return nullptr;
-        } else {
-            return libNew<Instance>(this);
-        }
-    }
+    quor::PluginBase* newPlugin(void*) override { return libNew<Instance>(this); }
     void deletePlugin(quor::PluginBase* plugin) override {
         if (!plugin) return;
         plugin->~PluginBase();

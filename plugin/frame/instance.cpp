@@ -22,6 +22,11 @@ void QuorPlugin::setName(const char* name) {
     std::memcpy(name_, name, n);
 }
 
+void QuorPlugin::reportUnbound(const char* name) const {
+    debugOutput("[%s] parameter '%s' is not known to the host; it keeps its default\n",
+                desc_ ? desc_->getName() : "?", name);
+}
+
 quor::PluginInterface* QuorPlugin::getInterface(int id) {
     if (id == quor::EXT_QUOR_PLUGIN) return static_cast<quor::QuorPluginInterface*>(this);
     return quor::Plugin::getInterface(id);

@@ -26,7 +26,9 @@ class QuorPlugin : public quor::Plugin, public quor::QuorPluginInterface {
     // QuorPluginInterface
     quor::PluginBase* getPlugin() override { return this; }
     void release() override {}
-    int setParameter(quor::QuorParameter& param) override { return params_ ? params_->setParameter(param) : 0; }
+    int setParameter(quor::QuorParameter& param) override {
+        return params_ ? params_->setParameter(param) : 0;
+    }
     quor::QuorParameter* getParameter(const char* name) override {
         return params_ ? params_->getParam(name) : nullptr;
     }
@@ -35,11 +37,12 @@ class QuorPlugin : public quor::Plugin, public quor::QuorPluginInterface {
     quor::QuorParameterList* paramList() const { return params_; }
 
   protected:
-    // Binds a field to a parameter by name; a field that fits no parameter stays as it is.
-    template <class Field>
-    void bind(const char* name, Field* field) {
-        if (params_) params_->setParamCache(name, field);
+    // Binds a field to a parameter by name. A name the host does not know (or a field of the
+    // wrong kind) leaves the field at its default and is reported on the debug output.
+    template <class Field> void bind(const char* name, Field* field) {
+        if (params_ && !params_->setParamCache(name, field)) reportUnbound(name);
     }
+    void reportUnbound(const char* name) const;
 
     quor::QuorPluginDesc* desc_;
     quor::QuorParameterList* params_ = nullptr;
@@ -59,14 +62,15 @@ class QuorBSDF : public QuorPlugin, public quor::BSDFInterface {
 };
 
 // A material whose samplers of class T come from per-thread pools.
-template <class T>
-class SimpleBSDF : public QuorBSDF {
+template <class T> class SimpleBSDF : public QuorBSDF {
   public:
     using Sampler = T;
     using QuorBSDF::QuorBSDF;
     ~SimpleBSDF() override { pool_.destroy(); }
 
-    void renderBegin(quor::QuorRenderer* renderer) override { pool_.create(renderer ? renderer->threadCount : 0); }
+    void renderBegin(quor::QuorRenderer* renderer) override {
+        pool_.create(renderer ? renderer->threadCount : 0);
+    }
     void renderEnd(quor::QuorRenderer*) override { pool_.destroy(); }
 
     quor::BSDFSampler* newBSDF(quor::QuorContext& ctx, int flags) override {

@@ -1,5 +1,6 @@
 #include "production_hair/brdf_hair4.h"
 
+#include "frame/host_rules.h"
 #include "math/vec4.h"
 #include "quor/renderer.h"
 
@@ -62,18 +63,7 @@ int BRDFHair4::getBSDFFlags() {
 
 namespace {
 
-inline float texFloat(const quor::TextureFloatInterface* tex, const quor::QuorContext& ctx, float unbound) {
-    return tex ? tex->getFloat(ctx) : unbound;
-}
-
-inline void texColor(const quor::TextureInterface* tex, const quor::QuorContext& ctx, float* out) {
-    if (!tex) {
-        out[0] = out[1] = out[2] = 1.0f;
-        return;
-    }
-    quor::AColor c = tex->getColor(ctx);
-    out[0] = c.r, out[1] = c.g, out[2] = c.b;
-}
+inline void store(Color4 c, float* out) { out[0] = c.r(), out[1] = c.g(), out[2] = c.b(); }
 
 } // namespace
 
@@ -93,22 +83,9 @@ void BRDFHair4::setupSampler(quor::QuorContext& ctx, Hair4BSDF& sampler, int) {
         rec.tangent = normalizeSafe(cross(cross(n, Vec4(0, 0, 1)), n)).host();
         rec.h = 2.0f * ctx.sampleValue - 1.0f;
     }
-    if (transparencyTex_) {
-        quor::AColor t = transparencyTex_->getColor(ctx);
-        rec.transparency[0] = t.r, rec.transparency[1] = t.g, rec.transparency[2] = t.b;
-    }
-    if (diffuseColorTex_) {
-        quor::AColor d = diffuseColorTex_->getColor(ctx);
-        rec.color[0] = d.r, rec.color[1] = d.g, rec.color[2] = d.b;
-    }
-    const quor::StrandOpacityInterface* opacity =
-        ctx.surfaceData ? ctx.surfaceData->strandOpacity() : nullptr;
-    if (opacity) {
-        float c = opacity->getCoverage(ctx);
-        if (c < 1.0f)
-            for (float& t : rec.transparency)
-                t = t * c + (1.0f - c);
-    }
+    const Color4 transparency = textureColor(transparencyTex_, ctx, Color4::rgb(rec.transparency));
+    store(coveredTransparency(ctx, transparency), rec.transparency);
+    if (diffuseColorTex_) store(Color4::rgb(diffuseColorTex_->getColor(ctx)), rec.color);
 
     Hair4Inputs in;
     in.randomMelanin = randomMelanin_;
@@ -129,21 +106,24 @@ void BRDFHair4::setupSampler(quor::QuorContext& ctx, Hair4BSDF& sampler, int) {
     in.subdivs = subdivs_;
     in.traceDepth = traceDepth_;
 
-    texColor(dyeColorTex_, ctx, in.dyeColor);
-    in.melanin = texFloat(melaninTex_, ctx, 0.3f);
-    in.pheomelanin = texFloat(pheomelaninTex_, ctx, 0.0f);
-    in.glossiness = texFloat(glossinessTex_, ctx, 0.5f);
-    in.boost = texFloat(boostTex_, ctx, 0.4f);
-    in.softness = texFloat(softnessTex_, ctx, 0.8f);
-    in.ior = texFloat(iorTex_, ctx, 1.55f);
-    in.highlightShift = texFloat(highlightShiftTex_, ctx, 2.0f);
-    in.grayHairDensity = texFloat(grayHairDensityTex_, ctx, 0.0f);
-    in.diffuseAmount = texFloat(diffuseAmountTex_, ctx, 0.0f);
-    texColor(primaryTintTex_, ctx, in.primaryTint);
-    texColor(secondaryTintTex_, ctx, in.secondaryTint);
-    texColor(transmissionTintTex_, ctx, in.transmissionTint);
+    // In the order of the parameter table's texture slots; an unbound slot gives the value
+    // the model uses for it (softness 0.8, not its registered 0.5).
+    const Color4 white(1.0f);
+    store(textureColor(dyeColorTex_, ctx, white), in.dyeColor);
+    in.melanin = textureFloat(melaninTex_, ctx, 0.3f);
+    in.pheomelanin = textureFloat(pheomelaninTex_, ctx, 0.0f);
+    in.glossiness = textureFloat(glossinessTex_, ctx, 0.5f);
+    in.boost = textureFloat(boostTex_, ctx, 0.4f);
+    in.softness = textureFloat(softnessTex_, ctx, 0.8f);
+    in.ior = textureFloat(iorTex_, ctx, 1.55f);
+    in.highlightShift = textureFloat(highlightShiftTex_, ctx, 2.0f);
+    in.grayHairDensity = textureFloat(grayHairDensityTex_, ctx, 0.0f);
+    in.diffuseAmount = textureFloat(diffuseAmountTex_, ctx, 0.0f);
+    store(textureColor(primaryTintTex_, ctx, white), in.primaryTint);
+    store(textureColor(secondaryTintTex_, ctx, white), in.secondaryTint);
+    store(textureColor(transmissionTintTex_, ctx, white), in.transmissionTint);
 
-    sampler.setup(ctx, in, rec);
+    sampler.setup(ctx, in, rec, strand);
 }
 
 } // namespace hair

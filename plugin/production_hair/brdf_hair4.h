@@ -6,24 +6,42 @@
 // plus a diffuse term. Multiple scattering is the host's path tracing through sampleRay,
 // cut off at trace_depth.
 // Parameters:
-//   melanin, pheomelanin      pigment concentration and its red fraction (absorption)
+//   melanin                   pigment concentration (absorption of eumelanin)
+//   pheomelanin               red fraction of the pigment
 //   dye_color                 extra absorption, as the colour a white fibre would take
 //   transparency              colour passed straight through the strand
-//   diffuse_color/_amount     diffuse term and its share of the energy
-//   glossiness                longitudinal roughness; primary_glossiness_boost narrows R
+//   diffuse_color             colour of the diffuse term
+//   diffuse_amount            share of the energy that goes to the diffuse term
+//   glossiness                longitudinal roughness (1 - glossiness)²
+//   primary_glossiness_boost  narrows R and the glitter lobe
 //   softness                  azimuthal roughness
-//   highlight_shift           cuticle tilt in degrees
+//   highlight_shift           cuticle tilt α, degrees
 //   ior                       index of refraction of the fibre
-//   glint_strength/_variation strength of the glint and its variation along the strand
-//   glitter_strength/_size    strength and length of the glitter pattern
+//   glint_strength            strength of the glint
+//   glint_variation           variation of the glint along the strand
+//   glitter_strength          strength of the glitter
+//   glitter_size              length of the glitter pattern's cells
 //   glint_scale               scene length of one real-world unit along the strand
-//   random_*                  per-strand random offsets of the values above and the tangent
-//   gray_hair_density         fraction of strands without pigment
-//   primary/secondary/transmission_tint  colour tints of R, TRT (and glint, residual), TT
+//   random_melanin            per-strand random offset of melanin
+//   random_dye_hue            per-strand random offset of the dye's hue
+//   random_dye_saturation     per-strand random offset of the dye's saturation
+//   random_dye_value          per-strand random offset of the dye's value
+//   gray_hair_density         fraction of strands without pigment or tints
+//   random_glossiness         per-strand random offset of the longitudinal roughness
+//   random_softness           per-strand random offset of the azimuthal roughness
+//   random_highlight_shift    per-strand random offset of the shift, degrees
+//   random_ior                per-strand random offset of the index of refraction
+//   random_tangent            per-strand random offset of the tangent, in scene units
+//   primary_tint              tint of R and glitter
+//   secondary_tint            tint of TRT, glint and residual
+//   transmission_tint         tint of TT
 //   trace_depth               depth at which hair hits stop scattering
 //   subdivs                   square root of the sample count reported to the host
-// Conventions: the strand tangent and the offset h come from the strand record; θ, φ and h
-// are as in hair4_bsdf.h.
+// Conventions: axisT is the strand tangent (strand record, randomised per strand; without
+// strand data it is derived from the normal); θ is measured from the normal plane of the
+// strand (sin θ = ω·axisT); φ is the azimuth around the strand from axisX = T × D towards
+// axisY = T × axisX, D the ray direction; h in [-1, 1] is the signed offset across the fibre
+// width where the ray hits (strand record; without strand data from the host's sample value).
 #pragma once
 #include "frame/instance.h"
 #include "production_hair/hair4_bsdf.h"

@@ -57,8 +57,11 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     static constexpr int kLobes = 6;
     enum Lobe { R = 0, TT = 1, TRT = 2, Glitter = 3, Glint = 4, Residual = 5 };
 
-    // The per-point set-up (hair4_setup.cpp).
+    // The per-point set-up (hair4_setup.cpp). `strand` is ctx's strand-data interface, or
+    // null; the first form looks it up.
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec);
+    void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+               const quor::StrandDataInterface* strand);
 
     // BRDFSampler
     quor::Color getDiffuseColor(quor::Color& weight) override;

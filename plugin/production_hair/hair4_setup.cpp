@@ -1,9 +1,18 @@
 // Hair4BSDF per-point set-up: from the parameters and the strand at one shading point to the
 // six lobes (colour, longitudinal variance, azimuthal scale, tilt, azimuthal offset), the
-// diffuse term and the selection weights that eval and sampleRay read.
+// diffuse term and the selection weights that eval and sampleRay read. One function per step,
+// in the order they run:
+//   1 terminate          termination and transparency
+//   2 drawStrandValues   per-strand values: every draw of the strand's stream, in its order,
+//                        with the glitter and glint patterns along the strand
+//   3 setLongitudinal    longitudinal variances and azimuthal scales
+//   4 setFrame           frame and the outgoing angle tilted per lobe
+//   5 setLobeColors      lobe colours and azimuthal offsets
+//   6 setWeights         tints, diffuse term and selection weights
 #include <algorithm>
 #include <cmath>
 
+#include "frame/host_rules.h"
 #include "math/fast_math.h"
 #include "production_hair/hair4_bsdf.h"
 #include "production_hair/strand_random.h"
@@ -16,7 +25,44 @@ namespace {
 const Color4 kEumelanin(0.419f, 0.697f, 1.37f);
 const Color4 kPheomelanin(0.187f, 0.4f, 1.05f);
 
+// Longitudinal variance at most (27.436644 = P(1)², the widest roughness), lobe variances in
+// [1e-6, 10].
 constexpr float kMaxVariance = 27.436644f;
+constexpr float kMinLobeVariance = 1e-6f, kMaxLobeVariance = 10.0f;
+// Logistic scale of the azimuthal roughness: √(π/8) times a polynomial in β, at most 4.2806945.
+constexpr float kSqrtPiOver8 = 0.62665707f;
+constexpr float kMaxLogisticScale = 4.2806945f;
+// The fixed logistic scales of the glint and glitter lobes.
+constexpr float kGlintLobeScale = 0.11715981f;
+constexpr float kGlitterLobeScale = 0.27008998f;
+// Spread of the per-strand glint separation (80°) and TRT azimuth offset (58.5°), radians.
+constexpr float kGlintSeparationSpread = 1.3962635f;
+constexpr float kTrtOffsetSpread = 1.0210176f;
+// Half a degree: the largest tilt the glint variation adds to the cuticle angle.
+constexpr float kHalfDegree = 0.00872664619f;
+// The glint lobe's azimuth: π/2 one unit in the last place above and below.
+constexpr float kHalfPiAbove = 1.57079649f, kHalfPiBelow = 1.57079625f;
+// The glint fraction grows with η - 1 relative to human hair's 0.55, through a logistic.
+constexpr float kHumanIorExcess = 0.55f;
+constexpr float kGlintLogisticRate = 4.8f, kGlintLogisticGain = 1.2f;
+// Limits of the per-strand inputs.
+constexpr float kMinRoughness = 0.01f;
+constexpr float kMinGlossiness = 0.001f, kMaxGlossiness = 0.999f;
+constexpr float kMaxIor = 10.0f;
+constexpr float kMaxShiftDegrees = 40.0f;
+constexpr float kMinGlitterSize = 0.01f;
+constexpr float kMinGlintScale = 0.0001f;
+
+// A pattern of events along the strand: the offset of its cells' seeds from the strand base,
+// the cell length, the event jitter within a cell and the event threshold.
+struct SegmentPattern {
+    std::int64_t seedOffset;
+    float jitter, threshold;
+};
+constexpr SegmentPattern kGlitterPattern{768, 0.5f, 0.25f};
+constexpr float kGlitterCellPerSize = 0.15f;
+constexpr SegmentPattern kGlintPattern{1024, 0.85f, 0.5f};
+constexpr float kGlintCell = 0.3f;
 
 // X moved by t·r, t = 2u - 1, with r limited so that the result stays within [lo, hi].
 inline float randomOffset(StrandRandom& rng, float x, float lo, float hi, float r) {
@@ -33,9 +79,10 @@ inline float roughnessToStdDev(float b) {
     return 0.726f * b + 0.812f * b2 + 3.7f * b16 * b4;
 }
 
-inline float pow22(float b) {
+// Azimuthal roughness β to the logistic scale, in units of √(π/8) and before the depth factor.
+inline float azimuthalScale(float b) {
     float b2 = b * b, b4 = b2 * b2, b8 = b4 * b4, b16 = b8 * b8;
-    return b16 * b4 * b2;
+    return (0.265f + 1.194f * b) * b + 5.372f * (b16 * b4 * b2);
 }
 
 // The dye colour moved in hue, saturation and value.
@@ -81,292 +128,376 @@ Color4 randomiseDye(Color4 y, float du, float ds, float dv, float uH, float uS, 
     }
 }
 
+// Absorption of the dye, (ln y / 6)² per channel: a black channel absorbs everything. The cap
+// keeps 0·∞ out of the transmittance at grazing offsets. White dye (the default) absorbs
+// nothing, without the logarithm.
+inline Color4 dyeAbsorption(Color4 dye) {
+    if (dye.r() == 1.0f && dye.g() == 1.0f && dye.b() == 1.0f) return Color4(0.0f);
+    Color4 logDye = fastLog(dye);
+    return lmin(sqr(1.0f / 6.0f) * logDye * logDye, Color4(1e30f));
+}
+
 inline Color4 tint(const float* c) { return saturate(Color4(c[0], c[1], c[2])); }
 
 inline float luminance(Color4 c) { return 0.3f * c.r() + 0.59f * c.g() + 0.11f * c.b(); }
 
-} // namespace
+// Everything the strand's random stream and its patterns decide for the point.
+struct StrandValues {
+    float beta0;        // longitudinal roughness before clamping and randomising
+    float betaM, betaN; // longitudinal and azimuthal roughness
+    float betaN24;      // betaN before the glint variation
+    float eta;          // index of refraction
+    float alpha, alpha2;
+    Color4 sigmaA; // absorption of the fibre interior
+    bool gray;
+    float q; // glitter lobe strength
+    float glintFraction;
+    bool glintOn, glitterLobeOn;
+    Vec4 tangent;
+    float lossR = 0, lossT = 0, glintWidth = 1, offsetTRT = 0;
+};
 
-void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec) {
-    // 1. Termination and transparency.
+// Step 2.15: the glitter pattern, from its own segment stream.
+void glitterPattern(Hair4BSDF& s, StrandValues& v, std::int64_t base, float d, float glitterG,
+                    float glitterSize, float boost) {
+    float cell = kGlitterCellPerSize * glitterSize;
+    StrandSegment seg = StrandSegments::find(base + kGlitterPattern.seedOffset, d, cell,
+                                             kGlitterPattern.jitter, kGlitterPattern.threshold);
+    float c = seg.stream.next() <= 0.5f ? 1.0f : 0.0f;
+    float sign = seg.stream.next() > 0.5f ? -1.0f : 1.0f;
+    float um = seg.stream.next();
+    float ua = seg.stream.next();
+    float ub = seg.stream.next();
+    float w = std::min(0.3f * cell / std::sqrt(glitterSize), 0.4f * std::fabs(seg.end - seg.start));
+    float f = w * 0.5f;
+    v.lossR = 0.3f * seg.blend(d, c, w, f, 0.9f * std::min(16.0f * glitterG, 1.0f),
+                               0.5f * std::min(2.0f * glitterG, 1.0f), 0.0f);
+    float dphi = seg.blend(d, c, w, f, kPi * 0.25f * sign * (1.0f + um), (ua - 0.5f) * kPi * 0.5f,
+                           (ub - 0.5f) * kPi * 0.5f);
+    s.glitterPhiA += dphi;
+    s.glitterPhiB += dphi;
+    float pm = roughnessToStdDev(std::min(v.betaM, 1.0f));
+    v.alpha2 += std::sqrt(std::max((1.0f - boost) * pm * pm, 0.0f)) * (seg.stream.next() - 0.5f);
+}
+
+// Step 2.16: the glint's variation along the strand, from its own segment stream.
+void glintVariation(Hair4BSDF& s, StrandValues& v, std::int64_t base, float d, float gv, float g) {
+    StrandSegment seg = StrandSegments::find(base + kGlintPattern.seedOffset, d, kGlintCell,
+                                             kGlintPattern.jitter, kGlintPattern.threshold);
+    float c = seg.stream.next() <= 0.5f ? 1.0f : 0.0f;
+    float r1 = (seg.stream.next() - 0.5f) * (kPi * 0.5f) * gv;
+    float r2 = (seg.stream.next() - 0.5f) * (kPi * 0.5f) * gv;
+    s.glintSeparation += seg.blend(d, c, 0.045f, 0.045f, 0.0f, r1, r2);
+    v.glintWidth = seg.blend(d, c, 0.09f, 0.09f, 1.0f, 1.0f, 1.0f + std::min(g, 0.5f));
+    v.glintFraction *= 1.0f - seg.blend(d, c, 0.09f, 0.09f, 0.8f * g, 0.4f * g, 0.0f);
+    v.offsetTRT += seg.blend(d, c, 0.045f, 0.045f, 0.0f, r1 * 0.5f, r2 * 0.5f);
+    v.lossT = seg.blend(d, c, 0.06f, 0.06f, 0.8f * g, 0.4f * g, 0.0f);
+    v.betaN += seg.blend(d, 0.0f, 0.09f, 0.09f, 0.0f, (seg.stream.next() - 0.5f) * 0.2f * gv, 0.0f);
+    v.betaM += seg.blend(d, 0.0f, 0.09f, 0.09f, 0.0f, (seg.stream.next() - 0.5f) * 0.2f * gv, 0.0f);
+    float x = seg.endWeight(d, 0.09f, 0.09f);
+    v.alpha += kHalfDegree * gv * (seg.stream.next() - 0.5f) * (1.0f - x);
+}
+
+// Step 1: termination and transparency. Returns whether the point gets no lobes.
+bool terminate(Hair4BSDF& s, const quor::QuorContext& ctx, const Hair4Inputs& in,
+               const quor::StrandRecord& rec) {
     static const quor::RenderSettings kDefaultSettings;
     const quor::RenderSettings& settings = ctx.settings ? *ctx.settings : kDefaultSettings;
     int depthLimit = settings.traceDepthOverrideOn ? settings.traceDepthOverride : in.traceDepth;
-    terminal =
+    s.terminal =
         (depthLimit <= ctx.rayDepth || settings.hairDepthEnabled == 0 || (ctx.rayFlags & quor::RAY_SHADOW))
             ? 1
             : 0;
-    transparency = saturate(Color4::rgb(rec.transparency));
-    albedoSum = Color4(0.0f);
-    bool overrideRay = (ctx.hostCounter >= 1 && !(ctx.rayFlags & quor::RAY_MASK_OVERRIDE_A)) ||
-                       (ctx.rayFlags & quor::RAY_MASK_OVERRIDE_B);
-    if (overrideRay) {
-        Color4 t = transparency;
-        if (std::fabs(maxRGB(t) - 1.0f + maxRGB(Color4(1.0f) - t)) < 1e-6f)
-            transparency = Color4(sat(ctx.getTransparencyOverride()));
-    }
-    if (terminal) {
-        sampleCount = 0;
-        return;
+    s.transparency = overriddenTransparency(ctx, saturate(Color4::rgb(rec.transparency)));
+    s.albedoSum = Color4(0.0f);
+    if (s.terminal) {
+        s.sampleCount = 0;
+        return true;
     }
     // Squared without signed overflow for any subdivs a scene can hold.
-    sampleCount = static_cast<int>(static_cast<unsigned>(in.subdivs) * static_cast<unsigned>(in.subdivs));
+    s.sampleCount = static_cast<int>(static_cast<unsigned>(in.subdivs) * static_cast<unsigned>(in.subdivs));
+    return false;
+}
 
-    // 2. Per-strand values, drawn in a fixed order from the strand's stream.
-    const quor::StrandDataInterface* strand = ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr;
-    int strandIndex = strand ? strand->getStrandIndex(ctx) : 0;
+// Step 2: the per-strand values. Every draw of the strand's stream happens here, in this order:
+// longitudinal and azimuthal roughness, index of refraction, shift, the three dye draws,
+// melanin, the gray-hair draw, then (with the strand patterns) the three tangent-offset draws,
+// the fourth when random_tangent is on, and the glitter angle, glint separation and TRT offset.
+StrandValues drawStrandValues(Hair4BSDF& s, const quor::QuorContext& ctx, const Hair4Inputs& in,
+                              const quor::StrandRecord& rec, const quor::StrandDataInterface* strand) {
+    const int strandIndex = strand ? strand->getStrandIndex(ctx) : 0;
     StrandRandom rng = StrandRandom::forStrand(strandIndex);
+    StrandValues v;
 
-    float glitterG = 2.0f * clampf(in.glitterStrength, 0.0f, 2.0f);
-    float glintS = sat(in.glintStrength);
-    float glitterSize = std::max(in.glitterSize, 0.01f);
-    float gv = sat(in.glintVariation);
-    float g = std::min(2.0f * std::sqrt(gv), 1.0f);
-    float floorR = std::min(0.25f * g, 0.05f);
-    float floorH = std::min(1.25f * g, 0.25f);
-    float kd = ctx.rayDepth <= 0 ? 1.0f : (ctx.rayDepth == 1 ? 2.0f : 4.0f);
+    // 2.1 Pre-clamps and the floors the glint variation sets for the random offsets.
+    const float glitterG = 2.0f * clampf(in.glitterStrength, 0.0f, 2.0f);
+    const float glintS = sat(in.glintStrength);
+    const float glitterSize = std::max(in.glitterSize, kMinGlitterSize);
+    const float gv = sat(in.glintVariation);
+    const float g = std::min(2.0f * std::sqrt(gv), 1.0f);
+    const float floorR = std::min(0.25f * g, 0.05f);
+    const float floorH = std::min(1.25f * g, 0.25f);
 
-    float beta0 = sqr(1.0f - clampf(in.glossiness, 0.001f, 0.999f));
-    float betaM = randomOffset(rng, clampf(beta0, 0.01f, 1.0f), 0.01f, 1.0f,
-                               std::max(std::max(in.randomGlossiness, 0.0f), floorR));
-    float betaN = randomOffset(rng, clampf(in.softness, 0.01f, 1.0f), 0.01f, 1.0f,
-                               std::max(std::max(in.randomSoftness, 0.0f), floorR));
-    const float betaN24 = betaN;
-    float eta = randomOffset(rng, clampf(in.ior, 1.0f, 10.0f), 1.0f, 10.0f, std::max(in.randomIor, 0.0f));
-    float alpha = randomOffset(rng, clampf(in.highlightShift, -40.0f, 40.0f), -40.0f, 40.0f,
-                               std::max(std::max(in.randomHighlightShift, 0.0f), floorH)) *
-                  0.0174532924f;
-    float alpha2 = 2.0f * alpha;
+    // 2.3 to 2.6: roughness, index of refraction, shift.
+    v.beta0 = sqr(1.0f - clampf(in.glossiness, kMinGlossiness, kMaxGlossiness));
+    v.betaM = randomOffset(rng, clampf(v.beta0, kMinRoughness, 1.0f), kMinRoughness, 1.0f,
+                           std::max(std::max(in.randomGlossiness, 0.0f), floorR));
+    v.betaN = randomOffset(rng, clampf(in.softness, kMinRoughness, 1.0f), kMinRoughness, 1.0f,
+                           std::max(std::max(in.randomSoftness, 0.0f), floorR));
+    v.betaN24 = v.betaN;
+    v.eta = randomOffset(rng, clampf(in.ior, 1.0f, kMaxIor), 1.0f, kMaxIor, std::max(in.randomIor, 0.0f));
+    v.alpha =
+        randomOffset(rng, clampf(in.highlightShift, -kMaxShiftDegrees, kMaxShiftDegrees), -kMaxShiftDegrees,
+                     kMaxShiftDegrees, std::max(std::max(in.randomHighlightShift, 0.0f), floorH)) *
+        kDegToRad;
+    v.alpha2 = 2.0f * v.alpha;
 
+    // 2.7 to 2.10: dye, melanin, absorption and gray hair.
     Color4 dye = saturate(Color4::rgb(in.dyeColor));
     float uH = rng.next(), uS = rng.next(), uV = rng.next();
     float dHue = std::max(in.randomDyeHue, 0.0f), dSat = std::max(in.randomDyeSaturation, 0.0f),
           dVal = std::max(in.randomDyeValue, 0.0f);
     if (dHue != 0.0f || dSat != 0.0f || dVal != 0.0f) dye = randomiseDye(dye, dHue, dSat, dVal, uH, uS, uV);
-    // (ln y / 6)²: a black channel absorbs everything. The cap keeps 0·∞ out of the
-    // transmittance at grazing offsets.
-    Color4 logDye = fastLog(dye);
-    Color4 sigmaDye = lmin(sqr(1.0f / 6.0f) * logDye * logDye, Color4(1e30f));
-
+    const Color4 sigmaDye = dyeAbsorption(dye);
     float melanin = randomOffset(rng, sat(in.melanin), 0.0f, 1.0f, std::max(in.randomMelanin, 0.0f));
     float pheo = sat(in.pheomelanin);
-    Color4 sigmaA =
-        sigmaDye + (5.0f * melanin * melanin) * ((1.0f - pheo) * kEumelanin + pheo * kPheomelanin);
-    bool gray = rng.next() < in.grayHairDensity;
-    if (gray) sigmaA = Color4(0.0f);
+    v.sigmaA = sigmaDye + (5.0f * melanin * melanin) * ((1.0f - pheo) * kEumelanin + pheo * kPheomelanin);
+    v.gray = rng.next() < in.grayHairDensity;
+    if (v.gray) v.sigmaA = Color4(0.0f);
 
-    float q = 0.5f * std::max(glitterG, glintS);
-    float yG = 0.5f * glintS * (eta - 1.0f) / 0.55f;
-    float glintFraction = std::min(yG, (1.0f / (1.0f + std::exp(-4.8f * yG)) - 0.5f) * 1.2f);
-    bool pattern = ctx.rayDepth < 1 && strand != nullptr;
-    bool glintOn = pattern && glintFraction > 0.0f;
-    bool glitterLobeOn = pattern && q > 0.0f;
-    bool glitterPatternOn = pattern && glitterG > 0.0f;
-    bool glintVariationOn = pattern && g > 0.0f;
+    // 2.11: the glitter and glint gates; the strand patterns need strand data and a camera ray.
+    v.q = 0.5f * std::max(glitterG, glintS);
+    const float yG = 0.5f * glintS * (v.eta - 1.0f) / kHumanIorExcess;
+    v.glintFraction =
+        std::min(yG, (1.0f / (1.0f + std::exp(-kGlintLogisticRate * yG)) - 0.5f) * kGlintLogisticGain);
+    const bool pattern = ctx.rayDepth < 1 && strand != nullptr;
+    v.glintOn = pattern && v.glintFraction > 0.0f;
+    v.glitterLobeOn = pattern && v.q > 0.0f;
 
-    Vec4 tangent(rec.tangent);
-    float lossR = 0.0f, lossT = 0.0f, glintWidth = 1.0f, offsetTRT = 0.0f;
-    glintSeparation = kPi * 0.25f;
-    glitterPhiA = glitterPhiB = 0.0f;
-    if (pattern) {
-        float d = in.unitScale * (strand->getStrandLength(ctx) * strand->getStrandPosition(ctx));
-        if (in.glintScale > 0.0001f) d /= in.glintScale;
+    v.tangent = Vec4(rec.tangent);
+    s.glintSeparation = kPi * 0.25f;
+    s.glitterPhiA = s.glitterPhiB = 0.0f;
+    if (!pattern) return v;
 
-        // The three draws of the offset direction are made whether or not it is used.
-        float t0 = rng.next(), t1 = rng.next(), t2 = rng.next();
-        if (in.randomTangent > 0.0f) {
-            float z = 2.0f * t1 - 1.0f;
-            float rho = std::sqrt(std::max(1.0f - z * z, 0.0f));
-            float ph = kTwoPi * t2;
-            Vec4 offset = ((t0 + 1.0f) * 0.5f) * Vec4(rho * std::cos(ph), rho * std::sin(ph), z);
-            tangent += offset * (in.randomTangent * (rng.next() - 0.5f));
-        }
+    // 2.12: distance along the strand in real-world units.
+    float d = in.unitScale * (strand->getStrandLength(ctx) * strand->getStrandPosition(ctx));
+    if (in.glintScale > kMinGlintScale) d /= in.glintScale;
 
-        glitterPhiA = kPi * rng.next();
-        glitterPhiB = glitterPhiA - kPi;
-        glintSeparation = kPi * 0.25f + (rng.next() - 0.5f) * 1.3962635f;
-        offsetTRT = g * 1.0210176f * (rng.next() - 0.5f);
-
-        const std::int64_t base = StrandRandom::strandBase(strandIndex);
-        if (glitterPatternOn) {
-            float cell = 0.15f * glitterSize;
-            StrandSegment seg = StrandSegments::find(base + 768, d, cell, 0.5f, 0.25f);
-            float c = seg.stream.next() <= 0.5f ? 1.0f : 0.0f;
-            float sign = seg.stream.next() > 0.5f ? -1.0f : 1.0f;
-            float um = seg.stream.next();
-            float ua = seg.stream.next();
-            float ub = seg.stream.next();
-            float w = std::min(0.3f * cell / std::sqrt(glitterSize), 0.4f * std::fabs(seg.end - seg.start));
-            float f = w * 0.5f;
-            lossR = 0.3f * seg.blend(d, c, w, f, 0.9f * std::min(16.0f * glitterG, 1.0f),
-                                     0.5f * std::min(2.0f * glitterG, 1.0f), 0.0f);
-            float dphi = seg.blend(d, c, w, f, kPi * 0.25f * sign * (1.0f + um), (ua - 0.5f) * kPi * 0.5f,
-                                   (ub - 0.5f) * kPi * 0.5f);
-            glitterPhiA += dphi;
-            glitterPhiB += dphi;
-            float pm = roughnessToStdDev(std::min(betaM, 1.0f));
-            alpha2 += std::sqrt(std::max((1.0f - in.boost) * pm * pm, 0.0f)) * (seg.stream.next() - 0.5f);
-        }
-        if (glintVariationOn) {
-            StrandSegment seg = StrandSegments::find(base + 1024, d, 0.3f, 0.85f, 0.5f);
-            float c = seg.stream.next() <= 0.5f ? 1.0f : 0.0f;
-            float r1 = (seg.stream.next() - 0.5f) * (kPi * 0.5f) * gv;
-            float r2 = (seg.stream.next() - 0.5f) * (kPi * 0.5f) * gv;
-            glintSeparation += seg.blend(d, c, 0.045f, 0.045f, 0.0f, r1, r2);
-            glintWidth = seg.blend(d, c, 0.09f, 0.09f, 1.0f, 1.0f, 1.0f + std::min(g, 0.5f));
-            glintFraction *= 1.0f - seg.blend(d, c, 0.09f, 0.09f, 0.8f * g, 0.4f * g, 0.0f);
-            offsetTRT += seg.blend(d, c, 0.045f, 0.045f, 0.0f, r1 * 0.5f, r2 * 0.5f);
-            lossT = seg.blend(d, c, 0.06f, 0.06f, 0.8f * g, 0.4f * g, 0.0f);
-            betaN += seg.blend(d, 0.0f, 0.09f, 0.09f, 0.0f, (seg.stream.next() - 0.5f) * 0.2f * gv, 0.0f);
-            betaM += seg.blend(d, 0.0f, 0.09f, 0.09f, 0.0f, (seg.stream.next() - 0.5f) * 0.2f * gv, 0.0f);
-            float x = seg.endWeight(d, 0.09f, 0.09f);
-            alpha += 0.00872664619f * gv * (seg.stream.next() - 0.5f) * (1.0f - x);
-        }
+    // 2.13: the random tangent; its three direction draws are made whether or not it is used.
+    float t0 = rng.next(), t1 = rng.next(), t2 = rng.next();
+    if (in.randomTangent > 0.0f) {
+        float z = 2.0f * t1 - 1.0f;
+        float rho = std::sqrt(std::max(1.0f - z * z, 0.0f));
+        float ph = kTwoPi * t2;
+        Vec4 offset = ((t0 + 1.0f) * 0.5f) * Vec4(rho * std::cos(ph), rho * std::sin(ph), z);
+        v.tangent += offset * (in.randomTangent * (rng.next() - 0.5f));
     }
 
-    // 3. Longitudinal variances and azimuthal scales.
-    float pm = roughnessToStdDev(betaM);
-    float v = std::min(kd * pm * pm, kMaxVariance);
-    lobeVariance[R] = clampf((1.0f - in.boost) * v, 1e-6f, 10.0f);
-    lobeVariance[TT] = clampf(v * 0.25f, 1e-6f, 10.0f);
-    lobeVariance[TRT] = lobeVariance[Residual] = clampf(4.0f * v, 1e-6f, 10.0f);
-    float bn = clampf(betaN, 0.01f, 1.0f);
-    float s = std::min(kd * 0.62665707f * ((0.265f + 1.194f * bn) * bn + 5.372f * pow22(bn)), 4.2806945f);
-    lobeScale[R] = lobeScale[TT] = lobeScale[TRT] = lobeScale[Residual] = s;
-    if (glintOn) {
-        lobeVariance[Glint] = clampf(v, 1e-6f, 10.0f);
-        lobeScale[Glint] = glintWidth * 0.11715981f;
+    // 2.14: per-strand angles.
+    s.glitterPhiA = kPi * rng.next();
+    s.glitterPhiB = s.glitterPhiA - kPi;
+    s.glintSeparation = kPi * 0.25f + (rng.next() - 0.5f) * kGlintSeparationSpread;
+    v.offsetTRT = g * kTrtOffsetSpread * (rng.next() - 0.5f);
+
+    // 2.15 and 2.16: the patterns along the strand.
+    const std::int64_t base = StrandRandom::strandBase(strandIndex);
+    if (glitterG > 0.0f) glitterPattern(s, v, base, d, glitterG, glitterSize, in.boost);
+    if (g > 0.0f) glintVariation(s, v, base, d, gv, g);
+    return v;
+}
+
+// Step 3: longitudinal variances and azimuthal scales; kd widens the lobes past the camera.
+void setLongitudinal(Hair4BSDF& s, const StrandValues& v, float kd, float boost) {
+    using L = Hair4BSDF;
+    float pm = roughnessToStdDev(v.betaM);
+    float var = std::min(kd * pm * pm, kMaxVariance);
+    s.lobeVariance[L::R] = clampf((1.0f - boost) * var, kMinLobeVariance, kMaxLobeVariance);
+    s.lobeVariance[L::TT] = clampf(var * 0.25f, kMinLobeVariance, kMaxLobeVariance);
+    s.lobeVariance[L::TRT] = s.lobeVariance[L::Residual] =
+        clampf(4.0f * var, kMinLobeVariance, kMaxLobeVariance);
+    float scale =
+        std::min(kd * kSqrtPiOver8 * azimuthalScale(clampf(v.betaN, kMinRoughness, 1.0f)), kMaxLogisticScale);
+    s.lobeScale[L::R] = s.lobeScale[L::TT] = s.lobeScale[L::TRT] = s.lobeScale[L::Residual] = scale;
+    if (v.glintOn) {
+        s.lobeVariance[L::Glint] = clampf(var, kMinLobeVariance, kMaxLobeVariance);
+        s.lobeScale[L::Glint] = v.glintWidth * kGlintLobeScale;
     } else {
-        lobeVariance[Glint] = lobeVariance[TRT];
-        lobeScale[Glint] = s;
+        s.lobeVariance[L::Glint] = s.lobeVariance[L::TRT];
+        s.lobeScale[L::Glint] = scale;
     }
-    if (glitterLobeOn) {
-        float p0 = roughnessToStdDev(beta0);
-        lobeVariance[Glitter] =
-            clampf((1.0f - in.boost) * 0.25f * std::min(p0 * p0, kMaxVariance), 1e-6f, 10.0f);
-        lobeScale[Glitter] = 0.27008998f;
+    if (v.glitterLobeOn) {
+        float p0 = roughnessToStdDev(v.beta0);
+        s.lobeVariance[L::Glitter] = clampf((1.0f - boost) * 0.25f * std::min(p0 * p0, kMaxVariance),
+                                            kMinLobeVariance, kMaxLobeVariance);
+        s.lobeScale[L::Glitter] = kGlitterLobeScale;
     } else {
-        lobeVariance[Glitter] = lobeVariance[R];
-        lobeScale[Glitter] = s;
+        s.lobeVariance[L::Glitter] = s.lobeVariance[L::R];
+        s.lobeScale[L::Glitter] = scale;
     }
+}
 
-    // 4. Frame and the outgoing angle tilted by each lobe's cuticle angle.
+// The outgoing direction in the strand's frame.
+struct OutgoingAngles {
+    float sinThetaO, cosThetaO, phiO;
+};
+
+// Step 4: the frame around the (randomised) tangent, and the outgoing angle tilted by each
+// lobe's cuticle angle.
+OutgoingAngles setFrame(Hair4BSDF& s, const quor::QuorContext& ctx, const StrandValues& v) {
+    using L = Hair4BSDF;
     Vec4 dir(ctx.rayDir);
-    axisT = normalizeSafe(tangent);
-    axisX = normalizeSafe(cross(axisT, dir));
-    axisY = normalizeSafe(cross(axisT, axisX));
+    s.axisT = normalizeSafe(v.tangent);
+    s.axisX = normalizeSafe(cross(s.axisT, dir));
+    s.axisY = normalizeSafe(cross(s.axisT, s.axisX));
     Vec4 wo = -dir;
-    float sinThetaO = clampf(dot(wo, axisT), -1.0f, 1.0f);
-    float cosThetaO = std::sqrt(1.0f - sinThetaO * sinThetaO);
-    float phiO = std::atan2(dot(wo, axisY), dot(wo, axisX));
+    OutgoingAngles o;
+    o.sinThetaO = clampf(dot(wo, s.axisT), -1.0f, 1.0f);
+    o.cosThetaO = std::sqrt(1.0f - o.sinThetaO * o.sinThetaO);
+    o.phiO = std::atan2(dot(wo, s.axisY), dot(wo, s.axisX));
 
+    // Tilts by -2α (R), α (TT), 4α (TRT) from the double-angle identities.
+    const float alpha = v.alpha;
     float s1 = std::sin(alpha), c1 = std::cos(alpha);
     float s2 = clampf(2.0f * s1 * c1, -1.0f, 1.0f), c2 = clampf(c1 * c1 - s1 * s1, -1.0f, 1.0f);
     float s4 = clampf(2.0f * s2 * c2, -1.0f, 1.0f), c4 = clampf(c2 * c2 - s2 * s2, -1.0f, 1.0f);
-    float tiltS[kLobes], tiltC[kLobes];
-    tiltS[R] = -s2, tiltC[R] = c2;
-    tiltS[TT] = s1, tiltC[TT] = c1;
-    tiltS[TRT] = s4, tiltC[TRT] = c4;
-    if (glitterLobeOn)
-        tiltS[Glitter] = -std::sin(alpha2), tiltC[Glitter] = std::cos(alpha2);
+    float tiltS[L::kLobes], tiltC[L::kLobes];
+    tiltS[L::R] = -s2, tiltC[L::R] = c2;
+    tiltS[L::TT] = s1, tiltC[L::TT] = c1;
+    tiltS[L::TRT] = s4, tiltC[L::TRT] = c4;
+    if (v.glitterLobeOn)
+        tiltS[L::Glitter] = -std::sin(v.alpha2), tiltC[L::Glitter] = std::cos(v.alpha2);
     else
-        tiltS[Glitter] = -s2, tiltC[Glitter] = c2;
-    if (glintOn) {
-        float b2 = betaN24 * betaN24;
+        tiltS[L::Glitter] = -s2, tiltC[L::Glitter] = c2;
+    if (v.glintOn) {
+        // The glint's tilt shrinks for soft hair: 4α·max(1 - 2.86·βn⁶, 0.25).
+        float b2 = v.betaN24 * v.betaN24;
         float gamma4 = 4.0f * alpha * std::max(1.0f - 2.86f * b2 * b2 * b2, 0.25f);
-        tiltS[Glint] = std::sin(gamma4), tiltC[Glint] = std::cos(gamma4);
+        tiltS[L::Glint] = std::sin(gamma4), tiltC[L::Glint] = std::cos(gamma4);
     } else {
-        tiltS[Glint] = s4, tiltC[Glint] = c4;
+        tiltS[L::Glint] = s4, tiltC[L::Glint] = c4;
     }
-    tiltS[Residual] = 0.0f, tiltC[Residual] = 1.0f;
-    for (int k = 0; k < kLobes; ++k) {
-        lobeSinThetaO[k] = clampf(sinThetaO * tiltC[k] - cosThetaO * tiltS[k], -1.0f, 1.0f);
-        lobeCosThetaO[k] = std::fabs(clampf(cosThetaO * tiltC[k] + sinThetaO * tiltS[k], -1.0f, 1.0f));
+    tiltS[L::Residual] = 0.0f, tiltC[L::Residual] = 1.0f;
+    for (int k = 0; k < L::kLobes; ++k) {
+        s.lobeSinThetaO[k] = clampf(o.sinThetaO * tiltC[k] - o.cosThetaO * tiltS[k], -1.0f, 1.0f);
+        s.lobeCosThetaO[k] = std::fabs(clampf(o.cosThetaO * tiltC[k] + o.sinThetaO * tiltS[k], -1.0f, 1.0f));
     }
+    return o;
+}
 
-    // 5. Lobe colours and azimuthal offsets.
-    float hp = clampf(-rec.h, -1.0f, 1.0f);
+// Step 5: lobe colours from Fresnel and the absorption along each path, and the azimuthal
+// offsets of the lobe peaks. h is the strand record's offset across the fibre.
+void setLobeColors(Hair4BSDF& s, const StrandValues& v, const OutgoingAngles& o, float h) {
+    using L = Hair4BSDF;
+    const float eta = v.eta;
+    float hp = clampf(-h, -1.0f, 1.0f);
     float gammaO = std::asin(hp);
     // The divisors are floored so that a view along the strand stays finite.
-    float etaP = std::sqrt(std::max(eta * eta - sinThetaO * sinThetaO, 0.0f)) / std::max(cosThetaO, 1e-7f);
+    float etaP =
+        std::sqrt(std::max(eta * eta - o.sinThetaO * o.sinThetaO, 0.0f)) / std::max(o.cosThetaO, 1e-7f);
     float sinGammaT = clampf(hp / std::max(etaP, 1e-7f), -1.0f, 1.0f);
     float gammaT = std::asin(sinGammaT);
     float cosGammaT = std::sqrt(1.0f - sinGammaT * sinGammaT);
-    float cosThetaT = std::max(std::sqrt(std::max(1.0f - sqr(sinThetaO / eta), 0.0f)), 1e-7f);
-    Color4 trans = fastExp(-sigmaA * (2.0f * cosGammaT / cosThetaT));
-    float fr = hair4::fresnel(eta, sat(cosThetaO * std::sqrt(std::max(1.0f - hp * hp, 0.0f))));
+    float cosThetaT = std::max(std::sqrt(std::max(1.0f - sqr(o.sinThetaO / eta), 0.0f)), 1e-7f);
+    Color4 trans = fastExp(-v.sigmaA * (2.0f * cosGammaT / cosThetaT));
+    float fr = hair4::fresnel(eta, sat(o.cosThetaO * std::sqrt(std::max(1.0f - hp * hp, 0.0f))));
+    const float phiO = o.phiO;
 
-    if (!glintOn && !glitterLobeOn) {
+    if (!v.glintOn && !v.glitterLobeOn) {
         float t1 = 1.0f - fr;
-        lobeColor[R] = Color4(fr);
-        lobeColor[TT] = (t1 * t1) * trans;
-        lobeColor[TRT] = (t1 * t1 * fr) * trans * trans;
-        lobeColor[Residual] = std::fabs(1.0f - fr) <= 1e-6f
-                                  ? Color4(0.0f)
-                                  : lobeColor[TRT] * fr * trans / (Color4(1.0f) - fr * trans);
-        lobeColor[Glitter] = lobeColor[Glint] = Color4(0.0f);
-        lobePhi[R] = phiO + 2.0f * gammaO;
-        lobePhi[TT] = phiO - kPi + 2.0f * gammaO - 2.0f * gammaT;
-        lobePhi[TRT] = hair4::wrapPi(phiO - kTwoPi + 2.0f * gammaO - 4.0f * gammaT + offsetTRT);
-        lobePhi[Glitter] = lobePhi[Glint] = lobePhi[Residual] = 0.0f;
-    } else {
-        float f0 = hair4::fresnel(eta, sat(cosThetaO));
-        float fR = std::max(1.0f - q * 0.5f, 0.5f) * fr;
-        float fQ = std::min(2.0f * q * f0 + fR, 1.0f);
-        float kq = 1.0f - fQ;
-        float b2 = betaN24 * betaN24;
-        float xi = std::max(1.0f - 0.732f * b2 * b2, 0.7f);
-        Color4 transG = fastExp(-sigmaA * (4.0f * cosGammaT * xi / cosThetaT));
-        lobeColor[R] = Color4((1.0f - lossR) * fR);
-        lobeColor[Glitter] = Color4(fQ - fR);
-        lobeColor[TT] = trans * ((1.0f - glintFraction) * (1.0f - fr) * kq);
-        lobeColor[Glint] = transG * (glintFraction * (1.0f - fr) * kq);
-        Color4 t2 = trans * trans;
-        Color4 t4 = t2 * t2;
-        Color4 a2 = t2 * ((1.0f - fr) * fr * kq);
-        lobeColor[Residual] = t4 * (kq * fr * fr) + t4 * (lossR * fR) + t2 * lossT * a2;
-        lobeColor[TRT] = (1.0f - lossT) * a2;
-        lobePhi[R] = hair4::wrapPi(phiO + 2.0f * gammaO);
-        float phiTT = phiO - kPi - 2.0f * gammaT + 2.0f * gammaO;
-        lobePhi[TT] = hair4::wrapPi(phiTT);
-        lobePhi[TRT] = hair4::wrapPi(phiO - kTwoPi - 4.0f * gammaT + 2.0f * gammaO + offsetTRT);
-        lobePhi[Glitter] = phiO;
-        lobePhi[Glint] = (phiTT + 1.57079649f) * 0.25f + 1.57079625f;
-        lobePhi[Residual] = 0.0f;
+        s.lobeColor[L::R] = Color4(fr);
+        s.lobeColor[L::TT] = (t1 * t1) * trans;
+        s.lobeColor[L::TRT] = (t1 * t1 * fr) * trans * trans;
+        s.lobeColor[L::Residual] = std::fabs(1.0f - fr) <= 1e-6f
+                                       ? Color4(0.0f)
+                                       : s.lobeColor[L::TRT] * fr * trans / (Color4(1.0f) - fr * trans);
+        s.lobeColor[L::Glitter] = s.lobeColor[L::Glint] = Color4(0.0f);
+        s.lobePhi[L::R] = phiO + 2.0f * gammaO;
+        s.lobePhi[L::TT] = phiO - kPi + 2.0f * gammaO - 2.0f * gammaT;
+        s.lobePhi[L::TRT] = hair4::wrapPi(phiO - kTwoPi + 2.0f * gammaO - 4.0f * gammaT + v.offsetTRT);
+        s.lobePhi[L::Glitter] = s.lobePhi[L::Glint] = s.lobePhi[L::Residual] = 0.0f;
+        return;
     }
+    // The glitter lobe takes its share of the primary reflection; the glint its share of TT,
+    // through a longer path (ξ) inside the fibre.
+    const float q = v.q;
+    float f0 = hair4::fresnel(eta, sat(o.cosThetaO));
+    float fR = std::max(1.0f - q * 0.5f, 0.5f) * fr;
+    float fQ = std::min(2.0f * q * f0 + fR, 1.0f);
+    float kq = 1.0f - fQ;
+    float b2 = v.betaN24 * v.betaN24;
+    float xi = std::max(1.0f - 0.732f * b2 * b2, 0.7f);
+    Color4 transG = fastExp(-v.sigmaA * (4.0f * cosGammaT * xi / cosThetaT));
+    s.lobeColor[L::R] = Color4((1.0f - v.lossR) * fR);
+    s.lobeColor[L::Glitter] = Color4(fQ - fR);
+    s.lobeColor[L::TT] = trans * ((1.0f - v.glintFraction) * (1.0f - fr) * kq);
+    s.lobeColor[L::Glint] = transG * (v.glintFraction * (1.0f - fr) * kq);
+    Color4 t2 = trans * trans;
+    Color4 t4 = t2 * t2;
+    Color4 a2 = t2 * ((1.0f - fr) * fr * kq);
+    s.lobeColor[L::Residual] = t4 * (kq * fr * fr) + t4 * (v.lossR * fR) + t2 * v.lossT * a2;
+    s.lobeColor[L::TRT] = (1.0f - v.lossT) * a2;
+    s.lobePhi[L::R] = hair4::wrapPi(phiO + 2.0f * gammaO);
+    float phiTT = phiO - kPi - 2.0f * gammaT + 2.0f * gammaO;
+    s.lobePhi[L::TT] = hair4::wrapPi(phiTT);
+    s.lobePhi[L::TRT] = hair4::wrapPi(phiO - kTwoPi - 4.0f * gammaT + 2.0f * gammaO + v.offsetTRT);
+    s.lobePhi[L::Glitter] = phiO;
+    s.lobePhi[L::Glint] = (phiTT + kHalfPiAbove) * 0.25f + kHalfPiBelow;
+    s.lobePhi[L::Residual] = 0.0f;
+}
 
-    // 6. Tints, diffuse and selection weights.
+// Step 6: tints (not on gray strands), the diffuse term, and selection weights by luminance.
+void setWeights(Hair4BSDF& s, const Hair4Inputs& in, const quor::StrandRecord& rec, bool gray) {
+    using L = Hair4BSDF;
     float dA = sat(in.diffuseAmount);
     if (!gray) {
         Color4 pT = tint(in.primaryTint), sT = tint(in.secondaryTint), tT = tint(in.transmissionTint);
-        lobeColor[R] *= pT;
-        lobeColor[Glitter] *= pT;
-        lobeColor[TT] *= tT;
-        lobeColor[TRT] *= sT;
-        lobeColor[Glint] *= sT;
-        lobeColor[Residual] *= sT;
-        diffuseColor = saturate(Color4::rgb(rec.color)) * dA;
+        s.lobeColor[L::R] *= pT;
+        s.lobeColor[L::Glitter] *= pT;
+        s.lobeColor[L::TT] *= tT;
+        s.lobeColor[L::TRT] *= sT;
+        s.lobeColor[L::Glint] *= sT;
+        s.lobeColor[L::Residual] *= sT;
+        s.diffuseColor = saturate(Color4::rgb(rec.color)) * dA;
     } else {
-        diffuseColor = Color4(dA);
+        s.diffuseColor = Color4(dA);
     }
-    float lum[kLobes];
+    float lum[L::kLobes];
     float total = dA;
-    for (int k = 0; k < kLobes; ++k) {
-        lobeColor[k] *= 1.0f - dA;
-        lum[k] = luminance(lobeColor[k]);
+    for (int k = 0; k < L::kLobes; ++k) {
+        s.lobeColor[k] *= 1.0f - dA;
+        lum[k] = luminance(s.lobeColor[k]);
         total += lum[k];
     }
+    // Everything black: the residual lobe takes the selection so the weights stay finite.
     if (total < 1e-8f) {
-        lum[Residual] += 1e-8f;
+        lum[L::Residual] += 1e-8f;
         total += 1e-8f;
     }
-    albedoSum = diffuseColor;
-    for (int k = 0; k < kLobes; ++k) {
-        lobeWeight[k] = lum[k] / total;
-        albedoSum += lobeColor[k];
+    s.albedoSum = s.diffuseColor;
+    for (int k = 0; k < L::kLobes; ++k) {
+        s.lobeWeight[k] = lum[k] / total;
+        s.albedoSum += s.lobeColor[k];
     }
-    diffuseWeight = dA / total;
-    useLightMIS = 1;
+    s.diffuseWeight = dA / total;
+    s.useLightMIS = 1;
+}
+
+} // namespace
+
+void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec) {
+    setup(ctx, in, rec, ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr);
+}
+
+void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+                      const quor::StrandDataInterface* strand) {
+    if (terminate(*this, ctx, in, rec)) return;
+    const StrandValues v = drawStrandValues(*this, ctx, in, rec, strand);
+    // 2.2: the depth factor widens every lobe past the camera.
+    const float kd = ctx.rayDepth <= 0 ? 1.0f : (ctx.rayDepth == 1 ? 2.0f : 4.0f);
+    setLongitudinal(*this, v, kd, in.boost);
+    const OutgoingAngles o = setFrame(*this, ctx, v);
+    setLobeColors(*this, v, o, rec.h);
+    setWeights(*this, in, rec, v.gray);
     finishLobes();
 }
 

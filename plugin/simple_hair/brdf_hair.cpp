@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "frame/host_rules.h"
 #include "math/numeric.h"
 #include "quor/texture.h"
 
@@ -14,14 +15,14 @@ BRDFHair::BRDFHair(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF>(desc) 
 }
 
 void BRDFHair::setupSampler(quor::QuorContext& ctx, MayaHairBSDF& s, int) {
-    Color4 spec = specularTex_ ? Color4::rgb(specularTex_->getColor(ctx)) : Color4(0.0f);
+    Color4 spec = textureColor(specularTex_, ctx, Color4(0.0f));
     Color4 diffuse(1.0f), transparency(0.0f);
     Vec4 tangent(ctx.normal);
     const quor::StrandDataInterface* strand = ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr;
     if (strand) {
         quor::StrandRecord rec;
         strand->getStrandRecord(ctx, rec);
-        diffuse = diffuseTex_ ? Color4::rgb(diffuseTex_->getColor(ctx)) : Color4::rgb(rec.color);
+        diffuse = textureColor(diffuseTex_, ctx, Color4::rgb(rec.color));
         transparency = Color4::rgb(rec.transparency);
         tangent = Vec4(rec.tangent);
     }

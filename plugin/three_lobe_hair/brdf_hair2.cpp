@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "frame/host_rules.h"
 #include "math/numeric.h"
 #include "three_lobe_hair/azimuthal.h"
 #include "three_lobe_hair/three_lobe_hair_params.h"
@@ -66,9 +67,8 @@ void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
         const Vec4 n(ctx.normal);
         s.strandDir = normalizeSafe(cross(cross(n, Vec4(0.0f, 0.0f, 1.0f)), n));
     }
-    const Color4 color = diffuseTex_ ? Color4::rgb(diffuseTex_->getColor(ctx)) : Color4::rgb(rec.color);
-    s.absorption =
-        absorptionTex_ ? Color4::rgb(absorptionTex_->getColor(ctx)) : Color4::rgb(kAbsorptionDefault);
+    const Color4 color = textureColor(diffuseTex_, ctx, Color4::rgb(rec.color));
+    s.absorption = textureColor(absorptionTex_, ctx, Color4::rgb(kAbsorptionDefault));
     s.transparency = saturate(Color4::rgb(rec.transparency));
     s.diffuseColor = saturate(color) * complement(s.transparency);
 

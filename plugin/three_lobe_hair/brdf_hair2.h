@@ -8,17 +8,23 @@
 //        Gaussian glint of bounded width that fades in once the two caustics merge (η' ≥ 2)
 // and the sum of the three is divided by cos²θd.
 // Parameters:
-//   diffuse_color_tex      diffuse colour (unconnected: the strand's colour)
-//   absorption             absorption per fibre radius (unconnected: 0.2 grey)
-//   refraction_index       η of the fibre
-//   diffuse_mult           multiplier of the diffuse term
-//   r_mult, tt_mult, trt_mult                     lobe multipliers
-//   r_long_shift, tt_long_shift, trt_long_shift   longitudinal shifts α, degrees
-//   r_long_width, tt_long_width, trt_long_width   longitudinal widths β (std. dev.), degrees
-//   glint_scale            strength of the caustic glint
-//   azimuthal_width        azimuthal width w of the glint, degrees
-//   fade_range             range of η' over which the merged caustic's glint fades in
-//   caustic_limit          upper bound of the glint's width in fibre offset
+//   diffuse_color_tex   diffuse colour (unconnected: the strand's colour)
+//   absorption          absorption per fibre radius (unconnected: 0.2 grey)
+//   refraction_index    η of the fibre
+//   diffuse_mult        multiplier of the diffuse term
+//   r_mult              multiplier of R
+//   r_long_shift        longitudinal shift α of R, degrees
+//   r_long_width        longitudinal width β (standard deviation) of R, degrees
+//   tt_mult             multiplier of TT
+//   tt_long_shift       longitudinal shift α of TT, degrees
+//   tt_long_width       longitudinal width β of TT, degrees
+//   trt_mult            multiplier of TRT
+//   trt_long_shift      longitudinal shift α of TRT, degrees
+//   trt_long_width      longitudinal width β of TRT, degrees
+//   glint_scale         strength of the caustic glint
+//   azimuthal_width     azimuthal width w of the glint, degrees
+//   fade_range          range of η' over which the merged caustic's glint fades in
+//   caustic_limit       upper bound of the glint's width in fibre offset
 // Conventions: T is the strand tangent, L points to the light and V = −D to the viewer.
 // θi = asin(L·T) and θr = asin(V·T) are measured from the plane normal to the strand;
 // θh = (θi + θr)/2, θd = (θi − θr)/2. φ in [0, π] is the angle between the projections of L

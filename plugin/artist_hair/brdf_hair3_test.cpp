@@ -158,20 +158,6 @@ TEST(ArtistHair, TransparencyRules) {
     // Opacity weights every colour.
     Point weighted(options(with(defaults(), {{"transparency", "0.5,0.5,0.5"}, {"overall_color", "1,1,1"}})));
     expectColor(weighted.s().primaryColor, 0.1f, 0.1f, 0.1f);
-
-    // With the host's counter set and a grey transparency, the override replaces it.
-    Point over(options({{"transparency", "0.3,0.3,0.3"}}));
-    over.ctx().hostCounter = 1;
-    over.ctx().transparencyOverride = 1.7f;
-    over.probe.shade();
-    expectColor(over.s().transparency, 1, 1, 1);
-    over.ctx().rayFlags = 0x8;  // a masked flag turns the counter path off
-    over.ctx().transparencyOverride = 0.6f;
-    over.probe.shade();
-    expectColor(over.s().transparency, 0.3f, 0.3f, 0.3f);
-    over.ctx().rayFlags = 0x40000;  // ... while this flag takes the path on its own
-    over.probe.shade();
-    expectColor(over.s().transparency, 0.6f, 0.6f, 0.6f);
 }
 
 TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {

@@ -51,7 +51,10 @@ namespace {
 
 // Glossiness at most 0.999; below its registered 0 a roughness past 1 would overflow the
 // simplified GI term, so 0 is the floor.
-float glossiness(float g) { return std::fmax(std::fmin(g, 0.999f), 0.0f); }
+float glossiness(float g) {
+    const float x = g < 0.999f ? g : 0.999f; // NaN gives 0.999
+    return x > 0.0f ? x : 0.0f;
+}
 
 // Glossiness narrows the lobes less on every bounce: f = 1, 0.9, 0.8 at depths 0, 1, 2 and 0.7
 // from depth 3 on.
@@ -214,7 +217,7 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     s.transmissionNormTable = &transmissionNormTable_;
     s.diffuseCdfTable = &diffuseCdfTable_;
     // A negative multiplier would turn light into negative radiance.
-    s.lightMultiplier = std::fmax(lightMultiplier_, 0.0f);
+    s.lightMultiplier = lightMultiplier_ > 0.0f ? lightMultiplier_ : 0.0f;
 
     if (simplifyForGI_ && depth > 0) simplifyForGI(s);
     limitEnergy(s, giRay ? 0.9f : 1.0f);

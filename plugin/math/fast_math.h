@@ -13,21 +13,37 @@
 namespace hair {
 
 typedef std::int32_t i4 __attribute__((vector_size(16)));
+// Eight lanes: one AVX register where the CPU has it, two SSE registers otherwise. The
+// functions below have one body for four and eight lanes, so every lane computes the same
+// bits whatever the width. An eight-lane value needs 32-byte alignment, which the host's
+// allocator does not promise: held in memory, eight lanes are eight floats. Lane functions
+// are always inlined: an eight-lane value never
+// crosses a call, whose convention would differ between a function built for AVX and one
+// built without (which is what -Wpsabi warns of, and why it is quiet here).
+#define HAIR_LANES inline __attribute__((always_inline))
+#pragma GCC diagnostic ignored "-Wpsabi"
+typedef float f8 __attribute__((vector_size(32)));
+typedef std::int32_t i8 __attribute__((vector_size(32)));
+
+template <class F> struct LaneInts;
+template <> struct LaneInts<f4> { using type = i4; };
+template <> struct LaneInts<f8> { using type = i8; };
 
 // exp(x) per lane: x clamped to ±88.37626, then 2^n × p(r) with ln 2 split in two parts.
-inline f4 expLanes(f4 x) {
-    const f4 hi = {kMaxExp, kMaxExp, kMaxExp, kMaxExp};
+template <class F> HAIR_LANES F expLanesOf(F x) {
+    using I = typename LaneInts<F>::type;
+    const F hi = F{} + kMaxExp;
     x = x > hi ? hi : x;
     x = x < -hi ? -hi : x;
-    f4 fx = x * 1.44269504088896341f + 0.5f;
-    i4 n = __builtin_convertvector(fx, i4);
-    f4 fn = __builtin_convertvector(n, f4);
-    fn = fn > fx ? fn - 1.0f : fn;  // floor
-    n = __builtin_convertvector(fn, i4);
+    F fx = x * 1.44269504088896341f + 0.5f;
+    I n = __builtin_convertvector(fx, I);
+    F fn = __builtin_convertvector(n, F);
+    fn = fn > fx ? fn - 1.0f : fn; // floor
+    n = __builtin_convertvector(fn, I);
     x = x - fn * 0.693359375f;
     x = x - fn * -2.12194440e-4f;
-    f4 z = x * x;
-    f4 y = {1.9875691500e-4f, 1.9875691500e-4f, 1.9875691500e-4f, 1.9875691500e-4f};
+    F z = x * x;
+    F y = F{} + 1.9875691500e-4f;
     y = y * x + 1.3981999507e-3f;
     y = y * x + 8.3334519073e-3f;
     y = y * x + 4.1665795894e-2f;
@@ -35,31 +51,32 @@ inline f4 expLanes(f4 x) {
     y = y * x + 5.0000001201e-1f;
     y = y * z + x + 1.0f;
     // 2^n built in the exponent field; n can reach 128 at the top of the range, so scale in two steps.
-    i4 n1 = n >> 1;
-    i4 n2 = n - n1;
-    i4 e1 = (n1 + 127) << 23;
-    i4 e2 = (n2 + 127) << 23;
-    f4 p1, p2;
+    I n1 = n >> 1;
+    I n2 = n - n1;
+    I e1 = (n1 + 127) << 23;
+    I e2 = (n2 + 127) << 23;
+    F p1, p2;
     std::memcpy(&p1, &e1, sizeof p1);
     std::memcpy(&p2, &e2, sizeof p2);
     return y * p1 * p2;
 }
 
 // Natural log per lane for positive finite x; 0 gives -inf, like the library's log.
-inline f4 logLanes(f4 x) {
-    const f4 zero = {0, 0, 0, 0};
-    i4 bits;
+template <class F> HAIR_LANES F logLanesOf(F x) {
+    using I = typename LaneInts<F>::type;
+    const F zero = F{};
+    I bits;
     std::memcpy(&bits, &x, sizeof bits);
-    i4 e = ((bits >> 23) & 0xff) - 126;
-    i4 mbits = (bits & 0x007fffff) | 0x3f000000;  // mantissa in [0.5, 1)
-    f4 m;
+    I e = ((bits >> 23) & 0xff) - 126;
+    I mbits = (bits & 0x007fffff) | 0x3f000000; // mantissa in [0.5, 1)
+    F m;
     std::memcpy(&m, &mbits, sizeof m);
-    f4 fe = __builtin_convertvector(e, f4);
+    F fe = __builtin_convertvector(e, F);
     auto small = m < 0.70710678118654752f;
     fe = small ? fe - 1.0f : fe;
     m = small ? m + m - 1.0f : m - 1.0f;
-    f4 z = m * m;
-    f4 y = {7.0376836292e-2f, 7.0376836292e-2f, 7.0376836292e-2f, 7.0376836292e-2f};
+    F z = m * m;
+    F y = F{} + 7.0376836292e-2f;
     y = y * m - 1.1514610310e-1f;
     y = y * m + 1.1676998740e-1f;
     y = y * m - 1.2420140846e-1f;
@@ -71,11 +88,14 @@ inline f4 logLanes(f4 x) {
     y = y * m * z;
     y = y + fe * -2.12194440e-4f;
     y = y - 0.5f * z;
-    f4 r = m + y + fe * 0.693359375f;
-    const f4 ninf = {-__builtin_inff(), -__builtin_inff(), -__builtin_inff(), -__builtin_inff()};
+    F r = m + y + fe * 0.693359375f;
+    const F ninf = F{} - __builtin_inff();
     r = x == zero ? ninf : r;
     return r;
 }
+
+inline f4 expLanes(f4 x) { return expLanesOf(x); }
+inline f4 logLanes(f4 x) { return logLanesOf(x); }
 
 inline Color4 fastExp(Color4 c) { return Color4(expLanes(c.v)); }
 inline Color4 fastLog(Color4 c) { return Color4(logLanes(c.v)); }

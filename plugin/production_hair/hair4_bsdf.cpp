@@ -2,6 +2,7 @@
 #include "production_hair/hair4_bsdf.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "math/fast_atan2.h"
 
@@ -14,8 +15,8 @@ namespace {
 constexpr float kInv2Pi = 0.15915494f;
 constexpr float kInv4Pi = 1.0f / 12.566371f;
 
-// Σ (x²/4)^k/(k!)² for k = 0..10, in Horner form in x²; one body for a float and for four lanes.
-template <class T> inline T i0Series(T x) {
+// Σ (x²/4)^k/(k!)² for k = 0..10, in Horner form in x²; one body for a float and for any lanes.
+template <class T> HAIR_LANES T i0Series(T x) {
     T y = x * x;
     T r = T{} + 1.0f / 13807847341517963264.0f;
     r = r * y + 1.0f / 34519618525593600.0f;
@@ -98,104 +99,170 @@ namespace {
 
 inline f4 splat4(float x) { return f4{x, x, x, x}; }
 
-inline f4 floorLanes(f4 x) {
-    f4 t = __builtin_convertvector(__builtin_convertvector(x, i4), f4);
+template <class F> HAIR_LANES F floorLanes(F x) {
+    using I = typename LaneInts<F>::type;
+    F t = __builtin_convertvector(__builtin_convertvector(x, I), F);
     return t > x ? t - 1.0f : t;
 }
 
-inline f4 absLanes(f4 x) { return x < 0.0f ? -x : x; }
+template <class F> HAIR_LANES F absLanes(F x) { return x < 0.0f ? -x : x; }
 
-// Mp of four lobes for one incoming direction; both branches of hair4::longitudinal().
-inline f4 mpLanes(const Hair4BSDF::LobePack& l, f4 cosI, f4 sinI) {
-    f4 a = l.cosO * cosI / l.v;
-    f4 b = l.sinO * sinI / l.v;
-    f4 i0 = i0Series(a);
+// Mp of the lanes' lobes for one incoming direction; both branches of hair4::longitudinal().
+template <class F> HAIR_LANES F mpLanes(const Hair4BSDF::LobePack<F>& l, F cosI, F sinI) {
+    F a = l.cosO * cosI / l.v;
+    F b = l.sinO * sinI / l.v;
+    F i0 = i0Series(a);
     auto big = a > 12.0f;
     // One logarithm serves both forms of ln I0: of 1/x above 12, of the series below.
-    f4 lg = logLanes(big ? 1.0f / a : i0);
-    f4 lnI0 = big ? a + 0.5f * (1.0f / (8.0f * a) - 1.837877f + lg) : lg;
+    F lg = logLanesOf(big ? 1.0f / a : i0);
+    F lnI0 = big ? a + 0.5f * (1.0f / (8.0f * a) - 1.837877f + lg) : lg;
     auto small = l.v <= 0.1f;
-    f4 m = expLanes(small ? lnI0 - b - l.invV + l.logConst : -b);
+    F m = expLanesOf(small ? lnI0 - b - l.invV + l.logConst : -b);
     return small ? m : m * i0 * l.norm;
 }
 
-// Trimmed logistic of four lobes at azimuth phi.
-inline f4 tlLanes(const Hair4BSDF::LobePack& l, f4 phi) {
-    f4 x = phi - l.centre;
+// Trimmed logistic of the lanes' lobes at azimuth phi.
+template <class F> HAIR_LANES F tlLanes(const Hair4BSDF::LobePack<F>& l, F phi) {
+    F x = phi - l.centre;
     x -= floorLanes(x * 0.15915494f + 0.5f) * kTwoPi; // whole turns off
-    f4 e = expLanes(-absLanes(x) * l.invS);
-    f4 d = 1.0f + e;
+    F e = expLanesOf(-absLanes(x) * l.invS);
+    F d = 1.0f + e;
     return e * l.tlNorm / (d * d);
+}
+
+// Mp·Np of every lane (lane 3, the residual, uniform in azimuth); 0 in lanes of weight 0.
+template <class F>
+HAIR_LANES F lobeProducts(const Hair4BSDF::LobePack<F>& l, float cosThetaI, float sinThetaI, float phi) {
+    const F zero = F{};
+    F n = tlLanes(l, zero + phi);
+    n[3] = kInv2Pi;
+    // Lobes of weight 0 contribute nothing, whatever their lanes hold.
+    return l.active > 0.0f ? mpLanes(l, zero + cosThetaI, zero + sinThetaI) * n : zero;
+}
+
+// The eight lanes in one 256-bit pass where the CPU has AVX2, in two 128-bit halves otherwise;
+// the same bits either way (no fused multiply-add).
+__attribute__((target_clones("avx2", "default"))) void
+lobeProducts8(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m, float cosThetaI, float sinThetaI, float phi,
+              float* out) {
+    Hair4BSDF::LobePack<f8> l;
+    auto load = [](f8& to, const Hair4BSDF::Lanes8& from) { std::memcpy(&to, from.v, sizeof to); };
+    load(l.cosO, m.cosO);
+    load(l.sinO, m.sinO);
+    load(l.v, m.v);
+    load(l.invV, m.invV);
+    load(l.logConst, m.logConst);
+    load(l.norm, m.norm);
+    load(l.centre, m.centre);
+    load(l.invS, m.invS);
+    load(l.tlNorm, m.tlNorm);
+    load(l.active, m.active);
+    f8 mn = lobeProducts(l, cosThetaI, sinThetaI, phi);
+    std::memcpy(out, &mn, sizeof mn);
+}
+
+// The transcendental constants of eight lanes of variances v and logistic scales s: the
+// small-variance log constant, the large-variance norm, e^(-2/v), and c-, c+ - c- of the
+// trimmed logistic.
+struct LobeConstants {
+    float logConst[8], norm[8], expM2V[8], cMinus[8], cSpan[8];
+};
+__attribute__((target_clones("avx2", "default"))) void
+lobeConstants8(const float* variance, const float* scale, LobeConstants& out) {
+    f8 v, s;
+    std::memcpy(&v, variance, sizeof v);
+    std::memcpy(&s, scale, sizeof s);
+    const f8 zero = f8{};
+    f8 inv = 1.0f / v;
+    f8 lc = logLanesOf(1.0f / (2.0f * v)) + 0.6931f;
+    // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))².
+    f8 ep = expLanesOf(inv), en = 1.0f / ep;
+    f8 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
+    f8 e2 = en * en;
+    f8 k = kPi / s;
+    f8 ekn = expLanesOf(-k), ekp = 1.0f / ekn;
+    f8 cPlus = -k > 20.0f ? zero : 1.0f / (ekn + 1.0f);
+    f8 cMinus = k > 20.0f ? zero : 1.0f / (ekp + 1.0f);
+    f8 span = cPlus - cMinus;
+    std::memcpy(out.logConst, &lc, sizeof lc);
+    std::memcpy(out.norm, &nm, sizeof nm);
+    std::memcpy(out.expM2V, &e2, sizeof e2);
+    std::memcpy(out.cMinus, &cMinus, sizeof cMinus);
+    std::memcpy(out.cSpan, &span, sizeof span);
+}
+
+template <class F>
+void fillPack(Hair4BSDF::LobePack<F>& p, const Hair4BSDF& s, const LobeConstants& c, const int* lobes,
+              const float* centre) {
+    for (int i = 0; i < int(sizeof(F) / sizeof(float)); ++i) {
+        int k = lobes[i];
+        p.cosO[i] = s.lobeCosThetaO[k];
+        p.sinO[i] = s.lobeSinThetaO[k];
+        p.v[i] = s.lobeVariance[k];
+        p.invV[i] = 1.0f / s.lobeVariance[k];
+        p.logConst[i] = s.lobeVariance[k] <= 0.1f ? c.logConst[k] : 0.0f;
+        p.norm[i] = s.lobeVariance[k] > 0.1f ? c.norm[k] : 0.0f;
+        p.centre[i] = centre[i];
+        p.invS[i] = 1.0f / s.lobeScale[k];
+        p.tlNorm[i] = 1.0f / (s.lobeScale[k] * s.tlCSpan[k]);
+        p.active[i] = s.lobeWeight[k] > 0.0f ? 1.0f : 0.0f;
+    }
 }
 
 } // namespace
 
 void Hair4BSDF::finishLobes() {
-    // The transcendental constants of all six lobes in two four-lane batches.
-    float logConst[8], norm[8];
-    const f4 vv[2] = {{lobeVariance[0], lobeVariance[1], lobeVariance[2], lobeVariance[3]},
-                      {lobeVariance[4], lobeVariance[5], 1.0f, 1.0f}};
-    const f4 ss[2] = {{lobeScale[0], lobeScale[1], lobeScale[2], lobeScale[3]},
-                      {lobeScale[4], lobeScale[5], 1.0f, 1.0f}};
-    for (int b = 0; b < 2; ++b) {
-        f4 v = vv[b], inv = 1.0f / v;
-        f4 lc = logLanes(1.0f / (2.0f * v)) + 0.6931f;
-        // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))².
-        f4 ep = expLanes(inv), en = 1.0f / ep;
-        f4 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
-        f4 e2 = en * en;
-        f4 k = kPi / ss[b];
-        f4 ekn = expLanes(-k), ekp = 1.0f / ekn;
-        f4 cPlus = -k > 20.0f ? splat4(0.0f) : 1.0f / (ekn + 1.0f);
-        f4 cMinus = k > 20.0f ? splat4(0.0f) : 1.0f / (ekp + 1.0f);
-        for (int i = 0; i < 4; ++i) {
-            int lobe = b * 4 + i;
-            logConst[lobe] = lc[i];
-            norm[lobe] = nm[i];
-            if (lobe < kLobes) {
-                expM2V[lobe] = e2[i];
-                tlCMinus[lobe] = cMinus[i];
-                tlCSpan[lobe] = cPlus[i] - cMinus[i];
-            }
-        }
+    // The transcendental constants of all six lobes in one eight-lane batch.
+    const float variance[8] = {lobeVariance[0],
+                               lobeVariance[1],
+                               lobeVariance[2],
+                               lobeVariance[3],
+                               lobeVariance[4],
+                               lobeVariance[5],
+                               1.0f,
+                               1.0f};
+    const float scale[8] = {lobeScale[0], lobeScale[1], lobeScale[2], lobeScale[3],
+                            lobeScale[4], lobeScale[5], 1.0f,         1.0f};
+    LobeConstants c;
+    lobeConstants8(variance, scale, c);
+    for (int k = 0; k < kLobes; ++k) {
+        expM2V[k] = c.expM2V[k];
+        tlCMinus[k] = c.cMinus[k];
+        tlCSpan[k] = c.cSpan[k];
     }
-    auto fill = [&](LobePack& p, const int(&lobes)[4], const float(&centre)[4]) {
-        for (int i = 0; i < 4; ++i) {
-            int k = lobes[i];
-            p.cosO[i] = lobeCosThetaO[k];
-            p.sinO[i] = lobeSinThetaO[k];
-            p.v[i] = lobeVariance[k];
-            p.invV[i] = 1.0f / lobeVariance[k];
-            p.logConst[i] = lobeVariance[k] <= 0.1f ? logConst[k] : 0.0f;
-            p.norm[i] = lobeVariance[k] > 0.1f ? norm[k] : 0.0f;
-            p.centre[i] = centre[i];
-            p.invS[i] = 1.0f / lobeScale[k];
-            p.tlNorm[i] = 1.0f / (lobeScale[k] * tlCSpan[k]);
-            p.active[i] = lobeWeight[k] > 0.0f ? 1.0f : 0.0f;
-        }
-    };
-    fill(packMain, {R, TT, TRT, Residual}, {lobePhi[R], lobePhi[TT], lobePhi[TRT], 0.0f});
+    const int main[4] = {R, TT, TRT, Residual};
+    const float mainCentre[4] = {lobePhi[R], lobePhi[TT], lobePhi[TRT], 0.0f};
+    fillPack(packMain, *this, c, main, mainCentre);
     packMain.tlNorm[3] = 0.0f; // the residual is uniform in azimuth
-    fill(packPeaks, {Glitter, Glint, Glitter, Glint},
-         {glitterPhiA + lobePhi[Glitter], lobePhi[Glint] + glintSeparation, glitterPhiB + lobePhi[Glitter],
-          lobePhi[Glint] - glintSeparation});
+    const int all[8] = {R, TT, TRT, Residual, Glitter, Glint, Glitter, Glint};
+    const float allCentre[8] = {lobePhi[R],
+                                lobePhi[TT],
+                                lobePhi[TRT],
+                                0.0f,
+                                glitterPhiA + lobePhi[Glitter],
+                                lobePhi[Glint] + glintSeparation,
+                                glitterPhiB + lobePhi[Glitter],
+                                lobePhi[Glint] - glintSeparation};
+    fillPack(packAll, *this, c, all, allCentre);
+    packAll.tlNorm[3] = 0.0f;
     hasPeaks = lobeWeight[Glitter] > 0.0f || lobeWeight[Glint] > 0.0f;
 }
 
 void Hair4BSDF::lobeSum(float cosThetaI, float sinThetaI, float phi, Color4& f, float& p) const {
-    const f4 ci = splat4(cosThetaI), si = splat4(sinThetaI), ph = splat4(phi), zero = splat4(0.0f);
-    f4 n = tlLanes(packMain, ph);
-    n[3] = kInv2Pi;
-    // Lobes of weight 0 contribute nothing, whatever their lanes hold.
-    f4 mn = packMain.active > 0.0f ? mpLanes(packMain, ci, si) * n : zero;
+    float mn[8];
+    if (hasPeaks) {
+        lobeProducts8(packAll, cosThetaI, sinThetaI, phi, mn);
+    } else {
+        f4 m4 = lobeProducts(packMain, cosThetaI, sinThetaI, phi);
+        std::memcpy(mn, &m4, sizeof m4);
+    }
     Color4 acc =
         lobeColor[R] * mn[0] + lobeColor[TT] * mn[1] + lobeColor[TRT] * mn[2] + lobeColor[Residual] * mn[3];
     float pdf = lobeWeight[R] * mn[0] + lobeWeight[TT] * mn[1] + lobeWeight[TRT] * mn[2] +
                 lobeWeight[Residual] * mn[3];
     if (hasPeaks) {
         // Each peak pair is the mean of two logistics under one Mp.
-        f4 q = packPeaks.active > 0.0f ? mpLanes(packPeaks, ci, si) * tlLanes(packPeaks, ph) : zero;
-        float glitter = 0.5f * (q[0] + q[2]), glint = 0.5f * (q[1] + q[3]);
+        float glitter = 0.5f * (mn[4] + mn[6]), glint = 0.5f * (mn[5] + mn[7]);
         acc += lobeColor[Glitter] * glitter + lobeColor[Glint] * glint;
         pdf += lobeWeight[Glitter] * glitter + lobeWeight[Glint] * glint;
     }

@@ -107,19 +107,26 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     // Constants derived from the state above, so that eval and sampleRay do no per-lobe set-up
     // work. setup() ends with finishLobes(); call it again after changing the state by hand.
     void finishLobes();
-    // Four lobes side by side, for the four-lane lobe sum.
-    struct LobePack {
-        f4 cosO, sinO;   // tilted outgoing angle
-        f4 v, invV;      // longitudinal variance and 1/v
-        f4 logConst;     // 0.6931 + ln(1/(2v)), for v <= 0.1
-        f4 norm;         // 1/(2v·sinh(1/v)), for v > 0.1
-        f4 centre;       // azimuth of the logistic peak
-        f4 invS, tlNorm; // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic
-        f4 active;       // 1 for lobes of positive weight, else 0
+    // Lobes side by side, for the lane-wise lobe sum.
+    template <class F> struct LobePack {
+        F cosO, sinO;   // tilted outgoing angle
+        F v, invV;      // longitudinal variance and 1/v
+        F logConst;     // 0.6931 + ln(1/(2v)), for v <= 0.1
+        F norm;         // 1/(2v·sinh(1/v)), for v > 0.1
+        F centre;       // azimuth of the logistic peak
+        F invS, tlNorm; // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic
+        F active;       // 1 for lobes of positive weight, else 0
     };
-    // Lanes R, TT, TRT, residual (its logistic lane unused) and glitter peak A, glint peak +,
-    // glitter peak B, glint peak - (Mp lanes: glitter, glint, glitter, glint).
-    LobePack packMain, packPeaks;
+    // Lanes R, TT, TRT, residual (its logistic lane unused); with the peaks, four more lanes:
+    // glitter peak A, glint peak +, glitter peak B, glint peak - (Mp lanes: glitter, glint,
+    // glitter, glint). packMain serves points without glitter and glint.
+    LobePack<f4> packMain;
+    struct Lanes8 {
+        float v[8];
+        float& operator[](int i) { return v[i]; }
+        float operator[](int i) const { return v[i]; }
+    };
+    LobePack<Lanes8> packAll;
     bool hasPeaks = false;
     // Per lobe, for sampling: exp(-2/v), and c- and c+ - c- of the trimmed logistic.
     float expM2V[kLobes] = {};

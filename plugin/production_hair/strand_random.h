@@ -85,8 +85,13 @@ class StrandSegments {
         StrandSegment seg;
         bool found = false;
         float pos;
+        // The cell of d is looked at once and serves both searches.
+        float pos0;
+        const bool has0 = event(base, k0, cellLength, jitter, tau, pos0);
         for (std::int64_t k = k0; k >= -1; --k) {
-            if (event(base, k, cellLength, jitter, tau, pos) && pos < d) {
+            const bool has = k == k0 ? has0 : event(base, k, cellLength, jitter, tau, pos);
+            if (k == k0) pos = pos0;
+            if (has && pos < d) {
                 seg.start = pos;
                 found = true;
                 break;
@@ -97,10 +102,12 @@ class StrandSegments {
             seg.start = pos;
         }
         std::int64_t k = k0;
+        pos = pos0;
         // An empty cell is rare (probability tau); the bound only guards float stagnation.
         for (int n = 0; n < 4096; ++n, ++k) {
-            if (event(base, k, cellLength, jitter, tau, pos) && pos > d) break;
+            if (k == k0 ? has0 && pos0 > d : event(base, k, cellLength, jitter, tau, pos) && pos > d) break;
         }
+        if (k == k0) pos = pos0;
         seg.end = pos;
         seg.stream = StrandRandom(base + k + 1);
         seg.stream.step();

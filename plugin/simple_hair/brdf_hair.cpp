@@ -35,7 +35,7 @@ void BRDFHair::setupSampler(quor::QuorContext& ctx, MayaHairBSDF& s, int) {
     s.specular = spec * opacity;
     s.tangent = tangent;
     // Below its registered minimum 0 the power would turn a zero cosine into infinity.
-    s.power = std::fmax(specularPower_, 0.0f);
+    s.power = specularPower_ > 0.0f ? specularPower_ : 0.0f;
 }
 
 quor::BRDFSampler* MayaHairBSDF::getBRDF(int mode) {

@@ -13,11 +13,8 @@ namespace hairlab {
 namespace {
 
 using test::Args;
+using test::with;
 
-Args with(Args base, const Args& extra) {
-    base.insert(base.end(), extra.begin(), extra.end());
-    return base;
-}
 Args eval(const Args& extra) { return with({"eval", "--type", "BRDFHair4", "--light", "0,0,1"}, extra); }
 Args sample(const Args& extra) { return with({"sample", "--type", "BRDFHair4", "--u", "0.5"}, extra); }
 Args furnace(const Args& extra) { return with({"furnace", "--type", "BRDFHair"}, extra); }

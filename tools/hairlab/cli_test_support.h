@@ -20,6 +20,11 @@ struct Outcome {
     std::string out, err;
 };
 
+inline Args with(Args base, const Args& extra) {
+    base.insert(base.end(), extra.begin(), extra.end());
+    return base;
+}
+
 inline std::vector<const char*> argv(const Args& args) {
     std::vector<const char*> v;
     for (const std::string& a : args)

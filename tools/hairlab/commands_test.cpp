@@ -10,6 +10,7 @@ namespace hairlab {
 namespace {
 
 using Point = harness::ShadingPoint;
+using test::with;
 struct Printed {
     std::string text; // stdout and stderr
     Json json;
@@ -91,10 +92,6 @@ struct Probe {
     int base; // the row this one varies in one option, which must change the answer (-1: none)
 };
 
-test::Args with(test::Args base, const test::Args& extra) {
-    base.insert(base.end(), extra.begin(), extra.end());
-    return base;
-}
 test::Args eval4(const test::Args& more) {
     return with({"eval", "--type", "BRDFHair4", "--set", "diffuse_color=1,1,1", "--light", "0,0.6,0.8"},
                 more);

@@ -1,8 +1,10 @@
 #include "harness/shading_point.h"
 
 #include <cctype>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <sstream>
 
 #include "harness/error.h"
@@ -12,19 +14,46 @@ namespace harness {
 
 namespace {
 
+// A numeric limit from the hints, such as "minValue=(0)", with its text as written. A hint
+// without "=", such as "maxValue(100000)", is no limit: a host's editor does not read it either.
+bool hintLimit(const char* hints, const char* key, double& out, std::string& text) {
+    if (!hints) return false;
+    std::string h(hints), k = std::string(key) + "=(";
+    for (std::size_t pos = h.find(k); pos != std::string::npos; pos = h.find(k, pos + 1)) {
+        if (pos > 0 && std::isalpha(static_cast<unsigned char>(h[pos - 1]))) continue; // softMinValue
+        std::size_t start = pos + k.size(), close = h.find(')', start);
+        if (close == std::string::npos) return false;
+        char* end = nullptr;
+        text = h.substr(start, close - start);
+        out = std::strtod(text.c_str(), &end);
+        return end == text.c_str() + text.size() && !text.empty();
+    }
+    return false;
+}
+
+std::string shortest(float v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// The float a limit would be stored as (infinite beyond the float range).
+float nearestFloat(double limit) {
+    constexpr double kMax = std::numeric_limits<float>::max();
+    return limit > kMax ? INFINITY : limit < -kMax ? -INFINITY : static_cast<float>(limit);
+}
+
+// Values are compared with the float nearest each limit, the value the parameter would hold:
+// a limit typed as written (minValue=(0.0001)) passes, whichever way the float rounds.
 void checkRange(const quor::ParamInfo& info, const std::string& name, const std::vector<float>& values) {
     double lo, hi;
-    bool hasLo = hintLimit(info.hints, "minValue", lo), hasHi = hintLimit(info.hints, "maxValue", hi);
+    std::string loText, hiText;
+    bool hasLo = hintLimit(info.hints, "minValue", lo, loText),
+         hasHi = hintLimit(info.hints, "maxValue", hi, hiText);
     for (float v : values) {
-        if ((hasLo && !(v >= lo)) || (hasHi && !(v <= hi))) {
-            std::ostringstream msg;
-            msg << "--set " << name << ": value " << v << " is outside the allowed range";
-            if (hasLo) msg << " [" << lo;
-            else msg << " (-inf";
-            if (hasHi) msg << ", " << hi << "]";
-            else msg << ", inf)";
-            msg << " (use --unchecked to allow it)";
-            throw InputError(msg.str());
+        if ((hasLo && !(v >= nearestFloat(lo))) || (hasHi && !(v <= nearestFloat(hi)))) {
+            throw InputError("--set " + name + ": value " + shortest(v) + " is outside the allowed range " +
+                             (hasLo ? "[" + loText : "(-inf") + ", " + (hasHi ? hiText + "]" : "inf)") +
+                             " (use --unchecked to allow it)");
         }
     }
 }
@@ -46,18 +75,8 @@ void perpendiculars(const Vec3& d, Vec3& a, Vec3& b) {
 } // namespace
 
 bool hintLimit(const char* hints, const char* key, double& out) {
-    if (!hints) return false;
-    std::string h(hints), k = std::string(key) + "=(";
-    for (std::size_t pos = h.find(k); pos != std::string::npos; pos = h.find(k, pos + 1)) {
-        if (pos > 0 && std::isalpha(static_cast<unsigned char>(h[pos - 1]))) continue;  // softMinValue
-        std::size_t start = pos + k.size(), close = h.find(')', start);
-        if (close == std::string::npos) return false;
-        char* end = nullptr;
-        std::string num = h.substr(start, close - start);
-        out = std::strtod(num.c_str(), &end);
-        return end == num.c_str() + num.size() && !num.empty();
-    }
-    return false;
+    std::string text;
+    return hintLimit(hints, key, out, text);
 }
 
 Vec3 normalized(const Vec3& v) {
@@ -107,7 +126,8 @@ void setParameter(quor::QuorPluginInterface& plugin, const quor::QuorParameterLi
         std::vector<std::string> parts = splitCommas(value);
         if (parts.size() != 3 && parts.size() != 4) bad(shape);
         float c[4] = {0, 0, 0, 1};
-        for (std::size_t i = 0; i < parts.size(); ++i) c[i] = number(parts[i], shape);
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            c[i] = number(parts[i], shape);
         if (!unchecked) checkRange(info, name, {c[0], c[1], c[2]});
         return param->setConstantColor({c[0], c[1], c[2], c[3]});
     }
@@ -150,7 +170,8 @@ Instance::Instance(Library& library, const std::string& type, const ParamSets& s
     bsdf_ = static_cast<quor::BSDFInterface*>(base_->getInterface(quor::EXT_BSDF));
     try {
         if (!plugin_ || !bsdf_) throw InputError("type '" + type + "' is not a material");
-        for (auto& [name, value] : sets) set(name, value, unchecked);
+        for (auto& [name, value] : sets)
+            set(name, value, unchecked);
     } catch (...) {
         desc_->deletePlugin(base_);
         throw;

@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -25,23 +26,51 @@ std::string commandWord(int argc, const char* const* argv) {
     return {};
 }
 
-// CLI11's messages, kept on one line.
+// CLI11's messages, whose line breaks are layout, kept on one line.
 std::string oneLine(std::string s) {
     for (char& c : s)
         if (c == '\n' || c == '\r') c = ' ';
-    while (!s.empty() && s.back() == ' ') s.pop_back();
+    while (!s.empty() && s.back() == ' ')
+        s.pop_back();
     return s;
 }
 
-} // namespace
+// Messages echo what the user typed: control characters are written as escapes, so that every
+// message stays one line and cannot drive the terminal.
+std::string printable(const std::string& s) {
+    std::string r;
+    for (char c : s) {
+        auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            r += c;
+        } else if (c == '\n' || c == '\t' || c == '\r') {
+            r += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02x", u);
+            r += esc;
+        }
+    }
+    return r;
+}
 
-int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    CLI::App app{"hairlab: load the hair-shading plug-in like a host and probe, describe or render its materials"};
+// One line on stderr: "hairlab[ COMMAND]: message".
+int fail(std::ostream& err, const std::string& command, const std::string& message, int status) {
+    err << printable("hairlab" + (command.empty() ? "" : " " + command) + ": " + message) << "\n";
+    return status;
+}
+
+// Parses and runs one command; command is set to the command's name once it is known.
+int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostream& err,
+               std::string& command) {
+    CLI::App app{
+        "hairlab: load the hair-shading plug-in like a host and probe, describe or render its materials"};
     app.require_subcommand(1);
-    app.fallthrough();  // --plugin may also follow the command
+    app.fallthrough(); // --plugin may also follow the command
     app.footer("Run 'hairlab COMMAND --help' for the options of a command.");
     std::string plugin;
-    app.add_option("--plugin", plugin, "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
+    app.add_option("--plugin", plugin,
+                   "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
 
     std::map<CLI::App*, Action> actions;
     auto add = [&](Action (*adder)(CLI::App&)) {
@@ -57,7 +86,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     add(addGpuCommand);
     add(addRenderCommand);
 
-    std::string command = commandWord(argc, argv);
+    command = commandWord(argc, argv);
     std::string known;
     bool isKnown = false;
     for (CLI::App* sub : app.get_subcommands({})) {
@@ -65,8 +94,9 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
         isKnown = isKnown || sub->get_name() == command;
     }
     if (!command.empty() && !isKnown) {
-        err << "hairlab: unknown command '" << command << "' (commands: " << known << ")\n";
-        return kUsageExit;
+        std::string unknown = command;
+        command.clear();
+        return fail(err, "", "unknown command '" + unknown + "' (commands: " + known + ")", kUsageExit);
     }
 
     try {
@@ -83,36 +113,38 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
             return 0;
         }
         std::string what = oneLine(e.what());
-        if (command.empty() && what.find("subcommand") != std::string::npos) {
-            err << "hairlab: no command given (commands: " << known << "; see hairlab --help)\n";
-            return kUsageExit;
-        }
-        if (command.empty()) {
-            err << "hairlab: " << what << "\n";
-            return kUsageExit;
-        }
-        err << "hairlab " << command << ": " << what << "\n";
-        return kUsageExit;
+        if (command.empty() && what.find("subcommand") != std::string::npos)
+            return fail(err, "", "no command given (commands: " + known + "; see hairlab --help)",
+                        kUsageExit);
+        return fail(err, command, what, kUsageExit);
     }
 
     try {
         for (auto& [sub, action] : actions) {
             if (sub->parsed()) {
-                if (!action) throw UsageError("command '" + sub->get_name() + "' is not available in this build");
+                if (!action)
+                    throw UsageError("command '" + sub->get_name() + "' is not available in this build");
                 Library library(harness::pluginPath(plugin, argv[0]));
                 Session session{library, out, err};
                 return action(session);
             }
         }
     } catch (const UsageError& e) {
-        err << "hairlab" << (command.empty() ? "" : " " + command) << ": " << oneLine(e.what()) << "\n";
-        return kUsageExit;
+        return fail(err, command, e.what(), kUsageExit);
     } catch (const std::exception& e) {
-        err << "hairlab" << (command.empty() ? "" : " " + command) << ": error: " << oneLine(e.what()) << "\n";
-        return 1;
+        return fail(err, command, std::string("error: ") + e.what(), 1);
     }
-    err << "hairlab: no command given (commands: " << known << "; see hairlab --help)\n";
-    return kUsageExit;
+    return fail(err, "", "no command given (commands: " + known + "; see hairlab --help)", kUsageExit);
+}
+
+} // namespace
+
+int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
+    std::string command;
+    int status = runCommand(argc, argv, out, err, command);
+    // Output that did not reach its destination (a full disk, say) is a failure like any other.
+    if (!out.flush()) return fail(err, command, "error: cannot write the output", status ? status : 1);
+    return status;
 }
 
 } // namespace hairlab

@@ -24,10 +24,12 @@ Action addEvalCommand(CLI::App& app) {
     auto* cmd = app.add_subcommand("eval", "Evaluate one shading point for one or more light directions");
     auto args = std::make_shared<EvalArgs>();
     args->point.add(*cmd);
-    cmd->add_option("--light", args->lights, "Light direction x,y,z (towards the light), normalised; repeatable")
+    cmd->add_option("--light", args->lights,
+                    "Light direction x,y,z (towards the light), normalised; repeatable")
         ->required()
         ->allow_extra_args(false);
-    cmd->add_option("--flags", args->flags, "Evaluation flags: 1 diffuse, 2 specular (decimal or 0x hex); default 3");
+    cmd->add_option("--flags", args->flags,
+                    "Evaluation flags: 1 diffuse, 2 specular (decimal or 0x hex); default 3");
     cmd->add_option("--light-color", args->lightColor, "Light colour r,g,b; default 1,1,1");
     cmd->add_option("--light-prob", args->lightProb, "Light-selection probability handed to eval; default 1");
     cmd->footer(
@@ -38,7 +40,8 @@ Action addEvalCommand(CLI::App& app) {
     return [args](Session& s) {
         PointOptions options = args->point.options();
         std::vector<Vec3> lights;
-        for (const std::string& l : args->lights) lights.push_back(parseDirection("--light", l));
+        for (const std::string& l : args->lights)
+            lights.push_back(parseDirection("--light", l));
         int flags = parseInt("--flags", args->flags);
         Rgb lc = parseRgb("--light-color", args->lightColor);
         float prob = parseFloat("--light-prob", args->lightProb);
@@ -58,10 +61,11 @@ Action addEvalCommand(CLI::App& app) {
                 s.out << formatLanes({c.r, c.g, c.b, c.a}) << "\n";
                 continue;
             }
-            results.push_back({{"light", jsonLanes({l.x, l.y, l.z})},
-                               {"color", jsonLanes({c.r, c.g, c.b, c.a})},
-                               {"light_color", jsonLanes({light.r, light.g, light.b, light.a})},
-                               {"unshadowed_color", jsonLanes({unshadowed.r, unshadowed.g, unshadowed.b, unshadowed.a})}});
+            results.push_back(
+                {{"light", jsonLanes({l.x, l.y, l.z})},
+                 {"color", jsonLanes({c.r, c.g, c.b, c.a})},
+                 {"light_color", jsonLanes({light.r, light.g, light.b, light.a})},
+                 {"unshadowed_color", jsonLanes({unshadowed.r, unshadowed.g, unshadowed.b, unshadowed.a})}});
         }
         if (args->point.json()) {
             quor::Color t = brdf->getTransparency();
@@ -69,9 +73,9 @@ Action addEvalCommand(CLI::App& app) {
             quor::Color weight{1, 1, 1, 1};
             quor::Color m = brdf->getLightMultiplier(weight);
             Json j = {{"results", results},
-                                {"transparency", jsonLanes({t.r, t.g, t.b, t.a})},
-                                {"opacity", jsonLanes({o.r, o.g, o.b, o.a})},
-                                {"light_multiplier", jsonLanes({m.r, m.g, m.b, m.a})}};
+                      {"transparency", jsonLanes({t.r, t.g, t.b, t.a})},
+                      {"opacity", jsonLanes({o.r, o.g, o.b, o.a})},
+                      {"light_multiplier", jsonLanes({m.r, m.g, m.b, m.a})}};
             s.out << j.dump() << "\n";
         }
         return 0;

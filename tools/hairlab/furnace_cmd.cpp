@@ -26,26 +26,32 @@ Json rgb(const Rgb& c) { return jsonLanes({c.r, c.g, c.b}); }
 } // namespace
 
 Action addFurnaceCommand(CLI::App& app) {
-    auto* cmd = app.add_subcommand("furnace", "Estimate the directional albedo of one shading point, two ways");
+    auto* cmd =
+        app.add_subcommand("furnace", "Estimate the directional albedo of one shading point, two ways");
     auto args = std::make_shared<FurnaceArgs>();
     args->point.add(*cmd);
     cmd->add_option("--samples", args->samples,
-                    "Number of directions and of sampleRay calls; default " + std::to_string(kFurnaceSamples));
+                    "Number of directions and of sampleRay calls; default " +
+                        std::to_string(kFurnaceSamples));
     cmd->add_option("--seed", args->seed, "Seed of the stratification jitter and sequence shift; default 1");
-    cmd->footer(
-        "eval = (1/pi) * integral of eval over the whole sphere (stratified uniform directions, light colour 1, "
-        "flags 3, light weighting neutral); sampled = mean path weight of sampleRay (a refused sample counts 0), "
-        "null for a material that does not sample. Each comes with its standard error; a lossless fibre gives 1.");
+    cmd->footer("eval = (1/pi) * integral of eval over the whole sphere (stratified uniform directions, "
+                "light colour 1, "
+                "flags 3, light weighting neutral); sampled = mean path weight of sampleRay (a refused "
+                "sample counts 0), "
+                "null for a material that does not sample. Each comes with its standard error; a lossless "
+                "fibre gives 1.");
 
     return [args](Session& s) {
         PointOptions options = args->point.options();
         std::uint64_t n = parseUnsigned("--samples", args->samples);
         if (n < 4 || n > std::uint64_t(kMaxSamples))
-            throw UsageError("--samples: '" + args->samples + "' is outside [4, " + std::to_string(kMaxSamples) + "]");
+            throw UsageError("--samples: '" + args->samples + "' is outside [4, " +
+                             std::to_string(kMaxSamples) + "]");
         std::uint64_t seed = parseUnsigned("--seed", args->seed);
 
         auto point = openPoint(s.library, options);
-        if (!point->shade()) throw UsageError("type '" + options.type + "' handed out no sampler for this point");
+        if (!point->shade())
+            throw UsageError("type '" + options.type + "' handed out no sampler for this point");
         harness::FurnaceResult r = harness::furnace(*point, static_cast<int>(n), seed);
 
         if (args->point.json()) {
@@ -59,8 +65,9 @@ Action addFurnaceCommand(CLI::App& app) {
         s.out << "eval    " << formatLanes({r.eval.r, r.eval.g, r.eval.b}) << "  stderr "
               << formatLanes({r.evalStderr.r, r.evalStderr.g, r.evalStderr.b}) << "\n";
         if (r.sampled)
-            s.out << "sampled " << formatLanes({r.sampledMean.r, r.sampledMean.g, r.sampledMean.b}) << "  stderr "
-                  << formatLanes({r.sampledStderr.r, r.sampledStderr.g, r.sampledStderr.b}) << "\n";
+            s.out << "sampled " << formatLanes({r.sampledMean.r, r.sampledMean.g, r.sampledMean.b})
+                  << "  stderr " << formatLanes({r.sampledStderr.r, r.sampledStderr.g, r.sampledStderr.b})
+                  << "\n";
         else
             s.out << "sampled null\n";
         return 0;

@@ -19,18 +19,19 @@ struct GpuArgs {
 } // namespace
 
 Action addGpuCommand(CLI::App& app) {
-    auto* cmd = app.add_subcommand("gpu", "Print the description a material writes for the GPU renderer (getRTSource)");
+    auto* cmd = app.add_subcommand(
+        "gpu", "Print the description a material writes for the GPU renderer (getRTSource)");
     auto args = std::make_shared<GpuArgs>();
     args->point.add(*cmd, PointScope::InstanceOnly);
     cmd->add_option("--kind", args->kind, "Kind of description asked for; default MaterialDescriptor");
-    cmd->footer(
-        "Output: exactly the text getRTSource wrote; its result goes to stderr as 'result N'. JSON: "
-        "{\"result\": N, \"text\": \"...\"}.");
+    cmd->footer("Output: exactly the text getRTSource wrote; its result goes to stderr as 'result N'. JSON: "
+                "{\"result\": N, \"text\": \"...\"}.");
 
     return [args](Session& s) {
         PointOptions options = args->point.options();
         auto point = openPoint(s.library, options);
-        auto* mtl = static_cast<quor::RTMtlInterface*>(point->instance().base()->getInterface(quor::EXT_RTMTL));
+        auto* mtl =
+            static_cast<quor::RTMtlInterface*>(point->instance().base()->getInterface(quor::EXT_RTMTL));
         if (!mtl) throw UsageError("type '" + options.type + "' has no GPU material interface (EXT_RTMTL)");
         quor::ShaderSource source;
         quor::OCLData data;

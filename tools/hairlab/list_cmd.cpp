@@ -13,12 +13,18 @@ namespace {
 
 const char* kindName(quor::ParamKind k) {
     switch (k) {
-    case quor::ParamKind::Texture: return "texture";
-    case quor::ParamKind::TextureRGB: return "texture_rgb";
-    case quor::ParamKind::TextureFloat: return "texture_float";
-    case quor::ParamKind::Float: return "float";
-    case quor::ParamKind::Int: return "int";
-    case quor::ParamKind::Bool: return "bool";
+    case quor::ParamKind::Texture:
+        return "texture";
+    case quor::ParamKind::TextureRGB:
+        return "texture_rgb";
+    case quor::ParamKind::TextureFloat:
+        return "texture_float";
+    case quor::ParamKind::Float:
+        return "float";
+    case quor::ParamKind::Int:
+        return "int";
+    case quor::ParamKind::Bool:
+        return "bool";
     }
     return "?";
 }
@@ -33,12 +39,17 @@ double shortest(float f) {
 nlohmann::json defaultValue(const quor::ParamInfo& p) {
     const quor::Color& c = p.colorDefault;
     switch (p.kind) {
-    case quor::ParamKind::Texture: return {shortest(c.r), shortest(c.g), shortest(c.b), shortest(c.a)};
-    case quor::ParamKind::TextureRGB: return {shortest(c.r), shortest(c.g), shortest(c.b)};
+    case quor::ParamKind::Texture:
+        return {shortest(c.r), shortest(c.g), shortest(c.b), shortest(c.a)};
+    case quor::ParamKind::TextureRGB:
+        return {shortest(c.r), shortest(c.g), shortest(c.b)};
     case quor::ParamKind::TextureFloat:
-    case quor::ParamKind::Float: return shortest(p.floatDefault);
-    case quor::ParamKind::Int: return p.intDefault;
-    case quor::ParamKind::Bool: return p.intDefault != 0;
+    case quor::ParamKind::Float:
+        return shortest(p.floatDefault);
+    case quor::ParamKind::Int:
+        return p.intDefault;
+    case quor::ParamKind::Bool:
+        return p.intDefault != 0;
     }
     return nullptr;
 }
@@ -47,12 +58,14 @@ nlohmann::json text(const char* s) { return s ? nlohmann::json(s) : nlohmann::js
 
 nlohmann::json describe(Library& library) {
     nlohmann::json j;
-    j["library"] = {{"name", library.lib()->getLibName()}, {"description", library.lib()->getLibDescription()}};
+    j["library"] = {{"name", library.lib()->getLibName()},
+                    {"description", library.lib()->getLibDescription()}};
     j["plugins"] = nlohmann::json::array();
     quor::QuorPluginHost& host = library.host();
     for (int i = 0; i < host.count(); ++i) {
         quor::PluginDesc* d = host.desc(i);
-        nlohmann::json t = {{"name", d->getName()}, {"id", d->getPluginTypeId()}, {"description", text(d->getDescription())}};
+        nlohmann::json t = {
+            {"name", d->getName()}, {"id", d->getPluginTypeId()}, {"description", text(d->getDescription())}};
         t["parameters"] = nlohmann::json::array();
         if (const quor::QuorParameterListDesc* params = host.params(d)) {
             for (int k = 0; k < params->count(); ++k) {
@@ -85,7 +98,9 @@ Action addListCommand(CLI::App& app) {
         }
         s.out << plain(j["library"]["name"]) << ": " << plain(j["library"]["description"]) << "\n";
         for (auto& t : j["plugins"]) {
-            s.out << "\n" << plain(t["name"]) << " (" << t["id"].get<int>() << ")\n  " << plain(t["description"]) << "\n";
+            s.out << "\n"
+                  << plain(t["name"]) << " (" << t["id"].get<int>() << ")\n  " << plain(t["description"])
+                  << "\n";
             for (auto& p : t["parameters"]) {
                 s.out << "  " << plain(p["name"]) << "  " << plain(p["kind"]) << " = " << p["default"].dump();
                 if (!p["description"].is_null()) s.out << "\n      " << plain(p["description"]);

@@ -24,9 +24,9 @@ Vec3 parseVector(const std::string& option, const std::string& text) {
 
 Vec3 parseDirection(const std::string& option, const std::string& text) {
     Vec3 v = parseVector(option, text);
-    double len = std::sqrt(double(v.x) * v.x + double(v.y) * v.y + double(v.z) * v.z);
-    if (!(len > 0)) throw UsageError(option + ": '" + text + "' is a zero vector, which has no direction");
-    return {float(v.x / len), float(v.y / len), float(v.z / len)};
+    if (v.x == 0 && v.y == 0 && v.z == 0)
+        throw UsageError(option + ": '" + text + "' is a zero vector, which has no direction");
+    return harness::normalized(v);
 }
 
 Rgb parseRgb(const std::string& option, const std::string& text) {
@@ -36,11 +36,13 @@ Rgb parseRgb(const std::string& option, const std::string& text) {
 
 void PointArgs::add(CLI::App& cmd, PointScope scope) {
     scope_ = scope;
-    cmd.add_option("--type", type_, "Material type, e.g. BRDFHair or BRDFHair4 (see hairlab list)")->required();
-    cmd.add_option("--set", sets_,
-                   "Parameter value NAME=VALUE, repeatable. Colours r,g,b or r,g,b,a; a texture parameter given a "
-                   "value is bound to a constant texture, NAME=none leaves it unconnected (the default for every "
-                   "texture parameter)")
+    cmd.add_option("--type", type_, "Material type, e.g. BRDFHair or BRDFHair4 (see hairlab list)")
+        ->required();
+    cmd.add_option(
+           "--set", sets_,
+           "Parameter value NAME=VALUE, repeatable. Colours r,g,b or r,g,b,a; a texture parameter given a "
+           "value is bound to a constant texture, NAME=none leaves it unconnected (the default for every "
+           "texture parameter)")
         ->allow_extra_args(false);
     cmd.add_flag("--unchecked", unchecked_, "Accept parameter values outside their minValue/maxValue hints");
     unitScaleOpt_ = cmd.add_option("--unit-scale", unitScale_,
@@ -54,17 +56,22 @@ void PointArgs::add(CLI::App& cmd, PointScope scope) {
                                 "Surface normal x,y,z, normalised; default -D with its tangent part removed");
     cmd.add_option("--h", h_, "Across-strand offset in the strand record; default 0");
     cmd.add_option("--strand-color", strandColor_, "Strand record colour r,g,b; default 0,0,0");
-    cmd.add_option("--strand-transparency", strandTransparency_, "Strand record transparency r,g,b; default 0,0,0");
+    cmd.add_option("--strand-transparency", strandTransparency_,
+                   "Strand record transparency r,g,b; default 0,0,0");
     cmd.add_option("--strand-index", strandIndex_, "Strand index; default 0");
     cmd.add_option("--strand-length", strandLength_, "Strand length; default 1");
-    cmd.add_option("--strand-position", strandPosition_, "Position along the strand, root 0 to tip 1; default 0.5");
+    cmd.add_option("--strand-position", strandPosition_,
+                   "Position along the strand, root 0 to tip 1; default 0.5");
     cmd.add_flag("--no-strand-data", noStrandData_, "The context offers no strand-data interface");
-    coverageOpt_ = cmd.add_option("--coverage", coverage_,
-                                  "Offer the strand-opacity interface with this coverage (default: not offered)");
+    coverageOpt_ =
+        cmd.add_option("--coverage", coverage_,
+                       "Offer the strand-opacity interface with this coverage (default: not offered)");
     cmd.add_option("--depth", depth_, "Ray depth; default 0");
-    cmd.add_option("--ray-flags", rayFlags_, "Ray flags, decimal or 0x hex (0x8 shadow, 0x10 GI, 0x200 no specular); default 0");
+    cmd.add_option("--ray-flags", rayFlags_,
+                   "Ray flags, decimal or 0x hex (0x8 shadow, 0x10 GI, 0x200 no specular); default 0");
     cmd.add_option("--context-flags", contextFlags_,
-                   "Context flags, decimal or 0x hex (0x1 render elements, 0x20 skip the below-surface test); default 0");
+                   "Context flags, decimal or 0x hex (0x1 render elements, 0x20 skip the below-surface "
+                   "test); default 0");
     cmd.add_option("--side", side_, "The mode passed to getBRDF; default 0");
     cmd.add_option("--gi", gi_, "Colour r,g,b of the host's GI source; default 0,0,0");
     cmd.add_option("--mis", mis_, "The host's multiple-importance answer, 0 or 1; default 0");
@@ -75,8 +82,7 @@ PointOptions PointArgs::options() const {
     o.type = type_;
     for (const std::string& s : sets_) {
         std::size_t eq = s.find('=');
-        if (eq == std::string::npos || eq == 0)
-            throw UsageError("--set: '" + s + "' is not NAME=VALUE");
+        if (eq == std::string::npos || eq == 0) throw UsageError("--set: '" + s + "' is not NAME=VALUE");
         o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
     }
     o.unchecked = unchecked_;
@@ -101,7 +107,8 @@ PointOptions PointArgs::options() const {
     o.depth = parseInt("--depth", depth_);
     if (o.depth < 0) throw UsageError("--depth: '" + depth_ + "' is negative; a ray depth counts from 0");
     // Continuation rays count on from here; keep that count far from overflow.
-    if (o.depth > kMaxDepth) throw UsageError("--depth: '" + depth_ + "' is above " + std::to_string(kMaxDepth));
+    if (o.depth > kMaxDepth)
+        throw UsageError("--depth: '" + depth_ + "' is above " + std::to_string(kMaxDepth));
     o.rayFlags = parseInt("--ray-flags", rayFlags_);
     o.contextFlags = parseInt("--context-flags", contextFlags_);
     o.side = parseInt("--side", side_);
@@ -141,7 +148,8 @@ Json jsonNumber(float value) {
 
 Json jsonLanes(std::initializer_list<float> values) {
     Json a = Json::array();
-    for (float v : values) a.push_back(jsonNumber(v));
+    for (float v : values)
+        a.push_back(jsonNumber(v));
     return a;
 }
 

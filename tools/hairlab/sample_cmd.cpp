@@ -33,11 +33,13 @@ Action addSampleCommand(CLI::App& app) {
     auto* cmd = app.add_subcommand("sample", "Ask one shading point for a continuation ray (sampleRay)");
     auto args = std::make_shared<SampleArgs>();
     args->point.add(*cmd);
-    cmd->add_option("--u", args->u, "Lobe-selection number handed to sampleRay, in [0, 2] (a sampler may fold u >= 1)")
+    cmd->add_option("--u", args->u,
+                    "Lobe-selection number handed to sampleRay, in [0, 2] (a sampler may fold u >= 1)")
         ->required();
-    cmd->add_option("--xi", args->xi,
-                    "The host's random numbers A,B,C for getDMCParam dimensions 1, 2, 3, each in [0, 1]; default "
-                    "0.5,0.5,0.5");
+    cmd->add_option(
+        "--xi", args->xi,
+        "The host's random numbers A,B,C for getDMCParam dimensions 1, 2, 3, each in [0, 1]; default "
+        "0.5,0.5,0.5");
     cmd->add_option("--mode", args->mode, "The mode argument of sampleRay; default 0");
     cmd->footer(
         "Output: the value sampleRay returned, then the new ray's direction, path weight (four lanes) and "
@@ -47,7 +49,8 @@ Action addSampleCommand(CLI::App& app) {
         PointOptions options = args->point.options();
         float u = unitInterval("--u", parseFloat("--u", args->u), args->u, 2.0f);
         std::vector<float> xi = parseFloats("--xi", args->xi, 3, "three numbers A,B,C");
-        for (float v : xi) unitInterval("--xi", v, args->xi, 1.0f);
+        for (float v : xi)
+            unitInterval("--xi", v, args->xi, 1.0f);
         int mode = parseInt("--mode", args->mode);
 
         auto point = openPoint(s.library, options);
@@ -67,8 +70,9 @@ Action addSampleCommand(CLI::App& app) {
                       {"probability", ray ? jsonNumber(next.pathProb) : Json(nullptr)}};
             s.out << j.dump() << "\n";
         } else if (ray) {
-            s.out << "result " << formatLanes({result}) << " direction " << formatLanes({d.x, d.y, d.z}) << " weight "
-                  << formatLanes({w.r, w.g, w.b, w.a}) << " probability " << formatLanes({next.pathProb}) << "\n";
+            s.out << "result " << formatLanes({result}) << " direction " << formatLanes({d.x, d.y, d.z})
+                  << " weight " << formatLanes({w.r, w.g, w.b, w.a}) << " probability "
+                  << formatLanes({next.pathProb}) << "\n";
         } else {
             s.out << "result " << formatLanes({result}) << " direction null weight null probability null\n";
         }

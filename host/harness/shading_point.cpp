@@ -197,8 +197,18 @@ bool Instance::gpuSource(const char* kind, std::string& text, int& result) const
 
 // --- ShadingPoint -----------------------------------------------------------------------------
 
+namespace {
+ParamSets instanceSets(Library& library, const PointOptions& o) {
+    if (!o.bindDefaults) return o.sets;
+    ParamSets sets = registeredDefaults(library, o.type);
+    sets.insert(sets.end(), o.sets.begin(), o.sets.end());
+    return sets;
+}
+} // namespace
+
 ShadingPoint::ShadingPoint(Library& library, const PointOptions& options)
-    : options_(options), owned_(std::make_unique<Instance>(library, options.type, options.sets, options.unchecked)),
+    : options_(options),
+      owned_(std::make_unique<Instance>(library, options.type, instanceSets(library, options), options.unchecked)),
       instance_(*owned_) {
     start();
 }

@@ -75,6 +75,7 @@ class Instance {
 struct PointOptions {
     std::string type;     // plug-in type name
     ParamSets sets;       // parameter values
+    bool bindDefaults = false;  // first bind every texture parameter to its registered default
     bool unchecked = false;  // skip minValue/maxValue checks
     Vec3 dir{0, 0, -1};      // ray direction D
     Vec3 tangent{0, 1, 0};   // strand tangent in the record
@@ -94,8 +95,8 @@ struct PointOptions {
 
 class ShadingPoint {
   public:
-    // Makes the instance (renderBegin/frameBegin with one thread) and the context; throws
-    // InputError on bad options.
+    // Makes the instance (registered defaults first when asked, then the sets), starts a render
+    // and frame with one thread, and makes the context; throws InputError on bad options.
     ShadingPoint(Library& library, const PointOptions& options);
     // A point of an instance that exists already (its parameter options are not applied); the
     // point starts and ends its own render of it.

@@ -69,7 +69,7 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     app.fallthrough(); // --plugin may also follow the command
     app.footer("Run 'hairlab COMMAND --help' for the options of a command.");
     std::string plugin;
-    app.add_option("--plugin", plugin,
+    CLI::Option* pluginOpt = app.add_option("--plugin", plugin,
                    "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
 
     std::map<CLI::App*, Action> actions;
@@ -124,6 +124,7 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
             if (sub->parsed()) {
                 if (!action)
                     throw UsageError("command '" + sub->get_name() + "' is not available in this build");
+                if (pluginOpt->count() && plugin.empty()) throw UsageError("--plugin: the path is empty");
                 Library library(harness::pluginPath(plugin, argv[0]));
                 Session session{library, out, err};
                 return action(session);

@@ -31,10 +31,9 @@ const Refusal kRefusals[] = {
     {{}, "hairlab: no command given"},
     {{"--plugin"}, "--plugin: 1 required TEXT missing"},
     {{"--plugin", "/nonexistent/lib.so", "list"}, "cannot load plug-in library '/nonexistent/lib.so'"},
-#ifdef NULL_LIBDESC_LIB
+    {{"--plugin", "", "list"}, "hairlab list: --plugin: the path is empty"},
     {{"--plugin", NULL_LIBDESC_LIB, "list"}, "getLibDesc answered no library descriptor"},
     {{"--plugin", EMPTY_LIBDESC_LIB, "list"}, "describes no plug-in type"},
-#endif
     {{"list", "--bogus"}, "hairlab list: The following argument was not expected: --bogus"},
     {{"eval", "--light", "0,0,1"}, "hairlab eval: --type is required"},
     {{"eval", "--type", "BRDFHair4"}, "--light is required"},

@@ -4,6 +4,7 @@
 
 #include "cli_test_support.h"
 #include "harness/estimators.h"
+#include "harness/test_support.h"
 #include "quor/gpu.h"
 
 namespace hairlab {
@@ -108,7 +109,7 @@ const Probe kProbes[] = {
     {eval4({"--flags", "2"}), eval({kL}, 2), 2},
     {eval4({"--light-color", "2,0.5,0.25"}), eval({kL}, 3, {2, 0.5f, 0.25f, 0.25f}), 0},
     {eval4({"--mis", "1", "--light-prob", "0.25"}), eval({kL}, 3, {1, 1, 1, 1}, 0.25f), 0},
-    {eval4({"--side", "1", "--strand-transparency", "0.5,0.5,0.5"}), eval({kL}), 0},
+    {eval4({"--side", "1", "--set", "transparency=0.5,0.5,0.5", "--context-flags", "0"}), eval({kL}), 0},
     {sample4({"0.7", "--xi", "0.2,0.3,0.4"}), sample(0.7f, 0.2f, 0.3f, 0.4f), -1},
     {sample4({"0.05", "--xi", "0.2,0.3,0.4"}), sample(0.05f, 0.2f, 0.3f, 0.4f), 7},
     {sample4({"0.7", "--xi", "0.6,0.3,0.4"}), sample(0.7f, 0.6f, 0.3f, 0.4f), 7},
@@ -146,6 +147,18 @@ TEST_P(CommandOutput, IsWhatThePlugInAnswered) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HairlabCli, CommandOutput, testing::Range(0, int(std::size(kProbes))));
+
+// A material made by a probe command carries its registered defaults, as an editor's does.
+TEST(HairlabCli, RegisteredDefaultsAreBound) {
+    for (const std::string& type : harness::test::kTypes) {
+        test::Args explicitDefaults = {"eval", "--type", type, "--unbound", "--light", "0.3,0.4,0.866"};
+        for (auto& [name, value] : harness::test::registeredDefaults(type))
+            explicitDefaults.insert(explicitDefaults.end(), {std::string("--set"), name + "=" + value});
+        test::Outcome bound = test::hairlab({"eval", "--type", type, "--light", "0.3,0.4,0.866"});
+        EXPECT_EQ(bound.status, 0);
+        EXPECT_EQ(bound.out, test::hairlab(explicitDefaults).out) << type;
+    }
+}
 
 TEST(HairlabCli, ListIsTheRegistry) {
     auto text = [](const char* s) { return s ? Json(s) : Json(nullptr); };

@@ -41,9 +41,11 @@ void PointArgs::add(CLI::App& cmd, PointScope scope) {
     cmd.add_option(
            "--set", sets_,
            "Parameter value NAME=VALUE, repeatable. Colours r,g,b or r,g,b,a; a texture parameter given a "
-           "value is bound to a constant texture, NAME=none leaves it unconnected (the default for every "
-           "texture parameter)")
+           "value is bound to a constant texture, NAME=none leaves it unconnected. Every other texture "
+           "parameter is bound to its registered default, as a host's editor creates a material")
         ->allow_extra_args(false);
+    cmd.add_flag("--unbound", unbound_,
+                 "Leave every texture parameter unconnected unless --set binds it (a bare instance)");
     cmd.add_flag("--unchecked", unchecked_, "Accept parameter values outside their minValue/maxValue hints");
     unitScaleOpt_ = cmd.add_option("--unit-scale", unitScale_,
                                    "Offer the scene units interface with this scale (default: not offered)");
@@ -71,7 +73,7 @@ void PointArgs::add(CLI::App& cmd, PointScope scope) {
                    "Ray flags, decimal or 0x hex (0x8 shadow, 0x10 GI, 0x200 no specular); default 0");
     cmd.add_option("--context-flags", contextFlags_,
                    "Context flags, decimal or 0x hex (0x1 render elements, 0x20 skip the below-surface "
-                   "test); default 0");
+                   "test); default 0x20, a renderer's hair hit");
     cmd.add_option("--side", side_, "The mode passed to getBRDF; default 0");
     cmd.add_option("--gi", gi_, "Colour r,g,b of the host's GI source; default 0,0,0");
     cmd.add_option("--mis", mis_, "The host's multiple-importance answer, 0 or 1; default 0");
@@ -86,6 +88,7 @@ PointOptions PointArgs::options() const {
         o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
     }
     o.unchecked = unchecked_;
+    o.bindDefaults = !unbound_;
     if (unitScaleOpt_ && unitScaleOpt_->count()) {
         float s = parseFloat("--unit-scale", unitScale_);
         if (!(s > 0)) throw UsageError("--unit-scale: '" + unitScale_ + "' is not a positive scale");

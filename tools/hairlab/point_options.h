@@ -50,13 +50,14 @@ class PointArgs {
     std::string type_;
     std::vector<std::string> sets_;
     bool unchecked_ = false;
+    bool unbound_ = false;
     // Defaults as text, so that a value typed by hand and a default go through one parser.
     std::string dir_ = "0,0,-1", tangent_ = "0,1,0", normal_, h_ = "0";
     std::string strandColor_ = "0,0,0", strandTransparency_ = "0,0,0";
     std::string strandIndex_ = "0", strandLength_ = "1", strandPosition_ = "0.5";
     bool noStrandData_ = false;
     std::string coverage_;
-    std::string depth_ = "0", rayFlags_ = "0", contextFlags_ = "0", side_ = "0";
+    std::string depth_ = "0", rayFlags_ = "0", contextFlags_ = "0x20", side_ = "0";
     std::string unitScale_, gi_ = "0,0,0", mis_ = "0";
     // Options whose absence means something (not offered, derived).
     CLI::Option* normalOpt_ = nullptr;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "math/dispatch.h"
 #include "math/fast_atan2.h"
 
 namespace hair {
@@ -142,7 +143,7 @@ HAIR_LANES F lobeProducts(const Hair4BSDF::LobePack<F>& l, float cosThetaI, floa
 
 // The eight lanes in one 256-bit pass where the CPU has AVX2, in two 128-bit halves otherwise;
 // the same bits either way (no fused multiply-add).
-__attribute__((target_clones("avx2", "default"))) void
+HAIR_LANE_KERNEL void
 lobeProducts8(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m, float cosThetaI, float sinThetaI, float phi,
               float* out) {
     Hair4BSDF::LobePack<f8> l;
@@ -167,7 +168,7 @@ lobeProducts8(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m, float cosThetaI, 
 struct LobeConstants {
     float logConst[8], norm[8], expM2V[8], cMinus[8], cSpan[8];
 };
-__attribute__((target_clones("avx2", "default"))) void
+HAIR_LANE_KERNEL void
 lobeConstants8(const float* variance, const float* scale, LobeConstants& out) {
     f8 v, s;
     std::memcpy(&v, variance, sizeof v);

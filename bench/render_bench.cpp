@@ -12,6 +12,7 @@
 #include <embree3/rtcore.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,15 +45,18 @@ void BM_RenderLock(benchmark::State& state, const char* type) {
     o.threads = 1;
     Renderer renderer(scene, o);
     renderer.renderFrame(); // warm pools and lazily filled tables
-    double points = 0, shadow = 0, cpu = 0;
+    double points = 0, shadow = 0, cpu = 0, rays = 0;
     for (auto _ : state) {
         FrameResult f = renderer.renderFrame();
         points += static_cast<double>(f.shadingPoints);
         shadow += static_cast<double>(f.shadowPoints);
+        rays += static_cast<double>(f.rays);
         cpu += f.cpuSeconds;
     }
     state.counters["shading_points"] = benchmark::Counter(points / cpu);
     state.counters["path_points"] = benchmark::Counter((points - shadow) / cpu);
+    state.counters["rays"] = benchmark::Counter(rays / cpu);
+    state.counters["rays_per_sample"] = benchmark::Counter(rays / (state.iterations() * 128.0 * 128 * 2));
 }
 
 // The group whose strands cover a pixel (-1: background), from a 4x4 grid of camera rays.
@@ -106,12 +110,15 @@ void BM_SheetNoise(benchmark::State& state) {
     o.threads = 0;
     std::vector<int> groups = pixelGroups(scene, o.width, o.height);
     std::vector<double> noise(row.size());
+    double cpu = 0, rays = 0;
     for (auto _ : state) {
         std::vector<float> a, b; // the whole picture, hair over its backdrop
         for (auto [seed, out] : {std::pair{1, &a}, std::pair{2, &b}}) {
             o.seed = seed;
             Renderer r(scene, o);
             FrameResult f = r.renderFrame();
+            cpu += f.cpuSeconds;
+            rays += static_cast<double>(f.rays);
             for (std::size_t p = 0; p < groups.size(); ++p)
                 for (int i = 0; i < 3; ++i)
                     out->push_back(f.hair.data[4 * p + i] + f.backdrop.data[3 * p + i]);
@@ -133,6 +140,8 @@ void BM_SheetNoise(benchmark::State& state) {
     }
     for (std::size_t g = 0; g < row.size(); ++g)
         state.counters["noise_" + names[g]] = noise[g];
+    state.counters["cpu_s"] = cpu / 2;
+    state.counters["rays_per_sample"] = rays / (2.0 * o.width * o.height * o.spp);
 }
 
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair, "BRDFHair")->Unit(benchmark::kMillisecond);

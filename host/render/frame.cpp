@@ -176,7 +176,7 @@ RenderState::RenderState(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
     opt.giDepth = std::clamp(opt.giDepth, 0, 5);
     settings.flags = opt.channels ? SETTINGS_CHANNEL_131 : 0;
     sceneObject.hasUnits = true;
-    sceneObject.scale = 1.0;
+    sceneObject.scale = 0.01; // metres per scene unit
     qrenderer.threadCount = opt.threads;
     qrenderer.scene = &sceneObject;
     for (auto& flag : channelUsed)
@@ -246,34 +246,13 @@ FrameResult Renderer::renderFrame() {
     r.cam.up = cross(right, fwd);
     r.cam.halfH = std::tan(0.5f * c.fovY * kPi / 180);
     r.cam.halfW = r.cam.halfH * o.width / o.height;
-    // Power of each light: a distant light's irradiance, the environment's mean radiance × π
-    // (the irradiance it gives a surface that faces it).
-    std::vector<float> power;
-    auto lum = [](Float3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; };
-    for (const DistantLight& l : r.scene.lights)
-        power.push_back(std::max(lum(l.color), 0.0f));
-    Float3 mean;
-    for (int k = 0; k < 64; ++k) {
-        float z = 1 - (k + 0.5f) / 32;
-        for (int j = 0; j < 16; ++j) {
-            float rho = std::sqrt(std::max(0.0f, 1 - z * z)), phi = 2 * kPi * (j + 0.5f) / 16;
-            mean = mean + r.scene.env.radiance({rho * std::cos(phi), z, rho * std::sin(phi)}) * (1.0f / 1024);
-        }
-    }
-    power.push_back(std::max(lum(mean) * kPi, 0.0f));
-    float total = 0;
-    for (float p : power)
-        total += p;
-    r.lightChoice.cdf.assign(1, 0.0f);
-    for (float p : power)
-        r.lightChoice.cdf.push_back(r.lightChoice.cdf.back() + (total > 0 ? p / total : 0));
-    r.lightChoice.cdf.back() = 1;
     r.hair.assign(static_cast<std::size_t>(o.width) * o.height * 4, 0.0f);
     r.backdrop.assign(static_cast<std::size_t>(o.width) * o.height * 3, 0.0f);
     r.clearChannels();
     for (auto& t : impl_->tracers) {
         t->shadingPoints = 0;
         t->shadowPoints = 0;
+        t->rays = 0;
         t->cpuSeconds = 0;
         t->setChannels(o.channels);
     }
@@ -308,6 +287,7 @@ FrameResult Renderer::renderFrame() {
         out.cpuSeconds += t->cpuSeconds;
         out.shadingPoints += t->shadingPoints;
         out.shadowPoints += t->shadowPoints;
+        out.rays += t->rays;
     }
     out.hair = {o.width, o.height, 4, r.hair};
     out.backdrop = {o.width, o.height, 3, r.backdrop};

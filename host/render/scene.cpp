@@ -250,7 +250,7 @@ void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
 }
 
 void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& strands) {
-    // A groom without thickness gets strands a ten-thousandth of its size across.
+    // A groom without thickness gets strands about a pixel across at the default framing.
     Bounds b;
     float thickest = 0;
     for (const Strand& s : strands)
@@ -262,7 +262,7 @@ void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& s
         scene.addGroup(instance, strands);
     } else {
         Float3 d = b.hi - b.lo;
-        float root = 0.5e-4f * std::sqrt(dot(d, d));
+        float root = 2e-4f * std::sqrt(dot(d, d));
         std::vector<Strand> thick = strands;
         for (Strand& s : thick) {
             std::size_t n = s.points.size() / 4;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <ostream>
 #include <stdexcept>
@@ -26,8 +27,8 @@ double threadCpuSeconds() {
     return ts.tv_sec + ts.tv_nsec * 1e-9;
 }
 
-// Draws a 40-column bar in steps of 2 % once the frame has run for a second; any thread may
-// report, the one that gets the lock draws.
+// Draws a 30-column bar with the elapsed time and an estimate of the time left, in steps of 1 %
+// once the frame has run for a second; any thread may report, the one that gets the lock draws.
 class Progress {
   public:
     Progress(std::ostream* out, int total) : out_(out), total_(total) {}
@@ -36,25 +37,41 @@ class Progress {
     }
     void tileDone() {
         int n = ++done_;
-        if (!out_ || elapsed() <= 1.0) return;
+        if (!out_) return;
+        double t = elapsed();
+        if (t <= 1.0) return;
         int percent = n * 100 / total_;
-        if ((percent >= shown_.load() + 2 || (n == total_ && percent > shown_.load())) && mutex_.try_lock()) {
+        if (percent > shown_.load() && mutex_.try_lock()) {
             if (percent > shown_.load()) {
                 shown_ = percent;
-                int bar = percent * 40 / 100;
-                *out_ << "\r[" << std::string(bar, '#') << std::string(40 - bar, ' ') << "] " << percent
-                      << "%" << std::flush;
+                draw(percent, t, t * (total_ - n) / n);
             }
             mutex_.unlock();
         }
     }
     void finish() {
         if (!out_ || shown_.load() < 0) return;
-        if (shown_.load() < 100) *out_ << "\r[" << std::string(40, '#') << "] 100%";
+        draw(100, elapsed(), 0);
         *out_ << "\n" << std::flush;
     }
 
   private:
+    static std::string clock(double seconds) {
+        int s = static_cast<int>(seconds + 0.5);
+        char buf[32];
+        if (s >= 60)
+            std::snprintf(buf, sizeof buf, "%d:%02d", s / 60, s % 60);
+        else
+            std::snprintf(buf, sizeof buf, "%d s", s);
+        return buf;
+    }
+    void draw(int percent, double elapsed, double left) {
+        int bar = percent * 30 / 100;
+        // Trailing blanks wipe a longer previous line.
+        *out_ << "\r[" << std::string(bar, '#') << std::string(30 - bar, ' ') << "] " << percent << "%  "
+              << clock(elapsed) << " elapsed" << (percent < 100 ? ", about " + clock(left) + " left" : "")
+              << "    " << std::flush;
+    }
     std::ostream* out_;
     int total_;
     std::atomic<int> done_{0}, shown_{-1};

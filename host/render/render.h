@@ -115,6 +115,7 @@ class Scene {
     std::vector<DistantLight> lights;
     Environment env;
     bool studio = false; // lights follow the camera (set by studioLights)
+    float labelSpace = 0; // room kept under every group for its label, in scene units (framing)
 
     struct Impl;
     Impl& impl() const { return *impl_; }
@@ -150,12 +151,15 @@ std::vector<Strand> readHairFile(const std::string& path);
 
 // The named scenes. Each leaves the scene committed with its lights set; frame() then places
 // the camera for the picture's aspect.
-//   sheet:   one lock per instance, side by side, studio lights
+//   sheet:   one lock per instance, side by side, studio lights, room for a label under each
+//   contact sheet: the same in rows of a given number of columns
 //   swatch:  one lock, studio lights
 //   ball:    a curly hair ball, studio lights
 //   groom:   the given strands, studio lights
 //   furnace: a hair ball inside a uniform white environment, nothing else
 void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style);
+void buildContactSheet(Scene& scene, const std::vector<PluginBase*>& instances, int columns,
+                       const HairStyle& style);
 void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style);
 void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style);
 void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& strands);
@@ -234,6 +238,13 @@ struct WriteOptions {
 };
 // Throws std::runtime_error with the library's reason when the file cannot be written.
 void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options = {});
+// Writes labels[g] centred under group g's lock, in the room framing kept there, with DejaVu Sans
+// through OpenImageIO: light text with a dark halo over the hair and backdrop layers (the EXR
+// and PNG both carry it). Throws std::runtime_error when the font cannot be loaded.
+void drawLabels(FrameResult& frame, const Scene& scene, const std::vector<std::string>& labels);
+// Throws std::runtime_error with one line when no label font can be loaded (checked before a
+// long render rather than after it).
+void checkLabelFont();
 // Exposure, a soft shoulder above 0.8 instead of a hard clip, and the sRGB curve; in [0, 1].
 float toneMap(float linear, float exposure);
 

@@ -1,11 +1,12 @@
 // The stand-in renderer measured.
 //
-// BM_RenderLock: throughput per material on one lock of the sheet (default parameters and lights),
+// BM_RenderLock: throughput per material on one lock of the sheet (registered defaults, the lights),
 // 128x128 at 2 samples per pixel on one render thread, pools warm. Counters are per CPU-second:
 //   shading_points  every material set-up at a hit (shadow-ray transparency look-ups included)
 //   path_points     set-ups on camera, continuation and GI-source rays only
 //
-// BM_SheetNoise: the default sheet at 640x360 and 16 samples per pixel, rendered with two seeds.
+// BM_SheetNoise: the default sheet (each type in its curated look; /defaults: its registered
+// defaults) at 640x360 and 16 samples per pixel, rendered with two seeds.
 // For each material, over the pixels its lock covers (at least half of a 4x4 grid of rays through
 // the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean.
 #include <benchmark/benchmark.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "harness/library.h"
+#include "harness/presets.h"
 #include "harness/shading_point.h"
 #include "render/render.h"
 #include "render/scene_impl.h"
@@ -34,7 +36,7 @@ harness::Library& library() {
 }
 
 void BM_RenderLock(benchmark::State& state, const char* type) {
-    harness::Instance inst(library(), type);
+    harness::Instance inst(library(), type, harness::registeredDefaults(library(), type));
     Scene scene;
     buildSwatch(scene, inst.base(), HairStyle{});
     frame(scene, 128, 128);
@@ -91,14 +93,16 @@ std::vector<int> pixelGroups(const Scene& scene, int width, int height) {
     return out;
 }
 
-void BM_SheetNoise(benchmark::State& state) {
+void BM_SheetNoise(benchmark::State& state, bool curated) {
     std::vector<std::unique_ptr<harness::Instance>> instances;
     std::vector<quor::PluginBase*> row;
-    std::vector<std::string> names;
-    for (quor::PluginDesc* d : harness::enumerateTypes(library().lib())) {
-        instances.push_back(std::make_unique<harness::Instance>(library(), d->getName()));
+    std::vector<std::string> names = harness::sheetTypes(library());
+    for (const std::string& t : names) {
+        harness::ParamSets sets = harness::registeredDefaults(library(), t);
+        if (const harness::Preset* look = curated ? harness::sheetLook(t) : nullptr)
+            sets.insert(sets.end(), look->sets.begin(), look->sets.end());
+        instances.push_back(std::make_unique<harness::Instance>(library(), t, sets));
         row.push_back(instances.back()->base());
-        names.push_back(d->getName());
     }
     Scene scene;
     buildSheet(scene, row, HairStyle{});
@@ -148,6 +152,7 @@ BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair, "BRDFHair")->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair2, "BRDFHair2")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair3, "BRDFHair3")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair4, "BRDFHair4")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SheetNoise)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, curated, true)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, defaults, false)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace

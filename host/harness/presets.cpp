@@ -19,24 +19,26 @@ std::string canonical(std::string s) {
 // fibre is, pheomelanin how much of it is red; grey and white come from grey strands mixed in.
 const std::vector<Preset>& colorPresets() {
     static const std::vector<Preset> presets = {
-        {"black", "blue-black, nearly no light through", {{"melanin", "0.95"}, {"pheomelanin", "0"}}},
-        {"dark-brown", "espresso brown", {{"melanin", "0.8"}, {"pheomelanin", "0.05"}}},
-        {"brown", "medium chestnut brown", {{"melanin", "0.65"}, {"pheomelanin", "0.1"}}},
-        {"light-brown", "light ash brown", {{"melanin", "0.5"}, {"pheomelanin", "0.1"}}},
-        {"dark-blonde", "dark honey blonde", {{"melanin", "0.38"}, {"pheomelanin", "0.15"}}},
-        {"blonde", "golden blonde", {{"melanin", "0.25"}, {"pheomelanin", "0.2"}}},
+        {"black", "blue-black, nearly no light through", {{"melanin", "0.9"}, {"pheomelanin", "0"}}},
+        {"dark-brown", "espresso brown", {{"melanin", "0.6"}, {"pheomelanin", "0.05"}}},
+        {"brown", "medium chestnut brown", {{"melanin", "0.45"}, {"pheomelanin", "0.1"}}},
+        {"light-brown", "light ash brown", {{"melanin", "0.35"}, {"pheomelanin", "0.1"}}},
+        {"dark-blonde", "dark honey blonde", {{"melanin", "0.25"}, {"pheomelanin", "0.15"}}},
+        {"blonde", "golden blonde", {{"melanin", "0.15"}, {"pheomelanin", "0.2"}}},
         {"platinum",
          "pale platinum blonde, a cool tint",
-         {{"melanin", "0.1"}, {"pheomelanin", "0"}, {"dye_color", "0.95,0.97,1"}}},
-        {"auburn", "red-brown", {{"melanin", "0.6"}, {"pheomelanin", "0.6"}}},
-        {"red", "deep natural red", {{"melanin", "0.5"}, {"pheomelanin", "0.9"}}},
-        {"ginger", "bright copper", {{"melanin", "0.35"}, {"pheomelanin", "0.8"}}},
+         {{"melanin", "0.04"}, {"pheomelanin", "0"}, {"dye_color", "0.95,0.97,1"}}},
+        {"auburn", "red-brown", {{"melanin", "0.4"}, {"pheomelanin", "0.7"}, {"dye_color", "1,0.8,0.7"}}},
+        {"red", "deep natural red", {{"melanin", "0.3"}, {"pheomelanin", "1"}, {"dye_color", "1,0.55,0.4"}}},
+        {"ginger",
+         "bright copper",
+         {{"melanin", "0.22"}, {"pheomelanin", "0.9"}, {"dye_color", "1,0.72,0.5"}}},
         {"grey",
          "salt and pepper: dark hair with half the strands grey",
-         {{"melanin", "0.7"}, {"pheomelanin", "0"}, {"gray_hair_density", "0.5"}}},
+         {{"melanin", "0.5"}, {"pheomelanin", "0"}, {"gray_hair_density", "0.5"}}},
         {"white",
          "white hair: every strand grey",
-         {{"melanin", "0.05"}, {"pheomelanin", "0"}, {"gray_hair_density", "1"}}},
+         {{"melanin", "0.02"}, {"pheomelanin", "0"}, {"gray_hair_density", "1"}}},
     };
     return presets;
 }

@@ -79,57 +79,40 @@ class Progress {
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
-// The reconstruction filter, Blackman-Harris of radius 1.5 pixels (σ ≈ 0.42 px), applied by
-// drawing each pixel's sample positions from it: every sample then counts with weight 1 and a
-// pixel depends on its own samples only.
-class FilterSampler {
-  public:
-    static constexpr float kRadius = 1.5f;
-    FilterSampler() {
-        cdf_[0] = 0;
-        for (int i = 0; i < kBins; ++i) {
-            float x = (i + 0.5f) / kBins; // across the window, 0 to 1
-            float w = 0.35875f - 0.48829f * std::cos(2 * kPi * x) + 0.14128f * std::cos(4 * kPi * x) -
-                      0.01168f * std::cos(6 * kPi * x);
-            cdf_[i + 1] = cdf_[i] + w;
-        }
-        for (float& c : cdf_)
-            c /= cdf_[kBins];
-    }
-    // An offset from the pixel centre for a uniform number.
-    float offset(float u) const {
-        int i = static_cast<int>(std::upper_bound(cdf_ + 1, cdf_ + kBins + 1, u) - cdf_) - 1;
-        i = std::clamp(i, 0, kBins - 1);
-        float w = cdf_[i + 1] - cdf_[i];
-        float f = w > 0 ? (u - cdf_[i]) / w : 0.5f;
-        return ((i + f) / kBins * 2 - 1) * kRadius;
-    }
-
-  private:
-    static constexpr int kBins = 256;
-    float cdf_[kBins + 1];
-};
-
-const FilterSampler& filterSampler() {
-    static const FilterSampler f;
-    return f;
+// The reconstruction filter, Blackman-Harris of radius 1.5 pixels (σ ≈ 0.42 px), separable. Each
+// camera sample is placed uniformly (stratified) in its own pixel and splatted with the filter's
+// weight onto every pixel centre within reach; a pixel is the weighted mean of the samples around
+// it. Next to drawing positions from the filter, every pixel then averages its neighbours'
+// samples too: noticeably less noise at the same count.
+constexpr float kFilterRadius = 1.5f;
+constexpr int kApron = 2; // pixels a tile's samples reach beyond it
+float filterWeight(float d) {
+    float x = std::fabs(d);
+    if (x >= kFilterRadius) return 0;
+    float t = 0.5f + 0.5f * x / kFilterRadius; // 0.5 at the centre, 1 at the edge of the window
+    return 0.35875f - 0.48829f * std::cos(2 * kPi * t) + 0.14128f * std::cos(4 * kPi * t) -
+           0.01168f * std::cos(6 * kPi * t);
 }
 
+// What one tile's samples leave on the pixels they reach: hair RGBA, backdrop RGB, filter weight.
+constexpr int kSplatFloats = 8;
+
 // Every pixel of a tile: spp camera samples, each with sample points of its own derived from
-// (seed, pixel, sample), so the picture does not depend on which thread renders the tile.
-void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) {
+// (seed, pixel, sample), so the picture does not depend on which thread renders the tile. The
+// splats go to the tile's own buffer (the tile and its apron); render channels are the plain
+// mean of a pixel's own samples.
+void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, std::vector<float>& splat) {
     const RenderOptions& o = r.opt;
     const CameraFrame& cam = r.cam;
-    const FilterSampler& filter = filterSampler();
     const bool channels = tracer.channelsOn();
     ChannelTarget& target = tracer.channels();
+    const int sw = x1 - x0 + 2 * kApron, sh = y1 - y0 + 2 * kApron;
+    splat.assign(static_cast<std::size_t>(sw) * sh * kSplatFloats, 0.0f);
     float chSum[kChannelCount][kChannelFloats];
     bool chAny[kChannelCount];
     for (int y = y0; y < y1; ++y) {
         for (int x = x0; x < x1; ++x) {
             std::size_t pix = static_cast<std::size_t>(y) * o.width + x;
-            Float3 hair, backdrop;
-            float alpha = 0;
             if (channels) {
                 std::fill(&chSum[0][0], &chSum[0][0] + kChannelCount * kChannelFloats, 0.0f);
                 std::fill(std::begin(chAny), std::end(chAny), false);
@@ -139,8 +122,9 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
                 tracer.setSampler(&sampler);
                 float u, v;
                 sampler.get2D(0, u, v);
-                float sx = (x + 0.5f + filter.offset(u)) / o.width * 2 - 1;
-                float sy = 1 - (y + 0.5f + filter.offset(v)) / o.height * 2;
+                const float px = x + u, py = y + v; // image position of the sample
+                float sx = px / o.width * 2 - 1;
+                float sy = 1 - py / o.height * 2;
                 Ray ray;
                 ray.org = cam.eye;
                 Float3 d = cam.forward + cam.right * (sx * cam.halfW) + cam.up * (sy * cam.halfH);
@@ -151,9 +135,21 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
                 if (channels) target.clear();
                 CameraSample cs;
                 Float3 L = tracer.trace(ray, 0, Tracer::Kind::Camera, 0, &cs);
-                hair = hair + (L - cs.backdrop);
-                backdrop = backdrop + cs.backdrop;
-                alpha += cs.alpha;
+                const Float3 hair = L - cs.backdrop;
+                for (int ty = y - kApron; ty <= y + kApron; ++ty) {
+                    float wy = filterWeight(ty + 0.5f - py);
+                    if (wy <= 0) continue;
+                    for (int tx = x - kApron; tx <= x + kApron; ++tx) {
+                        float w = wy * filterWeight(tx + 0.5f - px);
+                        if (w <= 0) continue;
+                        float* b =
+                            &splat[(static_cast<std::size_t>(ty - y0 + kApron) * sw + (tx - x0 + kApron)) *
+                                   kSplatFloats];
+                        b[0] += w * hair.x, b[1] += w * hair.y, b[2] += w * hair.z, b[3] += w * cs.alpha;
+                        b[4] += w * cs.backdrop.x, b[5] += w * cs.backdrop.y, b[6] += w * cs.backdrop.z;
+                        b[7] += w;
+                    }
+                }
                 if (channels) {
                     for (int k = 0; k < kChannelCount; ++k) {
                         if (!target.written[k]) continue;
@@ -164,12 +160,8 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1) 
                 }
             }
             tracer.setSampler(nullptr);
-            float inv = 1.0f / o.spp;
-            float* h = &r.hair[4 * pix];
-            h[0] = hair.x * inv, h[1] = hair.y * inv, h[2] = hair.z * inv, h[3] = alpha * inv;
-            float* b = &r.backdrop[3 * pix];
-            b[0] = backdrop.x * inv, b[1] = backdrop.y * inv, b[2] = backdrop.z * inv;
             if (channels) {
+                const float inv = 1.0f / o.spp;
                 for (int k = 0; k < kChannelCount; ++k) {
                     if (!chAny[k]) continue;
                     float* buf = r.channelBuffer(k) + kChannelFloats * pix;
@@ -279,6 +271,7 @@ FrameResult Renderer::renderFrame() {
     const int tilesX = (o.width + kTile - 1) / kTile, tilesY = (o.height + kTile - 1) / kTile;
     const int tiles = tilesX * tilesY;
     Progress progress(o.progress, tiles);
+    std::vector<std::vector<float>> splats(static_cast<std::size_t>(tiles));
     tbb::task_arena arena(o.threads);
     arena.execute([&] {
         tbb::parallel_for(tbb::blocked_range<int>(0, tiles, 1), [&](const tbb::blocked_range<int>& range) {
@@ -288,12 +281,34 @@ FrameResult Renderer::renderFrame() {
                 int tx = t % tilesX, ty = t / tilesX;
                 double cpu0 = threadCpuSeconds();
                 renderTile(tracer, r, tx * kTile, ty * kTile, std::min(o.width, (tx + 1) * kTile),
-                           std::min(o.height, (ty + 1) * kTile));
+                           std::min(o.height, (ty + 1) * kTile), splats[static_cast<std::size_t>(t)]);
                 tracer.cpuSeconds += threadCpuSeconds() - cpu0;
                 progress.tileDone();
             }
         });
     });
+    // The splats in tile order, whatever thread made them: the same sums for any thread count.
+    std::vector<float> sum(static_cast<std::size_t>(o.width) * o.height * kSplatFloats, 0.0f);
+    for (int t = 0; t < tiles; ++t) {
+        const int x0 = (t % tilesX) * kTile - kApron, y0 = (t / tilesX) * kTile - kApron;
+        const int sw = std::min(o.width, x0 + kApron + kTile) - x0 + kApron;
+        const std::vector<float>& b = splats[static_cast<std::size_t>(t)];
+        const int sh = static_cast<int>(b.size() / kSplatFloats) / sw;
+        for (int y = std::max(0, y0); y < std::min(o.height, y0 + sh); ++y)
+            for (int x = std::max(0, x0); x < std::min(o.width, x0 + sw); ++x)
+                for (int i = 0; i < kSplatFloats; ++i)
+                    sum[(static_cast<std::size_t>(y) * o.width + x) * kSplatFloats + i] +=
+                        b[(static_cast<std::size_t>(y - y0) * sw + (x - x0)) * kSplatFloats + i];
+    }
+    splats.clear();
+    for (std::size_t p = 0; p < static_cast<std::size_t>(o.width) * o.height; ++p) {
+        const float* s = &sum[p * kSplatFloats];
+        const float inv = s[7] > 0 ? 1 / s[7] : 0;
+        for (int i = 0; i < 4; ++i)
+            r.hair[4 * p + i] = s[i] * inv;
+        for (int i = 0; i < 3; ++i)
+            r.backdrop[3 * p + i] = s[4 + i] * inv;
+    }
     FrameResult out;
     out.seconds = progress.elapsed();
     out.threads = o.threads;

@@ -56,6 +56,7 @@ int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
     add(addFurnaceCommand);
     add(addGpuCommand);
     add(addRenderCommand);
+    add(addPresetsCommand);
 
     std::string command = commandWord(argc, argv);
     std::string known;

@@ -460,9 +460,17 @@ Action addRenderCommand(CLI::App& app) {
                 }
             }
             const int n = static_cast<int>(locks.size());
-            // One row, or for a long single sweep rows of at most eight.
-            columns = sweeps.size() > 1 ? static_cast<int>(across.sets.size())
-                                        : (n + (n + 7) / 8 - 1) / ((n + 7) / 8);
+            // The second sweep makes rows; one sweep is laid out in the columns that give the
+            // biggest locks for the picture's aspect (a lock's cell is 1.25 wide, 3.1 tall).
+            columns = static_cast<int>(across.sets.size());
+            if (sweeps.size() == 1) {
+                float best = 0;
+                for (int c = 1; c <= n; ++c) {
+                    int rows = (n + c - 1) / c;
+                    float size = std::min(float(ro.width) / (c * 1.25f), float(ro.height) / (rows * 3.1f));
+                    if (size > best) best = size, columns = c;
+                }
+            }
         } else {
             Lock lock = base(types[0]);
             finish(lock, {});

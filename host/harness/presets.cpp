@@ -93,13 +93,14 @@ const Preset* sheetLook(const std::string& type) {
            {"secondary_glossiness", "0.65"}}}},
         {"BRDFHair4",
          {"chestnut with glints and glitter",
-          "brown with coloured glints and a sparkling primary",
+          "brown with coloured glints and a sparkling primary; six bounces are plenty for hair this dark",
           {{"melanin", "0.55"},
            {"pheomelanin", "0.35"},
            {"glint_strength", "0.7"},
            {"glint_variation", "0.5"},
            {"glitter_strength", "0.9"},
-           {"random_melanin", "0.05"}}}},
+           {"random_melanin", "0.05"},
+           {"trace_depth", "6"}}}},
     };
     for (auto& [t, look] : looks)
         if (t == type) return &look;

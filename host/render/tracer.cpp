@@ -1,12 +1,11 @@
 // The path tracer. Per pixel sample: a camera ray; at every hair hit the material's sampler
 // (newBSDF -> getBRDF -> traceForward for the transparency), stochastic pass-through with the
 // transparency, direct light with one sample of every distant light and one of the environment,
-// all evaluated but shadow rays only for the strongest two where the camera meets the hair and
-// for one chosen by contribution deeper in (shadow rays pass through transparent strands), then
-// either a continuation ray from sampleRay
-// (materials that sample; where it escapes, the lights and the environment it meets are weighted
-// by multiple importance against the light samples) or the GI result of traceForward with a
-// GI-source ray (materials that do not).
+// all evaluated; where the camera meets the hair the strongest two get shadow rays and one of
+// the rest is chosen by contribution, deeper in only one is (shadow rays pass through transparent
+// strands), then either a continuation ray from sampleRay (materials that sample; where it escapes, the
+// lights and the environment it meets are weighted by multiple importance against the light samples) or the
+// GI result of traceForward with a GI-source ray (materials that do not).
 #include "render/tracer.h"
 
 #include <algorithm>
@@ -323,7 +322,7 @@ Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
 // sampling every light, which is what eval's multiple importance weights and escapedSampled see.
 Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
                            std::uint32_t dims) {
-    // Where the camera meets the hair, the strongest two lights are traced for sure (key and rim
+    // Where the camera meets the hair the strongest two lights are traced for sure (key and rim
     // light both matter to a fibre that reflects and transmits); deeper in, one shadow ray.
     const int sureShadows = from.depth == 0 ? 2 : 0;
     const Scene& scene = r_.scene;

@@ -243,7 +243,7 @@ Action addRenderCommand(CLI::App& app) {
     cmd->add_option("--groom", a->groom, "A .hair file for --scene groom (framed automatically)");
     cmd->add_option("--groom-seed", a->groomSeed,
                     "Seed of the procedural groom, apart from --seed; default 7");
-    cmd->add_option("--lock", a->lock, "Lock of sheet and swatch: straight (default) or wavy");
+    cmd->add_option("--lock", a->lock, "Lock of sheet, sweep and swatch: straight (default) or wavy");
     cmd->add_option("--strand-color", a->strandColor,
                     "Strand record colour r,g,b; default 0.32,0.2,0.11 (furnace 1,1,1)");
     cmd->add_option("--strand-transparency", a->strandTransparency,
@@ -484,7 +484,11 @@ Action addRenderCommand(CLI::App& app) {
                 instances.push_back(
                     std::make_unique<harness::Instance>(s.library, lock.type, lock.sets, a->unchecked));
             } catch (const UsageError& e) {
-                throw UsageError(std::string(lock.swept ? "--sweep: " : "") + e.what());
+                std::string what = e.what(); // a swept value is named by the option that gave it
+                for (const Sweep& sw : sweeps)
+                    if (lock.swept && what.rfind("--set " + sw.name + ":", 0) == 0)
+                        what = "--sweep " + what.substr(6);
+                throw UsageError(what);
             }
             row.push_back(instances.back()->base());
             labels.push_back(lock.label);

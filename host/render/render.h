@@ -114,7 +114,7 @@ class Scene {
     Camera camera;
     std::vector<DistantLight> lights;
     Environment env;
-    bool studio = false; // lights follow the camera (set by studioLights)
+    bool studio = false;  // lights follow the camera (set by studioLights)
     float labelSpace = 0; // room kept under every group for its label, in scene units (framing)
 
     struct Impl;

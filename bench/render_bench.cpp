@@ -4,16 +4,18 @@
 // 128x128 at 2 samples per pixel on one render thread, pools warm. Counters are per CPU-second:
 //   shading_points  every material set-up at a hit (shadow-ray transparency look-ups included)
 //   path_points     set-ups on camera, continuation and GI-source rays only
+//   rays            rays traced (camera, shadow, continuation, GI source); rays_per_sample: per
+//                   camera sample, the lock's background included
 //
 // BM_SheetNoise: the default sheet (each type in its curated look; /defaults: its registered
 // defaults) at 640x360 and 16 samples per pixel, rendered with two seeds.
 // For each material, over the pixels its lock covers (at least half of a 4x4 grid of rays through
-// the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean.
+// the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean;
+// cpu_s is one render's CPU time summed over its threads.
 #include <benchmark/benchmark.h>
 #include <embree3/rtcore.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>

@@ -1,13 +1,17 @@
 // The stand-in renderer measured.
 //
-// BM_RenderLock: throughput per material on one lock of the sheet (default parameters and lights),
+// BM_RenderLock: throughput per material on one lock of the sheet (registered defaults, the lights),
 // 128x128 at 2 samples per pixel on one render thread, pools warm. Counters are per CPU-second:
 //   shading_points  every material set-up at a hit (shadow-ray transparency look-ups included)
 //   path_points     set-ups on camera, continuation and GI-source rays only
+//   rays            rays traced (camera, shadow, continuation, GI source); rays_per_sample: per
+//                   camera sample, the lock's background included
 //
-// BM_SheetNoise: the default sheet at 640x360 and 16 samples per pixel, rendered with two seeds.
+// BM_SheetNoise: the default sheet (each type in its curated look; /defaults: its registered
+// defaults) at 640x360 and 16 samples per pixel, rendered with two seeds.
 // For each material, over the pixels its lock covers (at least half of a 4x4 grid of rays through
-// the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean.
+// the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean;
+// cpu_s is one render's CPU time summed over its threads.
 #include <benchmark/benchmark.h>
 #include <embree3/rtcore.h>
 
@@ -17,6 +21,7 @@
 #include <vector>
 
 #include "harness/library.h"
+#include "harness/presets.h"
 #include "harness/shading_point.h"
 #include "render/render.h"
 #include "render/scene_impl.h"
@@ -33,7 +38,7 @@ harness::Library& library() {
 }
 
 void BM_RenderLock(benchmark::State& state, const char* type) {
-    harness::Instance inst(library(), type);
+    harness::Instance inst(library(), type, harness::registeredDefaults(library(), type));
     Scene scene;
     buildSwatch(scene, inst.base(), HairStyle{});
     frame(scene, 128, 128);
@@ -44,15 +49,18 @@ void BM_RenderLock(benchmark::State& state, const char* type) {
     o.threads = 1;
     Renderer renderer(scene, o);
     renderer.renderFrame(); // warm pools and lazily filled tables
-    double points = 0, shadow = 0, cpu = 0;
+    double points = 0, shadow = 0, cpu = 0, rays = 0;
     for (auto _ : state) {
         FrameResult f = renderer.renderFrame();
         points += static_cast<double>(f.shadingPoints);
         shadow += static_cast<double>(f.shadowPoints);
+        rays += static_cast<double>(f.rays);
         cpu += f.cpuSeconds;
     }
     state.counters["shading_points"] = benchmark::Counter(points / cpu);
     state.counters["path_points"] = benchmark::Counter((points - shadow) / cpu);
+    state.counters["rays"] = benchmark::Counter(rays / cpu);
+    state.counters["rays_per_sample"] = benchmark::Counter(rays / (state.iterations() * 128.0 * 128 * 2));
 }
 
 // The group whose strands cover a pixel (-1: background), from a 4x4 grid of camera rays.
@@ -87,14 +95,16 @@ std::vector<int> pixelGroups(const Scene& scene, int width, int height) {
     return out;
 }
 
-void BM_SheetNoise(benchmark::State& state) {
+void BM_SheetNoise(benchmark::State& state, bool curated) {
     std::vector<std::unique_ptr<harness::Instance>> instances;
     std::vector<quor::PluginBase*> row;
-    std::vector<std::string> names;
-    for (quor::PluginDesc* d : harness::enumerateTypes(library().lib())) {
-        instances.push_back(std::make_unique<harness::Instance>(library(), d->getName()));
+    std::vector<std::string> names = harness::sheetTypes(library());
+    for (const std::string& t : names) {
+        harness::ParamSets sets = harness::registeredDefaults(library(), t);
+        if (const harness::Preset* look = curated ? harness::sheetLook(t) : nullptr)
+            sets.insert(sets.end(), look->sets.begin(), look->sets.end());
+        instances.push_back(std::make_unique<harness::Instance>(library(), t, sets));
         row.push_back(instances.back()->base());
-        names.push_back(d->getName());
     }
     Scene scene;
     buildSheet(scene, row, HairStyle{});
@@ -106,12 +116,15 @@ void BM_SheetNoise(benchmark::State& state) {
     o.threads = 0;
     std::vector<int> groups = pixelGroups(scene, o.width, o.height);
     std::vector<double> noise(row.size());
+    double cpu = 0, rays = 0;
     for (auto _ : state) {
         std::vector<float> a, b; // the whole picture, hair over its backdrop
         for (auto [seed, out] : {std::pair{1, &a}, std::pair{2, &b}}) {
             o.seed = seed;
             Renderer r(scene, o);
             FrameResult f = r.renderFrame();
+            cpu += f.cpuSeconds;
+            rays += static_cast<double>(f.rays);
             for (std::size_t p = 0; p < groups.size(); ++p)
                 for (int i = 0; i < 3; ++i)
                     out->push_back(f.hair.data[4 * p + i] + f.backdrop.data[3 * p + i]);
@@ -133,12 +146,15 @@ void BM_SheetNoise(benchmark::State& state) {
     }
     for (std::size_t g = 0; g < row.size(); ++g)
         state.counters["noise_" + names[g]] = noise[g];
+    state.counters["cpu_s"] = cpu / 2;
+    state.counters["rays_per_sample"] = rays / (2.0 * o.width * o.height * o.spp);
 }
 
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair, "BRDFHair")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair2, "BRDFHair2")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair3, "BRDFHair3")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair4, "BRDFHair4")->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_SheetNoise)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, curated, true)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, defaults, false)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace

@@ -1,6 +1,9 @@
 // Image output through OpenImageIO: linear half-float EXR with named layers, or tone-mapped sRGB.
+#include <OpenImageIO/imagebuf.h>
+#include <OpenImageIO/imagebufalgo.h>
 #include <OpenImageIO/imageio.h>
 
+#include <OpenImageIO/filesystem.h>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -37,7 +40,89 @@ void write(const std::string& path, const OIIO::ImageSpec& spec, const std::vect
 
 float srgb(float x) { return x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f; }
 
+// DejaVu Sans from fonts-dejavu-core; OpenImageIO also looks the name up in its font folders.
+const char* labelFont() {
+    static const std::string path = [] {
+        const char* file = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+        return std::string(OIIO::Filesystem::exists(file) ? file : "DejaVuSans");
+    }();
+    return path.c_str();
+}
+
 } // namespace
+
+void checkLabelFont() {
+    if (!OIIO::ImageBufAlgo::text_size("Ag", 16, labelFont()).defined())
+        throw std::runtime_error("cannot load the label font DejaVu Sans (install fonts-dejavu-core): " +
+                                 oneLine(OIIO::geterror()));
+}
+
+void drawLabels(FrameResult& frame, const Scene& scene, const std::vector<std::string>& labels) {
+    const int w = frame.hair.width, h = frame.hair.height;
+    OIIO::ImageBuf text(OIIO::ImageSpec(w, h, 4, OIIO::TypeDesc::FLOAT));
+    OIIO::ImageBufAlgo::zero(text);
+    const float ink[4] = {0.85f, 0.85f, 0.85f, 1.0f}; // linear; light on a dark plate
+    // One size for every label: the largest at which each fits its room and its cell.
+    int size = 48;
+    struct Place {
+        float cx, top, bottom;
+    };
+    std::vector<Place> places(labels.size(), Place{-1, 0, 0});
+    for (int g = 0; g < scene.groupCount() && g < static_cast<int>(labels.size()); ++g) {
+        Bounds b = scene.groupBounds(g);
+        if (b.empty() || labels[g].empty()) continue;
+        Float3 mid = (b.lo + b.hi) * 0.5f;
+        float x0, x1, yTop, yBottom, unused;
+        if (!project(scene.camera, w, h, {b.lo.x, b.lo.y, mid.z}, x0, yTop) ||
+            !project(scene.camera, w, h, {b.hi.x, b.lo.y, mid.z}, x1, unused) ||
+            !project(scene.camera, w, h, {mid.x, b.lo.y - scene.labelSpace, mid.z}, unused, yBottom))
+            continue;
+        // Pixels: the room under the lock and the width of its cell.
+        float top = (1 - yTop) * 0.5f * h, bottom = (1 - yBottom) * 0.5f * h;
+        float cx = (0.5f * (x0 + x1) + 1) * 0.5f * w, cell = std::fabs(x1 - x0) * 0.5f * w * 1.3f;
+        // Two lines at most ("BRDFHair3\nits look"); shrink until the longest fits the cell.
+        size = std::min(size, std::max(6, static_cast<int>(0.3f * (bottom - top))));
+        for (; size > 6; --size) {
+            OIIO::ROI box = OIIO::ImageBufAlgo::text_size(labels[g], size, labelFont());
+            if (!box.defined()) throw std::runtime_error("cannot draw the label '" + labels[g] + "'");
+            if (box.width() <= cell) break;
+        }
+        places[g] = {cx, top, bottom};
+    }
+    for (std::size_t g = 0; g < places.size(); ++g) {
+        if (places[g].cx < 0) continue;
+        const float cx = places[g].cx, top = places[g].top, bottom = places[g].bottom;
+        OIIO::ROI box = OIIO::ImageBufAlgo::text_size(labels[g], size, labelFont());
+        int baseline = static_cast<int>(top + 0.15f * (bottom - top)) + size;
+        int pad = std::max(2, size / 4), left = static_cast<int>(cx) - box.width() / 2;
+        // A dark plate under the text so that it reads over hair, backdrop and a viewer's white.
+        OIIO::ROI plate(left - pad, left + box.width() + pad, baseline + box.ybegin - pad,
+                        baseline + box.yend + pad, 0, 1, 0, 4);
+        const float shade[4] = {0.01f, 0.01f, 0.012f, 0.75f};
+        OIIO::ImageBufAlgo::fill(text, shade, OIIO::roi_intersection(plate, text.roi()));
+        if (!OIIO::ImageBufAlgo::render_text(text, static_cast<int>(cx), baseline, labels[g], size,
+                                             labelFont(), ink, OIIO::ImageBufAlgo::TextAlignX::Center,
+                                             OIIO::ImageBufAlgo::TextAlignY::Baseline))
+            throw std::runtime_error("cannot draw the label '" + labels[g] +
+                                     "': " + oneLine(text.geterror()));
+    }
+    // Text over the picture: the hair layer (premultiplied) takes the ink, the backdrop is covered.
+    std::vector<float> px(static_cast<std::size_t>(w) * h * 4);
+    text.get_pixels(OIIO::ROI(0, w, 0, h, 0, 1, 0, 4), OIIO::TypeDesc::FLOAT, px.data());
+    for (std::size_t p = 0; p < px.size() / 4; ++p) {
+        float a = px[4 * p + 3];
+        if (!(a > 0)) continue;
+        float* hair = &frame.hair.data[4 * p];
+        for (int c = 0; c < 3; ++c) {
+            hair[c] = hair[c] * (1 - a) + px[4 * p + c];
+            frame.backdrop.data[3 * p + c] *= 1 - a;
+        }
+        hair[3] = a + hair[3] * (1 - a);
+        for (auto& [alias, img] : frame.channels)
+            for (int c = 0; c < 3; ++c)
+                img.data[3 * p + c] *= 1 - a;
+    }
+}
 
 const std::vector<std::string>& imageExtensions() {
     static const std::vector<std::string> ext = {".exr", ".png", ".tif", ".tiff", ".jpg", ".jpeg"};

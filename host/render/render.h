@@ -114,7 +114,8 @@ class Scene {
     Camera camera;
     std::vector<DistantLight> lights;
     Environment env;
-    bool studio = false; // lights follow the camera (set by studioLights)
+    bool studio = false;  // lights follow the camera (set by studioLights)
+    float labelSpace = 0; // room kept under every group for its label, in scene units (framing)
 
     struct Impl;
     Impl& impl() const { return *impl_; }
@@ -123,15 +124,17 @@ class Scene {
     std::unique_ptr<Impl> impl_;
 };
 
-// Procedural hair. Lengths are in scene units of 10 cm: a lock is about 23 cm long, its strands
-// 70 µm thick at the root, thinning to the tip.
+// Procedural hair. A scene unit is 1 cm: a lock is a swatch about 2.3 cm long of 10,000 strands
+// 70 µm thick at the root, thinning to the tip. At that scale a strand is about a pixel wide in
+// a 1280-pixel picture of the sheet, so a pixel sees a few strands rather than dozens: smooth
+// highlights, little noise, and rays that stop at the first strands they meet.
 struct HairStyle {
     int strands = 10000;
     std::uint64_t seed = 7; // the groom's own seed, not the sampling seed
     bool wavy = false;
     Float3 color{0.32f, 0.2f, 0.11f};
     Float3 transparency{0, 0, 0};
-    float rootRadius = 0.00035f;
+    float rootRadius = 0.0035f;
 };
 
 // A hanging lock centred at x, about 0.9 wide and 2.3 tall.
@@ -148,12 +151,15 @@ std::vector<Strand> readHairFile(const std::string& path);
 
 // The named scenes. Each leaves the scene committed with its lights set; frame() then places
 // the camera for the picture's aspect.
-//   sheet:   one lock per instance, side by side, studio lights
+//   sheet:   one lock per instance, side by side, studio lights, room for a label under each
+//   contact sheet: the same in rows of a given number of columns
 //   swatch:  one lock, studio lights
 //   ball:    a curly hair ball, studio lights
 //   groom:   the given strands, studio lights
 //   furnace: a hair ball inside a uniform white environment, nothing else
 void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style);
+void buildContactSheet(Scene& scene, const std::vector<PluginBase*>& instances, int columns,
+                       const HairStyle& style);
 void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style);
 void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style);
 void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& strands);
@@ -172,7 +178,7 @@ struct RenderOptions {
     int threads = 1;         // 0: all cores; never more than the cores there are
     std::uint64_t seed = 1;  // sampling seed
     int maxPathDepth = 1000; // continuation rays of sampling materials (a cap beyond the materials' own)
-    int giDepth = 2;         // nested GI-source rays for materials that do not sample
+    int giDepth = 1;         // nested GI-source rays for materials that do not sample
     bool channels = false;   // collect the render channels materials write
     std::ostream* progress = nullptr; // progress bar for renders longer than a second
 };
@@ -196,6 +202,7 @@ struct FrameResult {
     double cpuSeconds = 0;           // summed over the render threads, tiles only
     std::uint64_t shadingPoints = 0; // material set-ups at hits (newBSDF calls), shadow rays included
     std::uint64_t shadowPoints = 0;  // of those, set-ups that only answered a shadow ray's transparency
+    std::uint64_t rays = 0;          // traced: camera, shadow, continuation and GI-source rays
     int threads = 1;                 // render threads used
 };
 
@@ -231,6 +238,13 @@ struct WriteOptions {
 };
 // Throws std::runtime_error with the library's reason when the file cannot be written.
 void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options = {});
+// Writes labels[g] centred under group g's lock, in the room framing kept there, with DejaVu Sans
+// through OpenImageIO: light text with a dark halo over the hair and backdrop layers (the EXR
+// and PNG both carry it). Throws std::runtime_error when the font cannot be loaded.
+void drawLabels(FrameResult& frame, const Scene& scene, const std::vector<std::string>& labels);
+// Throws std::runtime_error with one line when no label font can be loaded (checked before a
+// long render rather than after it).
+void checkLabelFont();
 // Exposure, a soft shoulder above 0.8 instead of a hard clip, and the sRGB curve; in [0, 1].
 float toneMap(float linear, float exposure);
 

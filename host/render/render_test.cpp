@@ -133,6 +133,39 @@ TEST(StandInRenderer, FramingShowsEveryLockAtAnyAspect) {
     }
 }
 
+// A contact sheet of n locks in rows: every lock in frame with its label's room, and every label
+// drawn under its own lock (its plate covers pixels there and nowhere else is touched twice).
+TEST(StandInRenderer, ContactSheetLabelsEveryLockUnderIt) {
+    harness::Instance inst(library(), "BRDFHair4");
+    for (auto [n, columns] : {std::pair{3, 3}, std::pair{5, 2}}) {
+        Scene scene;
+        buildContactSheet(scene, std::vector<PluginBase*>(n, inst.base()), columns, small(50));
+        ASSERT_EQ(scene.groupCount(), n);
+        frame(scene, 240, 160);
+        FrameResult f;
+        f.hair = {240, 160, 4, std::vector<float>(240 * 160 * 4, 0.0f)};
+        f.backdrop = {240, 160, 3, std::vector<float>(240 * 160 * 3, 1.0f)};
+        std::vector<std::string> labels;
+        for (int g = 0; g < n; ++g)
+            labels.push_back("lock " + std::to_string(g));
+        drawLabels(f, scene, labels);
+        for (int g = 0; g < n; ++g) {
+            Bounds b = scene.groupBounds(g);
+            float x0, x1, y0, y1;
+            ASSERT_TRUE(project(scene.camera, 240, 160, {b.lo.x, b.lo.y, 0}, x0, y0));
+            ASSERT_TRUE(project(scene.camera, 240, 160, {b.hi.x, b.lo.y - scene.labelSpace, 0}, x1, y1));
+            EXPECT_GE(y1, -1.0f) << "label room of lock " << g << " out of frame";
+            int covered = 0; // plate pixels in the room under the lock
+            for (int y = int((1 - y0) * 80); y < std::min(160, int((1 - y1) * 80)); ++y)
+                for (int x = std::max(0, int((x0 + 1) * 120)); x < std::min(240, int((x1 + 1) * 120)); ++x)
+                    covered += f.hair.at(x, y, 3) > 0.5f;
+            EXPECT_GT(covered, 20) << "no label under lock " << g << " of " << n;
+        }
+        for (std::size_t p = 0; p < 240 * 160; ++p) // covered backdrop is what the plate took
+            ASSERT_NEAR(f.backdrop.data[3 * p] + f.hair.data[4 * p + 3], 1.0f, 1e-5f);
+    }
+}
+
 TEST(StandInRenderer, ExrKeepsHairBackdropAndNamedChannelLayers) {
     FrameResult f;
     f.hair = {3, 2, 4, {}};

@@ -228,18 +228,36 @@ void studioLights(Scene& scene) {
 
 } // namespace
 
-void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style) {
-    const float spacing = 1.25f;
+void buildContactSheet(Scene& scene, const std::vector<PluginBase*>& instances, int columns,
+                       const HairStyle& style) {
+    const float spacingX = 1.25f, spacingY = 3.1f; // a lock is about 0.9 wide and 2.3 tall
     const int n = static_cast<int>(instances.size());
-    for (int i = 0; i < n; ++i) // the same lock for every material: only the shading differs
-        scene.addGroup(instances[i], makeLock((i - 0.5f * (n - 1)) * spacing, style));
+    columns = std::clamp(columns, 1, std::max(1, n));
+    const int rows = (n + columns - 1) / columns;
+    // The same lock for every material (only the shading differs), moved into its cell.
+    const std::vector<Strand> lock = makeLock(0, style);
+    for (int i = 0; i < n; ++i) {
+        Float3 at{(i % columns - 0.5f * (columns - 1)) * spacingX,
+                  (0.5f * (rows - 1) - i / columns) * spacingY, 0};
+        std::vector<Strand> moved = lock;
+        for (Strand& s : moved)
+            for (std::size_t k = 0; k + 3 < s.points.size(); k += 4)
+                s.points[k] += at.x, s.points[k + 1] += at.y;
+        scene.addGroup(instances[i], moved);
+    }
     scene.commit();
     scene.env = Environment::sky(0.6f);
     scene.studio = true;
+    scene.labelSpace = 0.6f;
+}
+
+void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style) {
+    buildContactSheet(scene, instances, static_cast<int>(instances.size()), style);
 }
 
 void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style) {
     buildSheet(scene, {instance}, style);
+    scene.labelSpace = 0;
 }
 
 void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
@@ -250,7 +268,7 @@ void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
 }
 
 void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& strands) {
-    // A groom without thickness gets strands a ten-thousandth of its size across.
+    // A groom without thickness gets strands about a pixel across at the default framing.
     Bounds b;
     float thickest = 0;
     for (const Strand& s : strands)
@@ -262,7 +280,7 @@ void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& s
         scene.addGroup(instance, strands);
     } else {
         Float3 d = b.hi - b.lo;
-        float root = 0.5e-4f * std::sqrt(dot(d, d));
+        float root = 2e-4f * std::sqrt(dot(d, d));
         std::vector<Strand> thick = strands;
         for (Strand& s : thick) {
             std::size_t n = s.points.size() / 4;
@@ -287,6 +305,7 @@ void buildFurnace(Scene& scene, PluginBase* instance, const HairStyle& style) {
 void frame(Scene& scene, int width, int height, const CameraView& view) {
     Bounds all = scene.bounds();
     if (all.empty()) all.add({0, 0, 0});
+    all.lo.y -= all.empty() ? 0 : scene.labelSpace;
     Float3 target = (all.lo + all.hi) * 0.5f;
     float az = view.azimuth * kDeg, el = std::clamp(view.elevation, -89.0f, 89.0f) * kDeg;
     Float3 back{std::sin(az) * std::cos(el), std::sin(el), std::cos(az) * std::cos(el)}; // towards the camera
@@ -302,8 +321,9 @@ void frame(Scene& scene, int width, int height, const CameraView& view) {
     for (int g = 0; g < scene.groupCount(); ++g) {
         Bounds b = scene.groupBounds(g);
         if (b.empty()) continue;
-        for (int k = 0; k < 8; ++k) {
-            Float3 p{k & 1 ? b.hi.x : b.lo.x, k & 2 ? b.hi.y : b.lo.y, k & 4 ? b.hi.z : b.lo.z};
+        for (int k = 0; k < 16; ++k) { // the box's corners, and the label's room under it
+            float y = k >= 8 ? b.lo.y - scene.labelSpace : (k & 2 ? b.hi.y : b.lo.y);
+            Float3 p{k & 1 ? b.hi.x : b.lo.x, y, k & 4 ? b.hi.z : b.lo.z};
             Float3 d = p - target;
             float need = std::max(std::fabs(dot(d, right)) / tanW, std::fabs(dot(d, up)) / tanH);
             dist = std::max(dist, need + dot(d, back));

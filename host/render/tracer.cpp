@@ -1,10 +1,11 @@
 // The path tracer. Per pixel sample: a camera ray; at every hair hit the material's sampler
 // (newBSDF -> getBRDF -> traceForward for the transparency), stochastic pass-through with the
-// transparency, direct light with one sample of every distant light and one of the environment
-// (shadow rays pass through transparent strands), then either a continuation ray from sampleRay
-// (materials that sample; where it escapes, the lights and the environment it meets are weighted
-// by multiple importance against the light samples) or the GI result of traceForward with a
-// GI-source ray (materials that do not).
+// transparency, direct light with one sample of every distant light and one of the environment,
+// all evaluated; where the camera meets the hair the strongest two get shadow rays and one of
+// the rest is chosen by contribution, deeper in only one is (shadow rays pass through transparent
+// strands), then either a continuation ray from sampleRay (materials that sample; where it escapes, the
+// lights and the environment it meets are weighted by multiple importance against the light samples) or the
+// GI result of traceForward with a GI-source ray (materials that do not).
 #include "render/tracer.h"
 
 #include <algorithm>
@@ -28,8 +29,8 @@ enum EventPair : std::uint32_t {
     kPairBsdf2 = 3,     // the host's second and third numbers
     kPairRoulette = 4,  // Russian roulette
     kPairGI = 5,        // GI-source direction
-    kPairLightPick = 6, // which light
-    kPairLight = 7,     // where on it
+    kPairLightPick = 6, // which light's shadow ray
+    kPairLight = 7,     // where on each light, one pair per light
 };
 std::uint32_t eventDims(int level, int event) {
     return (static_cast<std::uint32_t>(level) << 24) +
@@ -148,7 +149,8 @@ Tracer::Tracer(RenderState& r, int threadIndex) : r_(r), scene_(r.scene.impl()) 
     }
 }
 
-bool Tracer::intersect(const Ray& ray, Hit& hit) const {
+bool Tracer::intersect(const Ray& ray, Hit& hit) {
+    ++rays;
     FilterContext fc;
     rtcInitIntersectContext(&fc.rtc);
     fc.rtc.filter = ray.ignoreStrand >= 0 ? ignoreStrandFilter : nullptr;
@@ -306,49 +308,31 @@ Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
     q.ray = &ray;
     q.level = level;
     RTCRay r = embreeRay(org, dir);
+    ++rays;
     rtcOccluded1(scene_.scene, &q.rtc, &r);
     if (r.tfar < 0) return {}; // occluded
     return q.tr;
 }
 
-// One light sample. eval is linear in the light colour, so unless the material keeps render
-// elements (which need the shadowed and unshadowed colours apart) it is evaluated unshadowed
-// first and the shadow ray is traced only for a non-zero result.
-Float3 Tracer::lightSample(BRDFSampler* brdf, HitContext& ctx, Float3 P, Float3 L, Float3 Le, float lightProb,
-                           const Ray& from, int level) {
-    if (!(maxComponent(Le) > 0)) return {};
-    if (ctx.channels) {
-        Float3 tr = shadow(P, L, from, level);
-        Color lc = toColor(Le * tr), un = toColor(Le);
-        return fromColor(brdf->eval(ctx, toVector(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
-    }
-    Color lc = toColor(Le), un = toColor(Le);
-    Float3 c = fromColor(brdf->eval(ctx, toVector(L), lc, un, lightProb, EVAL_DIFFUSE | EVAL_SPECULAR));
-    if (!(maxComponent(c) > 0)) return c; // nothing to shadow (negative or NaN results are kept as they are)
-    return c * shadow(P, L, from, level);
-}
-
+// Direct light with one shadow ray per hit. Every light (and the environment) gets a sample
+// point, evaluated unshadowed: eval is cheap next to a ray. One of them is then chosen in
+// proportion to its unshadowed contribution and only its shadow ray is traced, weighted by the
+// inverse of the choice: the estimate of the sum of shadowed contributions stays exact, and the
+// only noise left is the visibility of the one chosen. Light strategies keep the density of
+// sampling every light, which is what eval's multiple importance weights and escapedSampled see.
 Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
-                           std::uint32_t dims, bool all) {
-    // Where the camera first meets the hair every light and the environment get a sample of
-    // their own; deeper in, one light chosen in proportion to its power. The choice's
-    // probability is part of the light strategy's density.
+                           std::uint32_t dims) {
+    // Where the camera meets the hair the strongest two lights are traced for sure (key and rim
+    // light both matter to a fibre that reflects and transmits); deeper in, one shadow ray.
+    const int sureShadows = from.depth == 0 ? 2 : 0;
     const Scene& scene = r_.scene;
-    const LightChoice& choice = r_.lightChoice;
-    const int n = static_cast<int>(scene.lights.size());
-    Float3 sum;
-    int first = 0, last = n;
-    if (!all) {
-        float pick = sampler_->get1D(dims + kPairLightPick);
-        while (first < n && pick >= choice.cdf[first + 1])
-            ++first;
-        last = first;
-    }
-    for (int i = first; i <= last; ++i) {
-        const float select = all ? 1 : choice.cdf[i + 1] - choice.cdf[i];
-        if (!(select > 0)) continue;
+    const std::size_t n = scene.lights.size();
+    candidates_.clear();
+    float total = 0;
+    for (std::size_t i = 0; i <= n; ++i) {
         float u, v;
         sampler_->get2D(dims + kPairLight + static_cast<std::uint32_t>(i), u, v);
+        LightCandidate c;
         if (i < n) {
             const DistantLight& l = scene.lights[i];
             Disc disc(l);
@@ -358,35 +342,69 @@ Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const R
             Float3 b = cross(w, a);
             float cosT = 1 - u * (1 - disc.cosAngle), sinT = std::sqrt(std::max(0.0f, 1 - cosT * cosT));
             float phi = 2 * kPi * v;
-            Float3 L = unit(a * (sinT * std::cos(phi)) + b * (sinT * std::sin(phi)) + w * cosT);
-            sum = sum + lightSample(brdf, ctx, P, L, disc.radiance(l), select * disc.prob(), from, level) *
-                            (disc.solidAngle * kInvPi / select);
-            continue;
+            c.dir = unit(a * (sinT * std::cos(phi)) + b * (sinT * std::sin(phi)) + w * cosT);
+            c.radiance = disc.radiance(l);
+            c.prob = disc.prob();
+            c.scale = disc.solidAngle * kInvPi;
+        } else {
+            float pdf;
+            c.dir = scene.env.sample(u, v, c.radiance, pdf);
+            if (!(pdf > 0)) continue;
+            c.prob = 2 * kPi * pdf;
+            c.scale = kInvPi / pdf;
         }
-        float pdf;
-        Float3 Le;
-        Float3 L = scene.env.sample(u, v, Le, pdf);
-        if (pdf > 0)
-            sum = sum + lightSample(brdf, ctx, P, L, Le, select * 2 * kPi * pdf, from, level) *
-                            (kInvPi / (pdf * select));
+        if (!(maxComponent(c.radiance) > 0)) continue;
+        Color lc = toColor(c.radiance), un = lc;
+        c.value = fromColor(brdf->eval(ctx, toVector(c.dir), lc, un, c.prob, EVAL_DIFFUSE | EVAL_SPECULAR)) *
+                  c.scale;
+        if (ctx.channels) { // render elements count only the light committed below
+            brdf->scaleLightSample(0);
+            brdf->commitLightSample(0);
+        }
+        c.weight = std::max(c.value.x, 0.0f) + std::max(c.value.y, 0.0f) + std::max(c.value.z, 0.0f);
+        if (!(c.weight > 0)) continue; // also drops NaN
+        total += c.weight;
+        candidates_.push_back(c);
     }
+    if (candidates_.empty()) return {};
+    // The strongest lights get shadow rays of their own; one of the rest is chosen by its share.
+    std::sort(candidates_.begin(), candidates_.end(),
+              [](const LightCandidate& a, const LightCandidate& b) { return a.weight > b.weight; });
+    const std::size_t sure = std::min(candidates_.size() - 1, static_cast<std::size_t>(sureShadows));
+    Float3 sum;
+    auto add = [&](const LightCandidate& c, float select) {
+        Float3 tr = shadow(P, c.dir, from, level);
+        if (ctx.channels) {
+            Color lc = toColor(c.radiance * tr), un = toColor(c.radiance);
+            brdf->eval(ctx, toVector(c.dir), lc, un, c.prob, EVAL_DIFFUSE | EVAL_SPECULAR);
+            brdf->scaleLightSample(c.scale / select);
+            brdf->commitLightSample(0);
+        }
+        sum = sum + c.value * tr * (1 / select);
+    };
+    for (std::size_t k = 0; k < sure; ++k) {
+        total -= candidates_[k].weight;
+        add(candidates_[k], 1);
+    }
+    float pick = sampler_->get1D(dims + kPairLightPick) * total;
+    std::size_t k = sure;
+    while (k + 1 < candidates_.size() && pick >= candidates_[k].weight) {
+        pick -= candidates_[k].weight;
+        ++k;
+    }
+    add(candidates_[k], candidates_[k].weight / total);
     return sum;
 }
 
 // What a sampled continuation that leaves the scene brings back: the environment and every light
 // whose disc it meets, each weighted against its own light samples.
-Float3 Tracer::escapedSampled(Float3 dir, float lastProb, bool all) const {
+Float3 Tracer::escapedSampled(Float3 dir, float lastProb) const {
     const Scene& scene = r_.scene;
-    const LightChoice& choice = r_.lightChoice;
-    const std::size_t n = scene.lights.size();
-    float envSelect = all ? 1 : choice.cdf[n + 1] - choice.cdf[n];
-    Float3 L = scene.env.radiance(dir) * powerWeight(lastProb, envSelect * 2 * kPi * scene.env.pdf(dir));
-    for (std::size_t i = 0; i < n; ++i) {
-        const DistantLight& l = scene.lights[i];
+    Float3 L = scene.env.radiance(dir) * powerWeight(lastProb, 2 * kPi * scene.env.pdf(dir));
+    for (const DistantLight& l : scene.lights) {
         Disc disc(l);
         if (dot(dir, unit(l.direction)) >= disc.cosAngle)
-            L = L +
-                disc.radiance(l) * powerWeight(lastProb, (choice.cdf[i + 1] - choice.cdf[i]) * disc.prob());
+            L = L + disc.radiance(l) * powerWeight(lastProb, disc.prob());
     }
     return L;
 }
@@ -455,7 +473,6 @@ bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dim
 Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample* camera) {
     Float3 L, T{1, 1, 1};
     Level& lv = levels_[level];
-    bool allLights = false; // every light was sampled at the last scattering hit
     if (camera) *camera = CameraSample{};
     for (int event = 0; event < kMaxEvents; ++event) {
         Hit hit;
@@ -470,7 +487,7 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
                     camera->alpha = event == 0 ? 0 : saturate(1 - (T.x + T.y + T.z) / 3);
                 }
             }
-            if (kind == Kind::Sampled) L = L + T * escapedSampled(ray.dir, lastProb, allLights);
+            if (kind == Kind::Sampled) L = L + T * escapedSampled(ray.dir, lastProb);
             return L;
         }
         if (camera) camera->alpha = 1;
@@ -506,8 +523,7 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
             if (maxComponent(T) <= 0) break;
             continue;
         }
-        allLights = kind == Kind::Camera;
-        L = L + T * directLight(shaded.brdf(), ctx, P, next, level, dims, allLights);
+        L = L + T * directLight(shaded.brdf(), ctx, P, next, level, dims);
         if (ctx.channels) shaded.brdf()->commitLightSample(1);
 
         if (shaded.brdf()->getSamplerFlags() & 8) {

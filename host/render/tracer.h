@@ -67,11 +67,6 @@ struct CameraFrame {
     float halfW = 1, halfH = 1;
 };
 
-// Light selection: the distant lights, then the environment, in proportion to their power.
-struct LightChoice {
-    std::vector<float> cdf; // lights + 2 entries, from 0 to 1
-};
-
 // What every render thread reads, and the frame's output buffers.
 struct RenderState {
     RenderState(Scene& s, const RenderOptions& o);
@@ -84,7 +79,6 @@ struct RenderState {
     std::vector<QuorPluginInterface*> plugins; // unique instances
     std::vector<BSDFInterface*> groupBsdf;     // per group
     CameraFrame cam;
-    LightChoice lightChoice;
 
     std::vector<float> hair, backdrop; // RGBA, RGB
     // Channel buffers are made when a material first writes a channel.
@@ -125,7 +119,7 @@ class Tracer {
     void setChannels(bool on) { channelsOn_ = on; }
     bool channelsOn() const { return channelsOn_; }
 
-    std::uint64_t shadingPoints = 0, shadowPoints = 0;
+    std::uint64_t shadingPoints = 0, shadowPoints = 0, rays = 0;
     double cpuSeconds = 0;
 
   private:
@@ -141,22 +135,25 @@ class Tracer {
 
     class ShadedHit;
 
-    bool intersect(const Ray& ray, Hit& hit) const;
+    bool intersect(const Ray& ray, Hit& hit);
     void setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit, Float3& P) const;
     bool passThrough(Float3 t, float u, Float3& T);
     bool sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dims, Ray& ray, Float3& T,
                              float& lastProb);
-    Float3 escapedSampled(Float3 dir, float lastProb, bool all) const;
+    Float3 escapedSampled(Float3 dir, float lastProb) const;
     Float3 shadow(Float3 org, Float3 dir, const Ray& from, int level);
     Float3 directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
-                       std::uint32_t dims, bool all);
-    Float3 lightSample(BRDFSampler* brdf, HitContext& ctx, Float3 P, Float3 L, Float3 Le, float lightProb,
-                       const Ray& from, int level);
+                       std::uint32_t dims);
 
     RenderState& r_;
     const Scene::Impl& scene_;
     const PixelSampler* sampler_ = nullptr;
     Level levels_[kMaxLevels];
+    struct LightCandidate {
+        Float3 dir, radiance, value; // value: the unshadowed contribution
+        float prob = 0, scale = 0, weight = 0;
+    };
+    std::vector<LightCandidate> candidates_;
     ChannelTarget channels_;
     bool channelsOn_ = false; // collecting for the current camera path
 };

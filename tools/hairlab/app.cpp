@@ -85,6 +85,7 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     add(addFurnaceCommand);
     add(addGpuCommand);
     add(addRenderCommand);
+    add(addPresetsCommand);
 
     command = commandWord(argc, argv);
     std::string known;

@@ -28,6 +28,7 @@ Action addSampleCommand(CLI::App& app);
 Action addFurnaceCommand(CLI::App& app);
 Action addGpuCommand(CLI::App& app);
 Action addRenderCommand(CLI::App& app);
+Action addPresetsCommand(CLI::App& app);
 
 // Runs hairlab with the given arguments; what main() does, callable from tests.
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

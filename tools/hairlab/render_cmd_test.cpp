@@ -1,5 +1,6 @@
 // hairlab render: bad input is one line and status 2, refused before rendering; a render writes
-// every file it names and one summary line; the same seed gives the same file.
+// every file it names and one summary line; the same seed gives the same file; a sweep has a
+// labelled lock per value; presets apply and --set wins over them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -61,6 +62,18 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         {"render", "-o", "/proc/x.png"}, // a folder nobody may create files in
         {"render", "-o", "picture.bmp"},
         {"render", "-o", "/tmp"},
+        {"render", "--scene", "sweep"},
+        {"render", "--scene", "sweep", "--sweep", "melanin=0:1:0"},
+        {"render", "--scene", "sweep", "--sweep", "melanin=0:1"},
+        {"render", "--scene", "sweep", "--sweep", "melanin=0:1:9", "--sweep", "softness=0:1:9"}, // 81 locks
+        {"render", "--scene", "sweep", "--type", "BRDFHair3", "--sweep", "preset=black"},
+        {"render", "--scene", "sweep", "--sweep", "melanin=0:1:3", "--set", "melanin=0.5"},
+        {"render", "--preset", "purple"},
+        {"render", "--scene", "swatch", "--type", "BRDFHair", "--preset", "black"},
+        {"render", "--set", "no_such_parameter=1"}, // the sheet: no type has it
+        {"render", "--res", "1920by1080"},
+        {"render", "--res", "640x360", "--width", "640"},
+        {"render", "--defaults", "--scene", "swatch"},
     };
     for (auto& args : bad) {
         Outcome o = hairlab(args);
@@ -68,6 +81,10 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         EXPECT_EQ(lineCount(o.err), 1) << o.err; // refused before rendering: no progress, no legend
         EXPECT_TRUE(o.out.empty());
     }
+    // A near miss is named.
+    EXPECT_NE(hairlab({"render", "--set", "melanine=0.3"}).err.find("did you mean melanin?"),
+              std::string::npos);
+    EXPECT_NE(hairlab({"render", "--preset", "blond"}).err.find("did you mean blonde?"), std::string::npos);
     // The system's reason is in the line.
     EXPECT_NE(hairlab({"render", "-o", "/nonexistent-folder/x.png"}).err.find("No such file or directory"),
               std::string::npos);
@@ -121,6 +138,71 @@ TEST(HairlabRender, OneRenderWritesEveryOutput) {
     EXPECT_EQ(pngSize(readFile(png)), std::make_pair(16u, 16u));
     std::remove(png.c_str());
     std::remove(exr.c_str());
+}
+
+} // namespace
+} // namespace hairlab
+
+namespace hairlab {
+namespace {
+
+Outcome swatch(std::vector<std::string> extra, const std::string& path) {
+    std::vector<std::string> args = {"render",    "--scene", "swatch",    "--res", "12x12", "--spp", "1",
+                                     "--threads", "1",       "--strands", "200",   "-o",    path};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return hairlab(args);
+}
+
+// A preset is a set of values: the same picture as setting them, and --set wins over it.
+TEST(HairlabRender, PresetsApplyAndSetWinsOverThem) {
+    std::string path = ::testing::TempDir() + "hairlab_preset_test.png";
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> same = {
+        {{"--preset", "black"}, {"--set", "melanin=0.9", "--set", "pheomelanin=0"}},
+        {{"--preset", "black", "--set", "melanin=0.2"}, {"--set", "melanin=0.2", "--set", "pheomelanin=0"}},
+        {{"--preset", "Dark Brown"}, {"--preset", "dark-brown"}},
+    };
+    for (auto& [a, b] : same) {
+        ASSERT_EQ(swatch(a, path).status, 0) << a[1];
+        std::string first = readFile(path);
+        ASSERT_EQ(swatch(b, path).status, 0) << b[1];
+        EXPECT_EQ(readFile(path), first) << a[1];
+    }
+    ASSERT_EQ(swatch({"--preset", "black"}, path).status, 0);
+    std::string black = readFile(path);
+    ASSERT_EQ(swatch({"--preset", "blonde"}, path).status, 0);
+    EXPECT_NE(readFile(path), black);
+    std::remove(path.c_str());
+}
+
+// One lock and one label per value (columns × rows); the legend goes to stderr, with no progress
+// bar when stderr is not a terminal, and nothing but the summary under --quiet.
+TEST(HairlabRender, SweepHasALabelledLockPerValue) {
+    std::string path = ::testing::TempDir() + "hairlab_sweep_test.png";
+    const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> sweeps = {
+        {{"melanin=0:1:3"}, {"melanin 0", "melanin 0.5", "melanin 1"}},
+        {{"glossiness=0.2:0.8:2", "softness=0:1:2"},
+         {"glossiness 0.2, softness 0", "glossiness 0.8, softness 0", "glossiness 0.2, softness 1",
+          "glossiness 0.8, softness 1"}},
+        {{"preset=red,white"}, {"red", "white"}},
+    };
+    for (auto& [axes, labels] : sweeps) {
+        std::vector<std::string> args = {"render", "--scene",   "sweep", "--res", "48x24", "--spp",
+                                         "1",      "--strands", "100",   "-o",    path};
+        for (const std::string& axis : axes)
+            args.insert(args.end(), {"--sweep", axis});
+        Outcome o = hairlab(args);
+        ASSERT_EQ(o.status, 0) << o.err;
+        std::string legend = std::to_string(labels.size()) + " locks, left to right and top to bottom: ";
+        for (std::size_t i = 0; i < labels.size(); ++i)
+            legend += (i ? " | " : "") + labels[i];
+        EXPECT_EQ(o.err, legend + "\n");
+        EXPECT_EQ(lineCount(o.out), 1);
+        args.push_back("--quiet");
+        o = hairlab(args);
+        EXPECT_TRUE(o.err.empty()) << o.err;
+        EXPECT_EQ(lineCount(o.out), 1);
+    }
+    std::remove(path.c_str());
 }
 
 } // namespace

@@ -1,0 +1,13 @@
+// "Did you mean": the known name nearest to a mistyped one.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// The name in names with the smallest edit distance to name (case-insensitive, a swap of two
+// neighbouring letters counts as one edit), or "" when even the nearest needs more than a third
+// of the longer word changed.
+std::string nearestName(const std::string& name, const std::vector<std::string>& names);
+
+} // namespace harness

@@ -1,0 +1,108 @@
+#include "harness/presets.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace harness {
+
+namespace {
+
+std::string canonical(std::string s) {
+    for (char& c : s)
+        c = c == ' ' || c == '_' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+} // namespace
+
+// Chosen by rendering each on the swatch under the studio lights. Melanin sets how dark the
+// fibre is, pheomelanin how much of it is red; grey and white come from grey strands mixed in.
+const std::vector<Preset>& colorPresets() {
+    static const std::vector<Preset> presets = {
+        {"black", "blue-black, nearly no light through", {{"melanin", "0.9"}, {"pheomelanin", "0"}}},
+        {"dark-brown", "espresso brown", {{"melanin", "0.6"}, {"pheomelanin", "0.05"}}},
+        {"brown", "medium chestnut brown", {{"melanin", "0.45"}, {"pheomelanin", "0.1"}}},
+        {"light-brown", "light ash brown", {{"melanin", "0.35"}, {"pheomelanin", "0.1"}}},
+        {"dark-blonde", "dark honey blonde", {{"melanin", "0.25"}, {"pheomelanin", "0.15"}}},
+        {"blonde", "golden blonde", {{"melanin", "0.15"}, {"pheomelanin", "0.2"}}},
+        {"platinum",
+         "pale platinum blonde, a cool tint",
+         {{"melanin", "0.04"}, {"pheomelanin", "0"}, {"dye_color", "0.95,0.97,1"}}},
+        {"auburn", "red-brown", {{"melanin", "0.55"}, {"pheomelanin", "0.8"}}},
+        {"red", "deep natural red", {{"melanin", "0.45"}, {"pheomelanin", "1"}, {"dye_color", "1,0.5,0.3"}}},
+        {"ginger", "bright copper", {{"melanin", "0.35"}, {"pheomelanin", "1"}, {"dye_color", "1,0.6,0.4"}}},
+        {"grey",
+         "salt and pepper: dark hair with half the strands grey",
+         {{"melanin", "0.5"}, {"pheomelanin", "0"}, {"gray_hair_density", "0.5"}}},
+        {"white",
+         "white hair: every strand grey",
+         {{"melanin", "0.02"}, {"pheomelanin", "0"}, {"gray_hair_density", "1"}}},
+    };
+    return presets;
+}
+
+const Preset* findPreset(const std::string& name) {
+    const std::string key = canonical(name);
+    for (const Preset& p : colorPresets())
+        if (p.name == key) return &p;
+    return nullptr;
+}
+
+std::vector<std::string> presetNames() {
+    std::vector<std::string> names;
+    for (const Preset& p : colorPresets())
+        names.push_back(p.name);
+    return names;
+}
+
+std::vector<std::string> sheetTypes(Library& library) {
+    std::vector<quor::PluginDesc*> descs = enumerateTypes(library.lib());
+    std::stable_sort(descs.begin(), descs.end(), [](quor::PluginDesc* a, quor::PluginDesc* b) {
+        return a->getPluginTypeId() < b->getPluginTypeId();
+    });
+    std::vector<std::string> names;
+    for (quor::PluginDesc* d : descs)
+        names.push_back(d->getName());
+    return names;
+}
+
+const Preset* sheetLook(const std::string& type) {
+    static const std::vector<std::pair<std::string, Preset>> looks = {
+        {"BRDFHair",
+         {"warm brown",
+          "diffuse brown with a soft tinted highlight",
+          {{"diffuse_color_tex", "0.2,0.12,0.06"},
+           {"specular_color_tex", "0.5,0.42,0.34"},
+           {"specular_power", "30"}}}},
+        {"BRDFHair2",
+         {"copper caustic glints",
+          "red-brown absorption with a strong glint at the TRT caustic",
+          {{"absorption", "0.08,0.2,0.45"},
+           {"glint_scale", "2"},
+           {"diffuse_color_tex", "0.3,0.12,0.04"},
+           {"diffuse_mult", "0.7"}}}},
+        {"BRDFHair3",
+         {"specular band and backlight",
+          "a tight primary band over dark brown, warm transmission",
+          {{"diffuse_color", "0.1,0.05,0.025"},
+           {"primary_specular", "0.3,0.29,0.27"},
+           {"primary_glossiness", "0.9"},
+           {"transmission", "0.45,0.25,0.1"},
+           {"secondary_glossiness", "0.65"}}}},
+        {"BRDFHair4",
+         {"chestnut with glints and glitter",
+          "brown with coloured glints and a sparkling primary; six bounces are plenty for hair this dark",
+          {{"melanin", "0.55"},
+           {"pheomelanin", "0.35"},
+           {"glint_strength", "0.7"},
+           {"glint_variation", "0.5"},
+           {"glitter_strength", "0.9"},
+           {"random_melanin", "0.05"},
+           {"trace_depth", "6"}}}},
+    };
+    for (auto& [t, look] : looks)
+        if (t == type) return &look;
+    return nullptr;
+}
+
+} // namespace harness

@@ -121,7 +121,11 @@ inline float length(Vec4 a) { return std::sqrt(dot(a, a)); }
 // not below 1e18 times its length, the vector is returned as it was.
 inline Vec4 normalizeSafe(Vec4 a) {
     float len = length(a);
-    float m = std::fmax(std::fabs(a.x()), std::fmax(std::fabs(a.y()), std::fabs(a.z())));
+    // A NaN component makes len NaN and the test false whatever m is, so a plain maximum (no
+    // library call) decides the same as fmax.
+    float ax = std::fabs(a.x()), ay = std::fabs(a.y()), az = std::fabs(a.z());
+    float m = ax > ay ? ax : ay;
+    m = m > az ? m : az;
     if (!(m < len * 1e18f)) return a;
     return a * (1.0f / len);
 }

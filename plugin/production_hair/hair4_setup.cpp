@@ -474,11 +474,16 @@ void setWeights(Hair4BSDF& s, const Hair4Inputs& in, const quor::StrandRecord& r
         total += 1e-8f;
     }
     s.albedoSum = s.diffuseColor;
-    for (int k = 0; k < L::kLobes; ++k) {
-        s.lobeWeight[k] = lum[k] / total;
+    for (int k = 0; k < L::kLobes; ++k)
         s.albedoSum += s.lobeColor[k];
-    }
-    s.diffuseWeight = dA / total;
+    // Seven quotients by one total in two lane-wise divisions (the same bits as one at a time).
+    const f4 w0 = f4{lum[0], lum[1], lum[2], lum[3]} / total;
+    const f4 w1 = f4{lum[4], lum[5], dA, 0.0f} / total;
+    for (int k = 0; k < 4; ++k)
+        s.lobeWeight[k] = w0[k];
+    s.lobeWeight[4] = w1[0];
+    s.lobeWeight[5] = w1[1];
+    s.diffuseWeight = w1[2];
     s.useLightMIS = 1;
 }
 

@@ -104,7 +104,10 @@ inline Color4 complement(Color4 c) { return lmax(Color4(1.0f) - c, Color4(0.0f))
 // Per lane clamped to [0, FLT_MAX]; a NaN lane gives 0. The last guard of a result that
 // unbounded parameters could push past the float range.
 inline Color4 finiteNonNegative(Color4 c) { return lmin(lmax(c, Color4(0.0f)), Color4(3.40282347e38f)); }
-inline float maxRGB(Color4 c) { return std::fmax(std::fmax(c.r(), c.g()), c.b()); }
+// fmax without the library call: a NaN operand gives way to the other (a value apart from the
+// sign of a zero).
+inline float maxNum(float a, float b) { return (a >= b || b != b) ? a : b; }
+inline float maxRGB(Color4 c) { return maxNum(maxNum(c.r(), c.g()), c.b()); }
 inline Color4 expLanes(Color4 c) {
     return Color4(std::exp(c[0]), std::exp(c[1]), std::exp(c[2]), std::exp(c[3]));
 }

@@ -74,6 +74,8 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     int simplifyForGI = 0, useCachedGI = 0, transmissionInSpecular = 0;
     float probDiffuse = 0, probPrimary = 0, probSecondary = 0, probTransmission = 0;
     Vec4 axisW, axisB, axisT, viewLocal;
+    // The lobe normalisations of this point, looked up by the first eval or sample that needs them.
+    LobeNorms norms;
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

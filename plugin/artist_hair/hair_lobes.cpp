@@ -23,7 +23,7 @@ AngleSet angleSet(Vec4 L, Vec4 V, Vec4 T) {
     if (!(std::fabs(a.sinThetaI) <= 0.999999f) || !(std::fabs(a.sinThetaO) <= 0.999999f)) return a;
     a.degenerate = false;
     Vec4 lp = L - T * a.sinThetaI;
-    Vec4 vp = T * dot(V, T) - V;  // -V in the plane normal to T
+    Vec4 vp = T * dot(V, T) - V; // -V in the plane normal to T
     float ll = dot(lp, lp) * dot(vp, vp);
     a.cosPhi = ll > 1e-12f ? clampf(dot(lp, vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     a.thetaI = std::asin(a.sinThetaI);
@@ -67,7 +67,8 @@ void LobeTable::build(Kind kind, int sizeA, int sizeB, int sizeC) {
         sizeC_ = sizeC;
         std::size_t n = std::size_t(sizeA) * sizeB * sizeC;
         auto* cells = static_cast<std::atomic<float>*>(libAlloc(n * sizeof(std::atomic<float>)));
-        for (std::size_t i = 0; i < n; ++i) new (&cells[i]) std::atomic<float>(0.0f);
+        for (std::size_t i = 0; i < n; ++i)
+            new (&cells[i]) std::atomic<float>(0.0f);
         values_ = cells;
     }
     if (!cdf_) {
@@ -78,7 +79,8 @@ void LobeTable::build(Kind kind, int sizeA, int sizeB, int sizeC) {
         // The light/view geometry of a row depends on b and x only: take it once per b.
         AngleSet angles[kCdfSamples];
         for (int b = 0; b < sizeB_; ++b) {
-            for (int k = 0; k < n; ++k) angles[k] = rowAngles(b, 2.0f * float(k) / float(n - 1) - 1.0f);
+            for (int k = 0; k < n; ++k)
+                angles[k] = rowAngles(b, 2.0f * float(k) / float(n - 1) - 1.0f);
             for (int a = 0; a < sizeA_; ++a) {
                 float* row = cdf + (a * sizeB_ + b) * n;
                 // Trapezoid rule over x_k = 2k/49 - 1.
@@ -91,7 +93,8 @@ void LobeTable::build(Kind kind, int sizeA, int sizeB, int sizeC) {
                 }
                 float total = row[n - 1];
                 if (total > 0.0f)
-                    for (int k = 0; k < n; ++k) row[k] /= total;
+                    for (int k = 0; k < n; ++k)
+                        row[k] /= total;
             }
         }
         cdf_ = cdf;
@@ -100,7 +103,8 @@ void LobeTable::build(Kind kind, int sizeA, int sizeB, int sizeC) {
 
 // The raw shape of this table's lobe; the R/TRT shape carries its 1e18 guard.
 float LobeTable::shape(float sigma, float sigmaW, const AngleSet& angles) const {
-    return kind_ == Kind::Transmission ? shapeTransmission(sigma, sigmaW, angles) : shapePrimary(sigma, angles);
+    return kind_ == Kind::Transmission ? shapeTransmission(sigma, sigmaW, angles)
+                                       : shapePrimary(sigma, angles);
 }
 
 // A row's light l = (√(1 - x²), 0, x) lies in the viewer's plane at azimuth 0; the view is
@@ -137,7 +141,8 @@ float LobeTable::computeCell(int a, int b, int c) const {
         float u1 = float(double(bits) * 0x1p-32);
         // Base 3, with the single-precision third as digit weight.
         double u2 = 0.0, w = third;
-        for (std::uint32_t n = i; n; n /= 3, w *= third) u2 += double(n % 3) * w;
+        for (std::uint32_t n = i; n; n /= 3, w *= third)
+            u2 += double(n % 3) * w;
         float z = 2.0f * u1 - 1.0f;
         float r = safeSqrt(1.0f - z * z);
         float phi = float(6.283185307179586 * u2);
@@ -193,11 +198,13 @@ LobeTable::RowSample LobeTable::sampleRow(float u, float sigma, float v) const {
     } else if (!(u > 0.0f)) {
         t = 0.0f;
     } else {
-        int lo = 0, hi = n - 1;  // row[lo] <= u < row[hi]
+        int lo = 0, hi = n - 1; // row[lo] <= u < row[hi]
         while (hi - lo > 1) {
             int mid = (lo + hi) / 2;
-            if (row[mid] <= u) lo = mid;
-            else hi = mid;
+            if (row[mid] <= u)
+                lo = mid;
+            else
+                hi = mid;
         }
         float r0 = row[lo], r1 = row[lo + 1];
         float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
@@ -208,7 +215,14 @@ LobeTable::RowSample LobeTable::sampleRow(float u, float sigma, float v) const {
 
 // --- three lobes in one pass -----------------------------------------------------------------
 
-LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission) {
+LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary,
+                          LobeTable& transmission) {
+    LobeNorms norms;
+    return evalThreeLobes(L, V, T, widths, primary, transmission, norms);
+}
+
+LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission,
+                          LobeNorms& norms) {
     LobeValues out;
     const float vt = dot(V, T);
     const float sinI = dot(L, T), sinO = -vt;
@@ -240,10 +254,10 @@ LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& prim
     float rawR = g[0] * cosHalfPhi * k;
     float rawTRT = g[1] * cosHalfPhi * k;
     float rawTT = g[2] * g[3] * k;
-    float absVT = std::fabs(vt);
-    float nR = primary.normalisation(widths[0], absVT);
-    float nTRT = primary.normalisation(widths[1], absVT);
-    float nTT = transmission.normalisation(widths[2], widths[3], absVT);
+    norms.use(widths, std::fabs(vt));
+    float nR = norms.primary(primary);
+    float nTRT = norms.secondary(primary);
+    float nTT = norms.transmission(transmission);
     out.r = double(nR) < 1e-6 ? 0.0f : rawR / nR;
     out.trt = double(nTRT) < 1e-6 ? 0.0f : rawTRT / nTRT;
     out.tt = double(nTT) < 1e-6 ? 0.0f : rawTT / nTT;

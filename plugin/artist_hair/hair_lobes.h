@@ -24,12 +24,12 @@ float gaussian(float sigma, float x);
 
 // The angles of a light/view pair about a strand.
 struct AngleSet {
-    bool degenerate = true;  // light or view within 1e-6 of the strand axis
+    bool degenerate = true; // light or view within 1e-6 of the strand axis
     float sinThetaI = 0, sinThetaO = 0, cosPhi = 0;
     float thetaI = 0, thetaO = 0, phi = 0, thetaH = 0, thetaD = 0;
-    float cosHalfPhi = 0;  // cos(φ/2)
+    float cosHalfPhi = 0; // cos(φ/2)
     float cosThetaI = 0;
-    float cosThetaD2 = 1;  // cos² θd
+    float cosThetaD2 = 1; // cos² θd
 };
 
 // The angle set with the scalar library trigonometry.
@@ -79,8 +79,8 @@ class LobeTable {
     float rowSlope(float sigma, float v, float x) const;
 
     struct RowSample {
-        float z;        // along-strand coordinate in [-1, 1]
-        float density;  // rowSlope at the sample
+        float z;       // along-strand coordinate in [-1, 1]
+        float density; // rowSlope at the sample
     };
     // Inverts the row's distribution at u.
     RowSample sampleRow(float u, float sigma, float v) const;
@@ -101,7 +101,7 @@ class LobeTable {
     // The row (or the blend of two rows) that a width and view coordinate select.
     struct Row {
         const float* r0;
-        const float* r1;  // null: r0 alone
+        const float* r1; // null: r0 alone
         float f;
         float operator[](int k) const { return r1 ? (1.0f - f) * r0[k] + f * r1[k] : r0[k]; }
     };
@@ -123,8 +123,34 @@ struct LobeValues {
     float r = 0, trt = 0, tt = 0;
 };
 
+// The three lobe normalisations of one view |V·T| and widths (σR, σTRT, σL, σW), each looked
+// up once: every light and every sample of a shading point needs the same cells. 0 stands for
+// a value not looked up yet (a table never holds 0).
+struct LobeNorms {
+    Float4 widths{-1.0f, -1.0f, -1.0f, -1.0f};
+    float absVT = -1.0f;
+    float r = 0, trt = 0, tt = 0;
+
+    // Forgets the values unless they belong to these widths and this view.
+    void use(Float4 w, float a) {
+        if (w[0] == widths[0] && w[1] == widths[1] && w[2] == widths[2] && w[3] == widths[3] && a == absVT)
+            return;
+        widths = w;
+        absVT = a;
+        r = trt = tt = 0.0f;
+    }
+    float primary(LobeTable& t) { return r != 0.0f ? r : (r = t.normalisation(widths[0], absVT)); }
+    float secondary(LobeTable& t) { return trt != 0.0f ? trt : (trt = t.normalisation(widths[1], absVT)); }
+    float transmission(LobeTable& t) {
+        return tt != 0.0f ? tt : (tt = t.normalisation(widths[2], widths[3], absVT));
+    }
+};
+
 // Widths in lanes: (σR, σTRT, σL, σW). One four-lane pass for the four Gaussians with the
 // polynomial arcsine and exponential; each lobe divided by its normalisation (0 below 1e-6).
 LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission);
+// The same, with the normalisations kept in norms for the next call.
+LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission,
+                          LobeNorms& norms);
 
 } // namespace hair

@@ -73,7 +73,7 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
     if (specularOn) {
         lobes = evalThreeLobes(L, vec(ctx.rayDir), axisT,
                                Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth),
-                               *primaryNormTable, *transmissionNormTable);
+                               *primaryNormTable, *transmissionNormTable, norms);
         lobes.r *= 0.5f;
         lobes.trt *= 0.5f;
         lobes.tt *= 0.5f;
@@ -221,7 +221,8 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
     const float xi = getDMCParam(newCtx, 1);
     const Vec4 D = vec(parent.rayDir);
     const float vz = viewLocal.z();
-    const float absVT = std::fabs(dot(D, axisT));
+    norms.use(Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth),
+              std::fabs(dot(D, axisT)));
 
     float x, y, z, inv;
     Color4 weight;
@@ -262,7 +263,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float p = a * rs.density;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
-        const float norm = transmissionNormTable->normalisation(sigmaL, sigmaW, absVT);
+        const float norm = norms.transmission(*transmissionNormTable);
         const float value =
             double(norm) < 1e-6 ? 0.0f : shapeTransmission(sigmaL, sigmaW, angleSet(d, D, axisT)) / norm;
         weight = transmissionColor * value * (2.0f * inv / pT);
@@ -282,7 +283,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float p = 0.5f * kPi * rs.density * s;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
-        const float norm = primaryNormTable->normalisation(sigma, absVT);
+        const float norm = primary ? norms.primary(*primaryNormTable) : norms.secondary(*primaryNormTable);
         const float value = double(norm) < 1e-6 ? 0.0f : shapePrimary(sigma, angleSet(d, D, axisT)) / norm;
         weight = (primary ? primaryColor : secondaryColor) * value * (2.0f * inv / prob);
     }

@@ -104,7 +104,10 @@ inline Color4 complement(Color4 c) { return lmax(Color4(1.0f) - c, Color4(0.0f))
 // Per lane clamped to [0, FLT_MAX]; a NaN lane gives 0. The last guard of a result that
 // unbounded parameters could push past the float range.
 inline Color4 finiteNonNegative(Color4 c) { return lmin(lmax(c, Color4(0.0f)), Color4(3.40282347e38f)); }
-inline float maxRGB(Color4 c) { return std::fmax(std::fmax(c.r(), c.g()), c.b()); }
+// fmax without the library call: a NaN operand gives way to the other (a value apart from the
+// sign of a zero).
+inline float maxNum(float a, float b) { return (a >= b || b != b) ? a : b; }
+inline float maxRGB(Color4 c) { return maxNum(maxNum(c.r(), c.g()), c.b()); }
 inline Color4 expLanes(Color4 c) {
     return Color4(std::exp(c[0]), std::exp(c[1]), std::exp(c[2]), std::exp(c[3]));
 }
@@ -121,7 +124,11 @@ inline float length(Vec4 a) { return std::sqrt(dot(a, a)); }
 // not below 1e18 times its length, the vector is returned as it was.
 inline Vec4 normalizeSafe(Vec4 a) {
     float len = length(a);
-    float m = std::fmax(std::fabs(a.x()), std::fmax(std::fabs(a.y()), std::fabs(a.z())));
+    // A NaN component makes len NaN and the test false whatever m is, so a plain maximum (no
+    // library call) decides the same as fmax.
+    float ax = std::fabs(a.x()), ay = std::fabs(a.y()), az = std::fabs(a.z());
+    float m = ax > ay ? ax : ay;
+    m = m > az ? m : az;
     if (!(m < len * 1e18f)) return a;
     return a * (1.0f / len);
 }

@@ -141,120 +141,121 @@ HAIR_LANES F lobeProducts(const Hair4BSDF::LobePack<F>& l, float cosThetaI, floa
     return l.active > 0.0f ? mpLanes(l, zero + cosThetaI, zero + sinThetaI) * n : zero;
 }
 
+template <class F> HAIR_LANES void loadLanes(F& to, const Hair4BSDF::Lanes8& from) {
+    std::memcpy(&to, from.v, sizeof to);
+}
+
+// The pack's lanes as four or eight lanes (the first four: the lobes without peaks).
+template <class F>
+HAIR_LANES Hair4BSDF::LobePack<F> loadPack(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m) {
+    Hair4BSDF::LobePack<F> l;
+    loadLanes(l.cosO, m.cosO);
+    loadLanes(l.sinO, m.sinO);
+    loadLanes(l.v, m.v);
+    loadLanes(l.invV, m.invV);
+    loadLanes(l.logConst, m.logConst);
+    loadLanes(l.norm, m.norm);
+    loadLanes(l.centre, m.centre);
+    loadLanes(l.invS, m.invS);
+    loadLanes(l.tlNorm, m.tlNorm);
+    loadLanes(l.active, m.active);
+    return l;
+}
+
 // The eight lanes in one 256-bit pass where the CPU has AVX2, in two 128-bit halves otherwise;
 // the same bits either way (no fused multiply-add).
 HAIR_LANE_KERNEL void
 lobeProducts8(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m, float cosThetaI, float sinThetaI, float phi,
               float* out) {
-    Hair4BSDF::LobePack<f8> l;
-    auto load = [](f8& to, const Hair4BSDF::Lanes8& from) { std::memcpy(&to, from.v, sizeof to); };
-    load(l.cosO, m.cosO);
-    load(l.sinO, m.sinO);
-    load(l.v, m.v);
-    load(l.invV, m.invV);
-    load(l.logConst, m.logConst);
-    load(l.norm, m.norm);
-    load(l.centre, m.centre);
-    load(l.invS, m.invS);
-    load(l.tlNorm, m.tlNorm);
-    load(l.active, m.active);
-    f8 mn = lobeProducts(l, cosThetaI, sinThetaI, phi);
+    f8 mn = lobeProducts(loadPack<f8>(m), cosThetaI, sinThetaI, phi);
     std::memcpy(out, &mn, sizeof mn);
 }
 
-// The transcendental constants of eight lanes of variances v and logistic scales s: the
-// small-variance log constant, the large-variance norm, e^(-2/v), and c-, c+ - c- of the
-// trimmed logistic.
-struct LobeConstants {
-    float logConst[8], norm[8], expM2V[8], cMinus[8], cSpan[8];
-};
-HAIR_LANE_KERNEL void
-lobeConstants8(const float* variance, const float* scale, LobeConstants& out) {
-    f8 v, s;
-    std::memcpy(&v, variance, sizeof v);
-    std::memcpy(&s, scale, sizeof s);
+template <class F> HAIR_LANES void storeLanes(Hair4BSDF::Lanes8& to, F from) {
+    std::memcpy(to.v, &from, sizeof from);
+}
+
+// The lobe of each lane of the pack, and the lane that holds each lobe's own constants.
+constexpr int kLaneLobe[8] = {Hair4BSDF::R,       Hair4BSDF::TT,    Hair4BSDF::TRT,     Hair4BSDF::Residual,
+                              Hair4BSDF::Glitter, Hair4BSDF::Glint, Hair4BSDF::Glitter, Hair4BSDF::Glint};
+constexpr int kLobeLane[Hair4BSDF::kLobes] = {0, 1, 2, 4, 5, 3};
+
+// Every constant of the pack, eight lanes at a time: 1/v, the small-variance log constant
+// 0.6931 + ln(1/(2v)), the large-variance norm 1/(2v·sinh(1/v)), e^(-2/v), and 1/s, c-,
+// c+ - c- of the trimmed logistic. Each lane's bits are those of the scalar formulas.
+HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
+    float lv[8], ls[8], lw[8], lc[8], lsn[8];
+    for (int i = 0; i < 8; ++i) {
+        const int k = kLaneLobe[i];
+        lv[i] = s.lobeVariance[k];
+        ls[i] = s.lobeScale[k];
+        lw[i] = s.lobeWeight[k];
+        lc[i] = s.lobeCosThetaO[k];
+        lsn[i] = s.lobeSinThetaO[k];
+    }
+    f8 v, sc, w, co, si;
+    std::memcpy(&v, lv, sizeof v);
+    std::memcpy(&sc, ls, sizeof sc);
+    std::memcpy(&w, lw, sizeof w);
+    std::memcpy(&co, lc, sizeof co);
+    std::memcpy(&si, lsn, sizeof si);
     const f8 zero = f8{};
     f8 inv = 1.0f / v;
-    f8 lc = logLanesOf(1.0f / (2.0f * v)) + 0.6931f;
+    // 1/(2v) is exactly half of 1/v.
+    f8 lg = logLanesOf(0.5f * inv) + 0.6931f;
     // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))².
     f8 ep = expLanesOf(inv), en = 1.0f / ep;
     f8 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
     f8 e2 = en * en;
-    f8 k = kPi / s;
+    f8 k = kPi / sc;
     f8 ekn = expLanesOf(-k), ekp = 1.0f / ekn;
     f8 cPlus = -k > 20.0f ? zero : 1.0f / (ekn + 1.0f);
     f8 cMinus = k > 20.0f ? zero : 1.0f / (ekp + 1.0f);
     f8 span = cPlus - cMinus;
-    std::memcpy(out.logConst, &lc, sizeof lc);
-    std::memcpy(out.norm, &nm, sizeof nm);
-    std::memcpy(out.expM2V, &e2, sizeof e2);
-    std::memcpy(out.cMinus, &cMinus, sizeof cMinus);
-    std::memcpy(out.cSpan, &span, sizeof span);
-}
-
-template <class F>
-void fillPack(Hair4BSDF::LobePack<F>& p, const Hair4BSDF& s, const LobeConstants& c, const int* lobes,
-              const float* centre) {
-    for (int i = 0; i < int(sizeof(F) / sizeof(float)); ++i) {
-        int k = lobes[i];
-        p.cosO[i] = s.lobeCosThetaO[k];
-        p.sinO[i] = s.lobeSinThetaO[k];
-        p.v[i] = s.lobeVariance[k];
-        p.invV[i] = 1.0f / s.lobeVariance[k];
-        p.logConst[i] = s.lobeVariance[k] <= 0.1f ? c.logConst[k] : 0.0f;
-        p.norm[i] = s.lobeVariance[k] > 0.1f ? c.norm[k] : 0.0f;
-        p.centre[i] = centre[i];
-        p.invS[i] = 1.0f / s.lobeScale[k];
-        p.tlNorm[i] = 1.0f / (s.lobeScale[k] * s.tlCSpan[k]);
-        p.active[i] = s.lobeWeight[k] > 0.0f ? 1.0f : 0.0f;
+    f8 tl = 1.0f / (sc * span);
+    tl[3] = 0.0f; // the residual is uniform in azimuth
+    Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& p = s.pack;
+    storeLanes(p.cosO, co);
+    storeLanes(p.sinO, si);
+    storeLanes(p.v, v);
+    storeLanes(p.invV, inv);
+    storeLanes(p.logConst, v <= 0.1f ? lg : zero);
+    storeLanes(p.norm, v > 0.1f ? nm : zero);
+    storeLanes(p.invS, 1.0f / sc);
+    storeLanes(p.tlNorm, tl);
+    storeLanes(p.active, w > 0.0f ? zero + 1.0f : zero);
+    float le2[8], lcm[8], lsp[8];
+    std::memcpy(le2, &e2, sizeof le2);
+    std::memcpy(lcm, &cMinus, sizeof lcm);
+    std::memcpy(lsp, &span, sizeof lsp);
+    for (int j = 0; j < Hair4BSDF::kLobes; ++j) {
+        s.expM2V[j] = le2[kLobeLane[j]];
+        s.tlCMinus[j] = lcm[kLobeLane[j]];
+        s.tlCSpan[j] = lsp[kLobeLane[j]];
     }
 }
 
 } // namespace
 
 void Hair4BSDF::finishLobes() {
-    // The transcendental constants of all six lobes in one eight-lane batch.
-    const float variance[8] = {lobeVariance[0],
-                               lobeVariance[1],
-                               lobeVariance[2],
-                               lobeVariance[3],
-                               lobeVariance[4],
-                               lobeVariance[5],
-                               1.0f,
-                               1.0f};
-    const float scale[8] = {lobeScale[0], lobeScale[1], lobeScale[2], lobeScale[3],
-                            lobeScale[4], lobeScale[5], 1.0f,         1.0f};
-    LobeConstants c;
-    lobeConstants8(variance, scale, c);
-    for (int k = 0; k < kLobes; ++k) {
-        expM2V[k] = c.expM2V[k];
-        tlCMinus[k] = c.cMinus[k];
-        tlCSpan[k] = c.cSpan[k];
-    }
-    const int main[4] = {R, TT, TRT, Residual};
-    const float mainCentre[4] = {lobePhi[R], lobePhi[TT], lobePhi[TRT], 0.0f};
-    fillPack(packMain, *this, c, main, mainCentre);
-    packMain.tlNorm[3] = 0.0f; // the residual is uniform in azimuth
-    const int all[8] = {R, TT, TRT, Residual, Glitter, Glint, Glitter, Glint};
-    const float allCentre[8] = {lobePhi[R],
-                                lobePhi[TT],
-                                lobePhi[TRT],
-                                0.0f,
-                                glitterPhiA + lobePhi[Glitter],
-                                lobePhi[Glint] + glintSeparation,
-                                glitterPhiB + lobePhi[Glitter],
-                                lobePhi[Glint] - glintSeparation};
-    fillPack(packAll, *this, c, all, allCentre);
-    packAll.tlNorm[3] = 0.0f;
+    packLobes8(*this);
+    pack.centre[0] = lobePhi[R];
+    pack.centre[1] = lobePhi[TT];
+    pack.centre[2] = lobePhi[TRT];
+    pack.centre[3] = 0.0f;
+    pack.centre[4] = glitterPhiA + lobePhi[Glitter];
+    pack.centre[5] = lobePhi[Glint] + glintSeparation;
+    pack.centre[6] = glitterPhiB + lobePhi[Glitter];
+    pack.centre[7] = lobePhi[Glint] - glintSeparation;
     hasPeaks = lobeWeight[Glitter] > 0.0f || lobeWeight[Glint] > 0.0f;
 }
 
 void Hair4BSDF::lobeSum(float cosThetaI, float sinThetaI, float phi, Color4& f, float& p) const {
     float mn[8];
     if (hasPeaks) {
-        lobeProducts8(packAll, cosThetaI, sinThetaI, phi, mn);
+        lobeProducts8(pack, cosThetaI, sinThetaI, phi, mn);
     } else {
-        f4 m4 = lobeProducts(packMain, cosThetaI, sinThetaI, phi);
+        f4 m4 = lobeProducts(loadPack<f4>(pack), cosThetaI, sinThetaI, phi);
         std::memcpy(mn, &m4, sizeof m4);
     }
     Color4 acc =

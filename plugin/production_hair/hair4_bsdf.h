@@ -117,16 +117,15 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
         F invS, tlNorm; // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic
         F active;       // 1 for lobes of positive weight, else 0
     };
-    // Lanes R, TT, TRT, residual (its logistic lane unused); with the peaks, four more lanes:
-    // glitter peak A, glint peak +, glitter peak B, glint peak - (Mp lanes: glitter, glint,
-    // glitter, glint). packMain serves points without glitter and glint.
-    LobePack<f4> packMain;
+    // Lanes R, TT, TRT, residual (its logistic lane unused), then the peaks: glitter peak A,
+    // glint peak +, glitter peak B, glint peak - (Mp lanes: glitter, glint, glitter, glint).
+    // Points without glitter and glint read the first four lanes only.
     struct Lanes8 {
         float v[8];
         float& operator[](int i) { return v[i]; }
         float operator[](int i) const { return v[i]; }
     };
-    LobePack<Lanes8> packAll;
+    LobePack<Lanes8> pack;
     bool hasPeaks = false;
     // Per lobe, for sampling: exp(-2/v), and c- and c+ - c- of the trimmed logistic.
     float expM2V[kLobes] = {};

@@ -16,6 +16,58 @@ float sgn(float x) { return x > 0.0f ? 1.0f : (x < 0.0f ? -1.0f : 0.0f); }
 // F = (r_s² + r_p²)/2, clamped.
 float fresnelMean(float rs, float rp) { return clampf((rs * rs + rp * rp) * 0.5f, 0.0f, 1.0f); }
 
+// The two reflectances from the cosine of the angle, which the paths have at hand.
+float entryFromCos(float c, float etaP, float etaPP) {
+    float rs, rp;
+    if (c >= 1.0f) {
+        rs = (1.0f - etaP) / (1.0f + etaP);
+        rp = (1.0f - etaPP) / (1.0f + etaPP);
+    } else {
+        const float s2 = 1.0f - c * c;
+        const float ip = 1.0f / etaP, ipp = 1.0f / etaPP;
+        const float ks = 1.0f - ip * ip * s2;
+        if (ks < 0.0f) {
+            rs = 1.0f;
+        } else {
+            const float t = etaP * std::sqrt(ks);
+            rs = (c - t) / (t + c);
+        }
+        const float kp = 1.0f - ipp * ipp * s2;
+        if (kp < 0.0f) {
+            rp = 1.0f;
+        } else {
+            const float r = std::sqrt(kp), t = etaPP * c;
+            rp = (r - t) / (t + r);
+        }
+    }
+    return fresnelMean(rs, rp);
+}
+
+float internalFromCos(float c, float etaP, float etaPP) {
+    float rs, rp;
+    if (c >= 1.0f) {
+        rs = (etaP - 1.0f) / (etaP + 1.0f);
+        rp = (etaPP - 1.0f) / (etaPP + 1.0f);
+    } else {
+        const float s2 = 1.0f - c * c;
+        const float ks = 1.0f - etaP * etaP * s2;
+        if (ks < 0.0f) {
+            rs = 1.0f;
+        } else {
+            const float r = std::sqrt(ks), t = etaP * c;
+            rs = (t - r) / (t + r);
+        }
+        const float kp = 1.0f - etaPP * etaPP * s2;
+        if (kp < 0.0f) {
+            rp = 1.0f;
+        } else {
+            const float t = etaPP * std::sqrt(kp);
+            rp = (t - c) / (c + t);
+        }
+    }
+    return fresnelMean(rs, rp);
+}
+
 } // namespace
 
 float criticalAngle(float etaP) { return safeAsin(1.0f / etaP); }
@@ -85,72 +137,31 @@ int exitRoots(int p, float c, float phi, float roots[3]) {
     return 3;
 }
 
+// The cosine is even (cos |x| and cos x agree to the bit); the library's own is taken.
 float fresnelEntry(float gamma, float etaP, float etaPP) {
-    const float c = std::cos(std::fabs(gamma));
-    float rs, rp;
-    if (c >= 1.0f) {
-        rs = (1.0f - etaP) / (1.0f + etaP);
-        rp = (1.0f - etaPP) / (1.0f + etaPP);
-    } else {
-        const float s2 = 1.0f - c * c;
-        const float ip = 1.0f / etaP, ipp = 1.0f / etaPP;
-        const float ks = 1.0f - ip * ip * s2;
-        if (ks < 0.0f) {
-            rs = 1.0f;
-        } else {
-            const float t = etaP * std::sqrt(ks);
-            rs = (c - t) / (t + c);
-        }
-        const float kp = 1.0f - ipp * ipp * s2;
-        if (kp < 0.0f) {
-            rp = 1.0f;
-        } else {
-            const float r = std::sqrt(kp), t = etaPP * c;
-            rp = (r - t) / (t + r);
-        }
-    }
-    return fresnelMean(rs, rp);
+    return entryFromCos(std::cos(std::fabs(gamma)), etaP, etaPP);
 }
 
 float fresnelInternal(float gammaT, float etaP, float etaPP) {
-    const float c = std::cos(std::fabs(gammaT));
-    float rs, rp;
-    if (c >= 1.0f) {
-        rs = (etaP - 1.0f) / (etaP + 1.0f);
-        rp = (etaPP - 1.0f) / (etaPP + 1.0f);
-    } else {
-        const float s2 = 1.0f - c * c;
-        const float ks = 1.0f - etaP * etaP * s2;
-        if (ks < 0.0f) {
-            rs = 1.0f;
-        } else {
-            const float r = std::sqrt(ks), t = etaP * c;
-            rs = (t - r) / (t + r);
-        }
-        const float kp = 1.0f - etaPP * etaPP * s2;
-        if (kp < 0.0f) {
-            rp = 1.0f;
-        } else {
-            const float t = etaPP * std::sqrt(kp);
-            rp = (t - c) / (c + t);
-        }
-    }
-    return fresnelMean(rs, rp);
+    return internalFromCos(std::cos(std::fabs(gammaT)), etaP, etaPP);
 }
 
 namespace {
 
-// lobeAttenuation with sin γ and cos θ, which every path of one evaluation shares, given.
-Color4 attenuation(int p, float gamma, float sinGamma, float cosTheta, const Fibre& f) {
-    const float fOut = fresnelEntry(gamma, f.etaP, f.etaPP);
+// lobeAttenuation with sin γ, cos γ (one sincos call) and cos θ, which every path of one
+// evaluation shares, given.
+Color4 attenuation(int p, float sinGamma, float cosGamma, float cosTheta, const Fibre& f) {
+    const float fOut = entryFromCos(cosGamma, f.etaP, f.etaPP);
     if (p == 0) return Color4(fOut);
     const float gammaT = safeAsin(sinGamma / f.etaP);
     // Cosine of the longitudinal refraction angle: the internal path is stretched by 1/ct.
     const float ct = std::max(1e-12f, clampf((f.etaP / f.eta) * cosTheta, -1.0f, 1.0f));
-    const float len = -2.0f * std::cos(gammaT) / ct;
+    // One cosine serves the path length and the internal reflectance.
+    const float cosGammaT = std::cos(gammaT);
+    const float len = -2.0f * cosGammaT / ct;
     const Color4 x = clampLanes(f.sigma * len * static_cast<float>(p), -kMaxExp, kMaxExp);
     const Color4 trans = fastExp(x);
-    const float fIn = fresnelInternal(gammaT, f.etaP, f.etaPP);
+    const float fIn = internalFromCos(cosGammaT, f.etaP, f.etaPP);
     Color4 a = trans * (1.0f - fOut) * (1.0f - fIn);
     if (p == 2) a *= fIn;
     return a;
@@ -166,8 +177,9 @@ Color4 rootSum(int p, float c, float cosTheta, const Fibre& f, float phi) {
     Color4 sum(0.0f);
     for (int k = 0; k < n; ++k) {
         const float gamma = roots[k];
-        const float h = std::sin(gamma);
-        const Color4 a = attenuation(p, gamma, h, cosTheta, f);
+        float h, cosGamma;
+        ::sincosf(gamma, &h, &cosGamma);
+        const Color4 a = attenuation(p, h, cosGamma, cosTheta, f);
         const float gp = safeAsin(h);
         const float q = std::max(1e-5f, std::sqrt(1.0f - h * h));
         const float dPhidH = (slope - 24.0f * gp * gp * curve) / q;
@@ -187,7 +199,9 @@ Color4 trtTerm(float c, float cosTheta, const Fibre& f, float phi, const Glint& 
     const float gm = gauss(phi - k.phiC);
     const float gp = gauss(phi + k.phiC);
     Color4 n = rootSum(2, c, cosTheta, f, phi) * (1.0f - k.fade * gm / g0) * (1.0f - k.fade * gp / g0);
-    const Color4 ac = attenuation(2, k.gammaC, std::sin(k.gammaC), cosTheta, f);
+    float sinC, cosC;
+    ::sincosf(k.gammaC, &sinC, &cosC);
+    const Color4 ac = attenuation(2, sinC, cosC, cosTheta, f);
     n += ac * (k.fade * g.scale) * k.deltaH * (gm + gp);
     return n;
 }
@@ -195,7 +209,9 @@ Color4 trtTerm(float c, float cosTheta, const Fibre& f, float phi, const Glint& 
 } // namespace
 
 Color4 lobeAttenuation(int p, float gamma, float theta, const Fibre& f) {
-    return attenuation(p, gamma, std::sin(gamma), std::cos(theta), f);
+    float sinGamma, cosGamma;
+    ::sincosf(gamma, &sinGamma, &cosGamma);
+    return attenuation(p, sinGamma, cosGamma, std::cos(theta), f);
 }
 
 Color4 azimuthalTerm(int p, float thetaI, const Fibre& f, float phi) {

@@ -18,7 +18,8 @@ BENCHMARK(BM_ArtistHairConstruction)->Unit(benchmark::kMillisecond);
 void BM_ArtistHairNormaliseCell(benchmark::State& state) {
     hair::LobeTable table;
     table.build(hair::LobeTable::Kind::Transmission, 50, 50, 50);
-    for (auto _ : state) benchmark::DoNotOptimize(table.computeCell(30, 20, 35));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(table.computeCell(30, 20, 35));
 }
 BENCHMARK(BM_ArtistHairNormaliseCell)->Unit(benchmark::kMicrosecond);
 

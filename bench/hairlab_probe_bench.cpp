@@ -19,8 +19,9 @@ int runHairlab(const std::vector<const char*>& args) {
 }
 
 void BM_HairlabEvalCommand(benchmark::State& state) {
-    const std::vector<const char*> args = {"hairlab", "eval", "--type", "BRDFHair4", "--json", "--light", "0,0,1",
-                                           "--light", "0.3,0.5,0.81", "--strand-color", "0.4,0.3,0.2"};
+    const std::vector<const char*> args = {"hairlab",      "eval",           "--type",     "BRDFHair4",
+                                           "--json",       "--light",        "0,0,1",      "--light",
+                                           "0.3,0.5,0.81", "--strand-color", "0.4,0.3,0.2"};
     for (auto _ : state) {
         int status = runHairlab(args);
         if (status != 0) state.SkipWithError("hairlab eval failed");
@@ -31,7 +32,8 @@ BENCHMARK(BM_HairlabEvalCommand)->Unit(benchmark::kMicrosecond);
 
 void BM_HairlabBadInput(benchmark::State& state) {
     const std::vector<const char*> args = {"hairlab", "eval", "--type", "BRDFHair4", "--light", "0,0,0"};
-    for (auto _ : state) benchmark::DoNotOptimize(runHairlab(args));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(runHairlab(args));
 }
 BENCHMARK(BM_HairlabBadInput)->Unit(benchmark::kMicrosecond);
 
@@ -42,7 +44,8 @@ void BM_FurnaceProductionHair(benchmark::State& state) {
     o.sets = {{"melanin", "0"}};
     harness::ShadingPoint point(harness::test::library(), o);
     const int samples = static_cast<int>(state.range(0));
-    for (auto _ : state) benchmark::DoNotOptimize(harness::furnace(point, samples, 1).eval.r);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(harness::furnace(point, samples, 1).eval.r);
     state.SetItemsProcessed(state.iterations() * 2 * samples);
 }
 BENCHMARK(BM_FurnaceProductionHair)->Arg(1 << 16)->Unit(benchmark::kMillisecond);

@@ -46,8 +46,10 @@ struct Bench {
         }
         // Warm the pool and any lazily filled tables of this view.
         p.shade();
-        for (const quor::Vector& L : lights) p.eval(L, 0.5f);
-        for (int i = 0; i < 256; ++i) sample(i);
+        for (const quor::Vector& L : lights)
+            p.eval(L, 0.5f);
+        for (int i = 0; i < 256; ++i)
+            sample(i);
     }
     quor::BSDFInterface& factory() { return p.instance().bsdf(); }
     float eval(int i) {
@@ -60,7 +62,8 @@ struct Bench {
         nc.dmc[1] = static_cast<float>((i * 2654435761u) >> 8) * 5.9604645e-8f;
         nc.dmc[2] = static_cast<float>((i * 2246822519u) >> 8) * 5.9604645e-8f;
         nc.dmc[3] = static_cast<float>((i * 3266489917u) >> 8) * 5.9604645e-8f;
-        return p.brdf()->sampleRay(p.context(), nc, static_cast<float>((i * 668265263u) >> 8) * 5.9604645e-8f, 0);
+        return p.brdf()->sampleRay(p.context(), nc, static_cast<float>((i * 668265263u) >> 8) * 5.9604645e-8f,
+                                   0);
     }
 };
 
@@ -68,7 +71,7 @@ void setup(benchmark::State& state, const char* type) {
     Bench b(type, static_cast<int>(state.range(0)));
     int i = 0;
     for (auto _ : state) {
-        b.p.strand().index = i++ & 1023;  // a new strand every time: no value carried over
+        b.p.strand().index = i++ & 1023; // a new strand every time: no value carried over
         quor::BSDFSampler* s = b.factory().newBSDF(b.p.context(), 0);
         benchmark::DoNotOptimize(s);
         b.factory().deleteBSDF(b.p.context(), s);
@@ -78,13 +81,15 @@ void setup(benchmark::State& state, const char* type) {
 void eval(benchmark::State& state, const char* type) {
     Bench b(type, 0);
     int i = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(b.eval(i++));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(b.eval(i++));
 }
 
 void sampleRay(benchmark::State& state, const char* type) {
     Bench b(type, 0);
     unsigned i = 0;
-    for (auto _ : state) benchmark::DoNotOptimize(b.sample(++i));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(b.sample(++i));
 }
 
 void shadingVertex(benchmark::State& state, const char* type) {
@@ -94,12 +99,16 @@ void shadingVertex(benchmark::State& state, const char* type) {
         ++i;
         b.p.strand().index = static_cast<int>(i & 1023);
         b.p.shade();
-        for (int l = 0; l < 4; ++l) benchmark::DoNotOptimize(b.eval(static_cast<int>(i * 4 + l)));
+        for (int l = 0; l < 4; ++l)
+            benchmark::DoNotOptimize(b.eval(static_cast<int>(i * 4 + l)));
         benchmark::DoNotOptimize(b.sample(i));
     }
 }
 
-BENCHMARK_CAPTURE(setup, BM_Hair4Setup, "BRDFHair4")->Name("BM_Hair4Setup")->DenseRange(0, 3)->ArgName("variant");
+BENCHMARK_CAPTURE(setup, BM_Hair4Setup, "BRDFHair4")
+    ->Name("BM_Hair4Setup")
+    ->DenseRange(0, 3)
+    ->ArgName("variant");
 BENCHMARK_CAPTURE(eval, BM_Hair4Eval, "BRDFHair4")->Name("BM_Hair4Eval");
 BENCHMARK_CAPTURE(sampleRay, BM_Hair4SampleRay, "BRDFHair4")->Name("BM_Hair4SampleRay");
 BENCHMARK_CAPTURE(shadingVertex, BM_Hair4ShadingVertex, "BRDFHair4")->Name("BM_Hair4ShadingVertex");

@@ -25,15 +25,16 @@ LibDesc libDesc;
 using BRDFHair2Desc = HairDesc<BRDFHair2>;
 BRDFHair2Desc brdfHair2Desc({"BRDFHair2", 2011060301, kLegacyDescription, addBRDFHair2Params});
 using BRDFHair3Desc = HairDesc<BRDFHair3>;
-BRDFHair3Desc brdfHair3Desc(
-    {"BRDFHair3", 2011090401,
-     "Hair shader based on the Disney paper \"An Artist Friendly Hair Shading System\" [gpuSupport=(partial)]",
-     addBRDFHair3Params});
+BRDFHair3Desc brdfHair3Desc({"BRDFHair3", 2011090401,
+                             "Hair shader based on the Disney paper \"An Artist Friendly Hair Shading "
+                             "System\" [gpuSupport=(partial)]",
+                             addBRDFHair3Params});
 using BRDFHair4Desc = HairDesc<BRDFHair4>;
-BRDFHair4Desc brdfHair4Desc({"BRDFHair4", 2017032801,
-                              "Artist friendly hair shader based on the Disney paper \"A Practical and "
-                              "Controllable Hair and Fur Model for Production Path Tracing\" [gpuSupport=(partial)]",
-                              addBRDFHair4Params});
+BRDFHair4Desc
+    brdfHair4Desc({"BRDFHair4", 2017032801,
+                   "Artist friendly hair shader based on the Disney paper \"A Practical and "
+                   "Controllable Hair and Fur Model for Production Path Tracing\" [gpuSupport=(partial)]",
+                   addBRDFHair4Params});
 
 } // namespace
 } // namespace hair

@@ -48,9 +48,10 @@ TEST(Registration, LoadsAndEnumeratesNewestFirst) {
         EXPECT_EQ(all.descs[i]->supportsInterface(quor::EXT_RTMTL), 0);
     }
     EXPECT_STREQ(all.descs[3]->getName(), lib->getLibName());
-    EXPECT_STREQ(all.descs[0]->getDescription(),
-                 "Artist friendly hair shader based on the Disney paper \"A Practical and Controllable Hair and "
-                 "Fur Model for Production Path Tracing\" [gpuSupport=(partial)]");
+    EXPECT_STREQ(
+        all.descs[0]->getDescription(),
+        "Artist friendly hair shader based on the Disney paper \"A Practical and Controllable Hair and "
+        "Fur Model for Production Path Tracing\" [gpuSupport=(partial)]");
     EXPECT_STREQ(all.descs[2]->getDescription(), all.descs[3]->getDescription());
 
     Collect first;
@@ -65,7 +66,8 @@ std::vector<std::string> lines(const std::string& cmd) {
     FILE* p = popen(cmd.c_str(), "r");
     if (!p) return out;
     char line[512];
-    while (std::fgets(line, sizeof line, p)) out.emplace_back(line);
+    while (std::fgets(line, sizeof line, p))
+        out.emplace_back(line);
     pclose(p);
     return out;
 }
@@ -77,7 +79,7 @@ TEST(Registration, ExportsOnlyTheEntryAndNeedsOnlyTheHost) {
     ASSERT_EQ(symbols.size(), 1u) << (symbols.empty() ? "nm printed nothing" : symbols[0]);
     EXPECT_EQ(symbols[0].substr(symbols[0].rfind(' ') + 1), "getLibDesc\n");
 
-    const std::set<std::string> allowed = {"libquor.so", "libstdc++.so.6", "libm.so.6", "libgcc_s.so.1",
+    const std::set<std::string> allowed = {"libquor.so", "libstdc++.so.6", "libm.so.6",    "libgcc_s.so.1",
                                            "libc.so.6",  "libasan.so.8",   "libubsan.so.1"};
     int needed = 0;
     for (const std::string& l : lines(std::string("readelf -d ") + BRDF_HAIR_LIB)) {
@@ -96,8 +98,9 @@ TEST(Registration, HostGetsEveryParameterTable) {
     Collect all;
     lib->enumPluginDescs(&all);
     quor::QuorPluginHost host;
-    for (auto* d : all.descs) d->registerPlugin(&host);
-    all.descs[0]->registerPlugin(nullptr);  // ignored
+    for (auto* d : all.descs)
+        d->registerPlugin(&host);
+    all.descs[0]->registerPlugin(nullptr); // ignored
     ASSERT_EQ(host.count(), 4);
 
     struct Expect {
@@ -117,16 +120,19 @@ TEST(Registration, HostGetsEveryParameterTable) {
         ASSERT_EQ(p->count(), e.count) << e.type;
         EXPECT_STREQ(p->param(0).name, e.first);
         EXPECT_STREQ(p->param(e.count - 1).name, e.last);
-        for (int i = 0; i < e.count; ++i) EXPECT_EQ(p->param(i).count, -1);
+        for (int i = 0; i < e.count; ++i)
+            EXPECT_EQ(p->param(i).count, -1);
     }
 
     // The irregular texts travel exactly as written.
     const quor::QuorParameterListDesc* h4 = host.params(host.find("BRDFHair4"));
     const quor::ParamInfo& glitterSize = h4->param(h4->indexOf("glitter_size"));
-    EXPECT_STREQ(glitterSize.hints,
-                 "minValue=(0.001), maxValue(100000), softMinValue=(0.1), softMaxValue=(10), gpuSupport=(full)");
+    EXPECT_STREQ(
+        glitterSize.hints,
+        "minValue=(0.001), maxValue(100000), softMinValue=(0.1), softMaxValue=(10), gpuSupport=(full)");
     const quor::ParamInfo& randomTangent = h4->param(h4->indexOf("random_tangent"));
-    EXPECT_STREQ(randomTangent.hints, "minValue=(0), maxValue=(100), softMinValue=(0), softMaxValue=(1),gpuSupport=(full)");
+    EXPECT_STREQ(randomTangent.hints,
+                 "minValue=(0), maxValue=(100), softMinValue=(0), softMaxValue=(1),gpuSupport=(full)");
     EXPECT_EQ(h4->param(h4->indexOf("subdivs")).description, nullptr);
     EXPECT_EQ(h4->param(h4->indexOf("ior")).floatDefault, 1.55f);
 
@@ -141,7 +147,8 @@ TEST(Registration, HostGetsEveryParameterTable) {
     EXPECT_STREQ(h3->param(19).name, "transmission_in_specular");
     EXPECT_EQ(h3->param(h3->indexOf("secondary_lock_to_transmission")).kind, quor::ParamKind::Bool);
 
-    for (auto* d : all.descs) EXPECT_EQ(d->unregisterPlugin(&host), 1);
+    for (auto* d : all.descs)
+        EXPECT_EQ(d->unregisterPlugin(&host), 1);
     EXPECT_EQ(host.count(), 0);
     EXPECT_EQ(all.descs[0]->unregisterPlugin(nullptr), 0);
 }

@@ -50,9 +50,11 @@ TEST_P(Material, ShadingAllocatesNothingOnceWarm) {
         p.sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
         p.brdf()->traceForward(p.context(), 0);
     };
-    for (int i = 0; i < 50; ++i) round(i);
+    for (int i = 0; i < 50; ++i)
+        round(i);
     long before = quor::vmallocCalls();
-    for (int i = 0; i < 2000; ++i) round(i);
+    for (int i = 0; i < 2000; ++i)
+        round(i);
     EXPECT_EQ(quor::vmallocCalls(), before);
 }
 
@@ -81,7 +83,8 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
             o.contextFlags = 0x20;
             ShadingPoint p(library(), o);
             FurnaceResult f = furnace(p, 60000, ++k);
-            float e[3] = {f.eval.r, f.eval.g, f.eval.b}, es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
+            float e[3] = {f.eval.r, f.eval.g, f.eval.b},
+                  es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
             float s[3] = {f.sampledMean.r, f.sampledMean.g, f.sampledMean.b};
             float ss[3] = {f.sampledStderr.r, f.sampledStderr.g, f.sampledStderr.b};
             for (int c = 0; c < 3; ++c) {
@@ -116,9 +119,11 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     std::ostringstream first;
     auto fail = [&](const std::string& what, const PointOptions& o, const ParamSets& sets) {
         if (bad++ >= 3) return;
-        first << what << " dir " << o.dir.x << "," << o.dir.y << "," << o.dir.z << " tangent " << o.tangent.x << ","
-              << o.tangent.y << "," << o.tangent.z << " flags " << o.rayFlags << " depth " << o.depth << " sets:";
-        for (auto& [n, v] : sets) first << " " << n << "=" << v;
+        first << what << " dir " << o.dir.x << "," << o.dir.y << "," << o.dir.z << " tangent " << o.tangent.x
+              << "," << o.tangent.y << "," << o.tangent.z << " flags " << o.rayFlags << " depth " << o.depth
+              << " sets:";
+        for (auto& [n, v] : sets)
+            first << " " << n << "=" << v;
         first << "\n";
     };
     for (int set = 0; set < kSets; ++set) {
@@ -128,15 +133,28 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
             PointOptions o;
             o.type = type;
             o.sets = sets;
-            o.unchecked = true;  // drawn values are inside the limits; keep float rounding of the limits too
+            o.unchecked = true; // drawn values are inside the limits; keep float rounding of the limits too
             Vec3 t = test::randomDirection(rng), d = test::randomDirection(rng);
             switch (pt % 8) {
-            case 0: d = t; break;                           // view along the strand
-            case 1: d = {-t.x, -t.y, -t.z}; break;          // and against it
-            case 2: t = {0, 0, 0}; break;                   // no tangent at all
-            case 3: o.normal = Vec3{-d.x, -d.y, -d.z}; t = {0, 0, 1}; d = {0, 0, -1}; break;
-            case 4: o.normal = d; break;                    // normal facing away from the viewer
-            default: break;
+            case 0:
+                d = t;
+                break; // view along the strand
+            case 1:
+                d = {-t.x, -t.y, -t.z};
+                break; // and against it
+            case 2:
+                t = {0, 0, 0};
+                break; // no tangent at all
+            case 3:
+                o.normal = Vec3{-d.x, -d.y, -d.z};
+                t = {0, 0, 1};
+                d = {0, 0, -1};
+                break;
+            case 4:
+                o.normal = d;
+                break; // normal facing away from the viewer
+            default:
+                break;
             }
             o.dir = d;
             o.tangent = t;
@@ -163,14 +181,29 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
             for (int l = 0; l < kLights; ++l) {
                 quor::Vector L;
                 switch (l) {
-                case 0: L = tv; break;
-                case 1: L = {-tv.x, -tv.y, -tv.z, 0}; break;
-                case 2: L = n; break;
-                case 3: L = {-n.x, -n.y, -n.z, 0}; break;
-                case 4: L = {-dv.x, -dv.y, -dv.z, 0}; break;
-                case 5: L = dv; break;
-                case 6: L = {0, 0, 0, 0}; break;
-                default: L = toVector(test::randomDirection(rng));
+                case 0:
+                    L = tv;
+                    break;
+                case 1:
+                    L = {-tv.x, -tv.y, -tv.z, 0};
+                    break;
+                case 2:
+                    L = n;
+                    break;
+                case 3:
+                    L = {-n.x, -n.y, -n.z, 0};
+                    break;
+                case 4:
+                    L = {-dv.x, -dv.y, -dv.z, 0};
+                    break;
+                case 5:
+                    L = dv;
+                    break;
+                case 6:
+                    L = {0, 0, 0, 0};
+                    break;
+                default:
+                    L = toVector(test::randomDirection(rng));
                 }
                 quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
                 float prob = l % 3 == 0 ? 1e18f : rng.uniform() * 4;
@@ -193,8 +226,9 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
                     fail("sampleRay", o, sets);
             }
             quor::Color weight{1, 1, 1, 1};
-            quor::Color queries[] = {s.getDiffuseColor(weight), s.getLightMultiplier(weight), s.getTransparency(),
-                                     s.getOpacity(), p.bsdf()->getBSDFTransparency(p.context())};
+            quor::Color queries[] = {s.getDiffuseColor(weight), s.getLightMultiplier(weight),
+                                     s.getTransparency(), s.getOpacity(),
+                                     p.bsdf()->getBSDFTransparency(p.context())};
             for (const quor::Color& c : queries)
                 if (!test::finiteNonNegative(c)) fail("colour query", o, sets);
             s.traceForward(p.context(), 0);

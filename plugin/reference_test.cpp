@@ -24,7 +24,8 @@ const char* const kFile = HAIR_SOURCE_DIR "/plugin/testdata/reference.txt";
 struct ChannelSum final : quor::RenderChannelTarget {
     double sum = 0;
     void write(int alias, const float* values, int count) override {
-        for (int i = 0; i < count; ++i) sum += values[i] * (1 + alias % 13) * (1 + i);
+        for (int i = 0; i < count; ++i)
+            sum += values[i] * (1 + alias % 13) * (1 + i);
     }
     bool has(int) const override { return true; }
 };
@@ -38,7 +39,7 @@ std::vector<double> shadePoint(const std::string& type, int index) {
     PointOptions o;
     o.type = type;
     o.sets = index % 2 ? test::drawParameters(type, rng, false) : test::registeredDefaults(type);
-    o.unchecked = true;  // a limit read back from its decimal text may round past the float limit
+    o.unchecked = true; // a limit read back from its decimal text may round past the float limit
     o.dir = test::randomDirection(rng);
     o.tangent = test::randomDirection(rng);
     o.h = 2 * rng.uniform() - 1;
@@ -59,7 +60,8 @@ std::vector<double> shadePoint(const std::string& type, int index) {
     o.mis = index % 2;
     o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
     ShadingPoint p(test::library(), o);
-    p.settings().flags = index % 2 ? quor::SETTINGS_CHANNEL_131 : quor::SETTINGS_CHANNEL_131 | quor::SETTINGS_NO_LIGHT_ELEMENTS;
+    p.settings().flags = index % 2 ? quor::SETTINGS_CHANNEL_131
+                                   : quor::SETTINGS_CHANNEL_131 | quor::SETTINGS_NO_LIGHT_ELEMENTS;
     ChannelSum channels;
     p.context().channels = &channels;
     std::vector<double> out;
@@ -71,7 +73,7 @@ std::vector<double> shadePoint(const std::string& type, int index) {
         quor::Color c = p.brdf()->eval(p.context(), L, light, unshadowed, prob, 1 + l % 3);
         out.insert(out.end(), {c.r, c.g, c.b, light.r, light.g, unshadowed.b});
         if (l == 1) p.brdf()->scaleLightSample(0.5f);
-        if (l < 3) p.brdf()->commitLightSample(l == 2);  // light samples as a host commits them
+        if (l < 3) p.brdf()->commitLightSample(l == 2); // light samples as a host commits them
     }
     for (int k = 0; k < 2; ++k) {
         float u = rng.uniform(), a = rng.uniform(), b = rng.uniform(), c = rng.uniform();
@@ -79,18 +81,20 @@ std::vector<double> shadePoint(const std::string& type, int index) {
         const quor::Vector& w = p.newRay().dir;
         const quor::QuorContext& nc = p.rayContext();
         const quor::RayRecord& ray = p.newRay();
-        if (r == 0) out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+        if (r == 0)
+            out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
         else
-            out.insert(out.end(), {r, w.x, w.y, w.z, nc.pathWeight.r, nc.pathWeight.g, nc.pathWeight.b, nc.pathProb,
-                                   ray.tmin, std::min(ray.tmax, 1e30f)});
+            out.insert(out.end(), {r, w.x, w.y, w.z, nc.pathWeight.r, nc.pathWeight.g, nc.pathWeight.b,
+                                   nc.pathProb, ray.tmin, std::min(ray.tmax, 1e30f)});
     }
     quor::Color weight{1, 1, 1, 1};
     quor::Color d = p.brdf()->getDiffuseColor(weight), m = p.brdf()->getLightMultiplier(weight);
     out.insert(out.end(), {d.r, d.g, d.b, m.r, m.g, m.b, weight.r});
     p.brdf()->traceForward(p.context(), 1);
     const quor::ShadeResult& res = p.context().result;
-    out.insert(out.end(), {res.gi.r, res.gi.g, res.gi.b, res.transparency.r, res.transparency.g, res.opacity.b,
-                           static_cast<double>(p.bsdf()->getBSDFTransparency(p.context()).g), channels.sum});
+    out.insert(out.end(),
+               {res.gi.r, res.gi.g, res.gi.b, res.transparency.r, res.transparency.g, res.opacity.b,
+                static_cast<double>(p.bsdf()->getBSDFTransparency(p.context()).g), channels.sum});
     return out;
 }
 
@@ -101,7 +105,8 @@ TEST(Reference, EveryMaterialReproducesItsRecordedOutputs) {
         for (const std::string& type : test::kTypes)
             for (int i = 0; i < kPointsPerType; ++i) {
                 f << type << " " << i;
-                for (double v : shadePoint(type, i)) f << " " << v;
+                for (double v : shadePoint(type, i))
+                    f << " " << v;
                 f << "\n";
             }
         GTEST_SKIP() << "recorded " << kFile;
@@ -116,11 +121,13 @@ TEST(Reference, EveryMaterialReproducesItsRecordedOutputs) {
         int index;
         in >> type >> index;
         std::vector<double> want;
-        for (double v; in >> v;) want.push_back(v);
+        for (double v; in >> v;)
+            want.push_back(v);
         std::vector<double> got = shadePoint(type, index);
         ASSERT_EQ(got.size(), want.size()) << line;
         for (std::size_t k = 0; k < got.size(); ++k)
-            EXPECT_NEAR(got[k], want[k], 1e-6 + 2e-4 * std::fabs(want[k])) << type << " point " << index << " value " << k;
+            EXPECT_NEAR(got[k], want[k], 1e-6 + 2e-4 * std::fabs(want[k]))
+                << type << " point " << index << " value " << k;
         ++lines;
     }
     EXPECT_EQ(lines, kPointsPerType * static_cast<int>(test::kTypes.size()));

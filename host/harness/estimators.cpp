@@ -47,7 +47,9 @@ double wrap01(double x) { return x - std::floor(x); }
 Vec3 cross(const Vec3& a, const Vec3& b) {
     return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
 }
-double dot(const Vec3& a, const quor::Vector& b) { return double(a.x) * b.x + double(a.y) * b.y + double(a.z) * b.z; }
+double dot(const Vec3& a, const quor::Vector& b) {
+    return double(a.x) * b.x + double(a.y) * b.y + double(a.z) * b.z;
+}
 
 } // namespace
 
@@ -73,7 +75,7 @@ FurnaceResult furnace(ShadingPoint& point, int samples, std::uint64_t seed) {
             double r = std::sqrt(std::max(0.0, 1.0 - z * z));
             quor::Vector L{float(r * std::cos(phi)), float(r * std::sin(phi)), float(z), 0};
             quor::Color f = point.eval(L, lightProb, quor::EVAL_DIFFUSE | quor::EVAL_SPECULAR);
-            evalAcc.add(4.0 * f.r, 4.0 * f.g, 4.0 * f.b);  // 4π / π
+            evalAcc.add(4.0 * f.r, 4.0 * f.g, 4.0 * f.b); // 4π / π
         }
     }
     evalAcc.result(out.eval, out.evalStderr);
@@ -102,8 +104,10 @@ FurnaceResult furnace(ShadingPoint& point, int samples, std::uint64_t seed) {
 
 ChiSquare chiSquare(const std::vector<double>& observed, const std::vector<double>& expected) {
     double totalObs = 0, totalExp = 0;
-    for (double o : observed) totalObs += o;
-    for (double e : expected) totalExp += e;
+    for (double o : observed)
+        totalObs += o;
+    for (double e : expected)
+        totalExp += e;
     ChiSquare r;
     if (!(totalObs > 0 && totalExp > 0)) return r;
     double poolE = 0, poolO = 0;
@@ -143,7 +147,8 @@ int SphereBins::cell(const quor::Vector& dir) const {
     return i * nPhi + j;
 }
 
-std::vector<double> SphereBins::expected(const std::function<double(const quor::Vector&)>& density, int sub) const {
+std::vector<double> SphereBins::expected(const std::function<double(const quor::Vector&)>& density,
+                                         int sub) const {
     std::vector<double> out(cells(), 0.0);
     const double cellArea = (2.0 / nCos) * (2 * M_PI / nPhi);
     for (int i = 0; i < nCos; ++i)
@@ -153,8 +158,10 @@ std::vector<double> SphereBins::expected(const std::function<double(const quor::
                 for (int b = 0; b < sub; ++b) {
                     double z = -1.0 + 2.0 * (i + (a + 0.5) / sub) / nCos;
                     double phi = -M_PI + 2 * M_PI * (j + (b + 0.5) / sub) / nPhi;
-                    double r = std::sqrt(std::max(0.0, 1.0 - z * z)), c = r * std::cos(phi), s = r * std::sin(phi);
-                    quor::Vector w{float(z * axis.x + c * x.x + s * y.x), float(z * axis.y + c * x.y + s * y.y),
+                    double r = std::sqrt(std::max(0.0, 1.0 - z * z)), c = r * std::cos(phi),
+                           s = r * std::sin(phi);
+                    quor::Vector w{float(z * axis.x + c * x.x + s * y.x),
+                                   float(z * axis.y + c * x.y + s * y.y),
                                    float(z * axis.z + c * x.z + s * y.z), 0};
                     sum += density(w);
                 }

@@ -12,9 +12,9 @@ namespace harness {
 
 struct FurnaceResult {
     Rgb eval, evalStderr;
-    bool sampled = false;  // false for a material that does not sample
+    bool sampled = false; // false for a material that does not sample
     Rgb sampledMean, sampledStderr;
-    int refused = 0;  // sampleRay calls that set up no ray
+    int refused = 0; // sampleRay calls that set up no ray
 };
 
 // eval = (1/π)·∫ eval(ω) dω by stratified uniform directions; sampled = the mean path weight of
@@ -34,7 +34,7 @@ ChiSquare chiSquare(const std::vector<double>& observed, const std::vector<doubl
 
 // Directions binned in (cos θ, φ) about an axis: nCos × nPhi cells of equal solid angle.
 struct SphereBins {
-    Vec3 axis, x, y;  // axis and two perpendiculars fixing φ = 0 and φ = π/2
+    Vec3 axis, x, y; // axis and two perpendiculars fixing φ = 0 and φ = π/2
     int nCos, nPhi;
     SphereBins(const Vec3& axis, const Vec3& reference, int nCos, int nPhi);
     int cell(const quor::Vector& dir) const;

@@ -38,24 +38,28 @@ void Library::registerAll(const std::string& what) {
     if (!lib_) throw InputError(what + ": getLibDesc answered no library descriptor");
     std::vector<quor::PluginDesc*> descs = enumerateTypes(lib_);
     if (descs.empty()) throw InputError(what + " describes no plug-in type");
-    for (quor::PluginDesc* d : descs) d->registerPlugin(&host_);
+    for (quor::PluginDesc* d : descs)
+        d->registerPlugin(&host_);
 }
 
 Library::~Library() {
-    for (int i = host_.count() - 1; i >= 0; --i) host_.desc(i)->unregisterPlugin(&host_);
+    for (int i = host_.count() - 1; i >= 0; --i)
+        host_.desc(i)->unregisterPlugin(&host_);
     // The library stays loaded: its statics may still be referenced by objects being torn down.
 }
 
 quor::PluginDesc* Library::type(const std::string& name) {
     if (quor::PluginDesc* d = host_.find(name.c_str())) return d;
     std::string known;
-    for (const std::string& n : typeNames()) known += (known.empty() ? "" : ", ") + n;
+    for (const std::string& n : typeNames())
+        known += (known.empty() ? "" : ", ") + n;
     throw InputError("unknown type '" + name + "' (this library has: " + known + ")");
 }
 
 std::vector<std::string> Library::typeNames() const {
     std::vector<std::string> names;
-    for (int i = 0; i < host_.count(); ++i) names.push_back(host_.desc(i)->getName());
+    for (int i = 0; i < host_.count(); ++i)
+        names.push_back(host_.desc(i)->getName());
     return names;
 }
 

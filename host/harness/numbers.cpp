@@ -50,7 +50,8 @@ float parseFloat(const std::string& what, const std::string& text) {
     // strtod would skip leading blanks and read hex floats, inf and nan; only plain decimals pass.
     if (text.empty()) refuse(what, text, "a number");
     for (char c : text)
-        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+        if (!(std::isdigit(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '+' || c == 'e' ||
+              c == 'E'))
             refuse(what, text, "a finite decimal number");
     errno = 0;
     char* end = nullptr;

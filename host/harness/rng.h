@@ -22,7 +22,8 @@ class Rng {
         r.state_ = state;
         return r;
     }
-    Rng(std::uint64_t seed, std::uint64_t stream) : state_(mix64(mix64(seed) ^ (stream * 0xD1B54A32D192ED03ull))) {}
+    Rng(std::uint64_t seed, std::uint64_t stream)
+        : state_(mix64(mix64(seed) ^ (stream * 0xD1B54A32D192ED03ull))) {}
 
     std::uint64_t next() {
         state_ += 0x9E3779B97F4A7C15ull;

@@ -207,13 +207,14 @@ ParamSets instanceSets(Library& library, const PointOptions& o) {
 } // namespace
 
 ShadingPoint::ShadingPoint(Library& library, const PointOptions& options)
-    : options_(options),
-      owned_(std::make_unique<Instance>(library, options.type, instanceSets(library, options), options.unchecked)),
+    : options_(options), owned_(std::make_unique<Instance>(
+                             library, options.type, instanceSets(library, options), options.unchecked)),
       instance_(*owned_) {
     start();
 }
 
-ShadingPoint::ShadingPoint(Instance& instance, const PointOptions& options) : options_(options), instance_(instance) {
+ShadingPoint::ShadingPoint(Instance& instance, const PointOptions& options)
+    : options_(options), instance_(instance) {
     start();
 }
 

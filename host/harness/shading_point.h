@@ -31,7 +31,7 @@ inline quor::Vector toVector(const Vec3& v) { return {v.x, v.y, v.z, 0}; }
 // or written without "=".
 bool hintLimit(const char* hints, const char* key, double& out);
 
-using ParamSets = std::vector<std::pair<std::string, std::string>>;  // NAME=VALUE ("none" unbinds)
+using ParamSets = std::vector<std::pair<std::string, std::string>>; // NAME=VALUE ("none" unbinds)
 
 // Every texture parameter of a type bound to a constant of its registered default, as a host's
 // editor creates a material (plain parameters hold their defaults anyway).
@@ -73,22 +73,22 @@ class Instance {
 
 // The shading point options, with their defaults.
 struct PointOptions {
-    std::string type;     // plug-in type name
-    ParamSets sets;       // parameter values
+    std::string type;           // plug-in type name
+    ParamSets sets;             // parameter values
     bool bindDefaults = false;  // first bind every texture parameter to its registered default
-    bool unchecked = false;  // skip minValue/maxValue checks
-    Vec3 dir{0, 0, -1};      // ray direction D
-    Vec3 tangent{0, 1, 0};   // strand tangent in the record
-    std::optional<Vec3> normal;  // default: -D without its tangent part
+    bool unchecked = false;     // skip minValue/maxValue checks
+    Vec3 dir{0, 0, -1};         // ray direction D
+    Vec3 tangent{0, 1, 0};      // strand tangent in the record
+    std::optional<Vec3> normal; // default: -D without its tangent part
     float h = 0;
     Rgb strandColor, strandTransparency;
     int strandIndex = 0;
     float strandLength = 1, strandPosition = 0.5f;
     bool noStrandData = false;
-    std::optional<float> coverage;  // offer strand opacity with this coverage
+    std::optional<float> coverage; // offer strand opacity with this coverage
     int depth = 0, rayFlags = 0, contextFlags = 0;
     int side = 0;                    // mode passed to getBRDF
-    std::optional<double> unitScale;  // offer the scene units interface
+    std::optional<double> unitScale; // offer the scene units interface
     Rgb gi;                          // colour of the host's GI source
     int mis = 0;                     // the host's multiple-importance answer
 };
@@ -110,10 +110,7 @@ class ShadingPoint {
     quor::BSDFSampler* bsdf() const { return bsdf_; }
     quor::BRDFSampler* brdf() const { return brdf_; }
     // The sampler as the model's own class (for unit tests linking the plug-in's core).
-    template <class T>
-    T& sampler() const {
-        return *static_cast<T*>(bsdf_);
-    }
+    template <class T> T& sampler() const { return *static_cast<T*>(bsdf_); }
     quor::QuorContext& context() { return ctx_; }
     quor::SimpleStrandData& strand() { return strand_; }
     quor::RenderSettings& settings() { return settings_; }

@@ -26,7 +26,9 @@ inline std::string number(double v) {
     return buf;
 }
 
-inline ParamSets registeredDefaults(const std::string& type) { return harness::registeredDefaults(library(), type); }
+inline ParamSets registeredDefaults(const std::string& type) {
+    return harness::registeredDefaults(library(), type);
+}
 
 // A value inside [lo, hi] (either may be absent). With extremes: often a limit or 0, else
 // uniform inside, and for an open side anything from -1e4 to 1e4. Without: a plausible value,
@@ -41,7 +43,7 @@ inline double drawValue(Rng& rng, bool hasLo, double lo, bool hasHi, double hi, 
     if (pick < 0.15f) return a;
     if (pick < 0.3f) return b;
     if (pick < 0.4f && a <= 0 && b >= 0) return 0;
-    if (pick < 0.7f) return a + (std::min(b, a + 2.0) - a) * rng.uniformDouble();  // near the low end
+    if (pick < 0.7f) return a + (std::min(b, a + 2.0) - a) * rng.uniformDouble(); // near the low end
     return a + (b - a) * rng.uniformDouble();
 }
 
@@ -64,8 +66,9 @@ inline ParamSets drawParameters(const std::string& type, Rng& rng, bool extremes
             sets.emplace_back(p.name, value());
             break;
         case quor::ParamKind::Int:
-            sets.emplace_back(p.name, std::to_string(static_cast<int>(std::lround(
-                                          drawValue(rng, true, hasLo ? lo : -2, true, hasHi ? std::min(hi, 64.0) : 64, extremes)))));
+            sets.emplace_back(
+                p.name, std::to_string(static_cast<int>(std::lround(drawValue(
+                            rng, true, hasLo ? lo : -2, true, hasHi ? std::min(hi, 64.0) : 64, extremes)))));
             break;
         case quor::ParamKind::Bool:
             sets.emplace_back(p.name, rng.uniform() < 0.5f ? "false" : "true");

@@ -23,8 +23,7 @@ void ShaderSource::printf(const char* format, ...) {
 }
 
 namespace {
-template <class Texture>
-int describe(const Texture* tex, ShaderSource& source) {
+template <class Texture> int describe(const Texture* tex, ShaderSource& source) {
     if (!tex) {
         source.append("null\n");
         return 0;

@@ -13,7 +13,7 @@ namespace {
 std::atomic<int> failNext{0};
 std::atomic<int> skipNext{0};
 std::atomic<long> calls{0};
-std::atomic<long long> bytesOut{0};  // usable sizes handed out and not yet given back
+std::atomic<long long> bytesOut{0}; // usable sizes handed out and not yet given back
 std::mutex captureMutex;
 std::function<void(const std::u16string&)> capture;
 } // namespace
@@ -40,7 +40,8 @@ void* vmalloc(std::size_t size) {
 }
 
 void vfree(void* block) {
-    if (block) bytesOut.fetch_sub(static_cast<long long>(malloc_usable_size(block)), std::memory_order_relaxed);
+    if (block)
+        bytesOut.fetch_sub(static_cast<long long>(malloc_usable_size(block)), std::memory_order_relaxed);
     std::free(block);
 }
 
@@ -60,7 +61,8 @@ void debugOutputW(const char16_t* text) {
     }
     // The stand-in's debugger is stderr; non-ASCII units are shown as '?'.
     std::string narrow;
-    for (char16_t c : s) narrow += c < 0x80 ? static_cast<char>(c) : '?';
+    for (char16_t c : s)
+        narrow += c < 0x80 ? static_cast<char>(c) : '?';
     std::fputs(narrow.c_str(), stderr);
 }
 

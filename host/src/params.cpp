@@ -55,10 +55,12 @@ int QuorParameterListDesc::addParamFloat(const char* name, float def, int count,
                                          const char* hints) {
     return impl_->add({name, ParamKind::Float, {}, def, 0, count, desc, hints});
 }
-int QuorParameterListDesc::addParamInt(const char* name, int def, int count, const char* desc, const char* hints) {
+int QuorParameterListDesc::addParamInt(const char* name, int def, int count, const char* desc,
+                                       const char* hints) {
     return impl_->add({name, ParamKind::Int, {}, 0, def, count, desc, hints});
 }
-int QuorParameterListDesc::addParamBool(const char* name, bool def, int count, const char* desc, const char* hints) {
+int QuorParameterListDesc::addParamBool(const char* name, bool def, int count, const char* desc,
+                                        const char* hints) {
     return impl_->add({name, ParamKind::Bool, {}, 0, def ? 1 : 0, count, desc, hints});
 }
 
@@ -82,7 +84,9 @@ int QuorParameterListDesc::indexOf(const char* name) const {
 // --- parameter values --------------------------------------------------------------------
 
 namespace {
-bool isTexture(ParamKind k) { return k == ParamKind::Texture || k == ParamKind::TextureRGB || k == ParamKind::TextureFloat; }
+bool isTexture(ParamKind k) {
+    return k == ParamKind::Texture || k == ParamKind::TextureRGB || k == ParamKind::TextureFloat;
+}
 } // namespace
 
 struct QuorParameter::Binding {
@@ -108,10 +112,18 @@ QuorParameter::~QuorParameter() {
 void QuorParameter::publish() {
     for (Binding* b = bindings_; b; b = b->next) {
         switch (b->kind) {
-        case Binding::ColorTex: *static_cast<TextureInterface**>(b->field) = texture_; break;
-        case Binding::FloatTex: *static_cast<TextureFloatInterface**>(b->field) = texture_; break;
-        case Binding::Float: *static_cast<float*>(b->field) = floatValue_; break;
-        case Binding::Int: *static_cast<int*>(b->field) = intValue_; break;
+        case Binding::ColorTex:
+            *static_cast<TextureInterface**>(b->field) = texture_;
+            break;
+        case Binding::FloatTex:
+            *static_cast<TextureFloatInterface**>(b->field) = texture_;
+            break;
+        case Binding::Float:
+            *static_cast<float*>(b->field) = floatValue_;
+            break;
+        case Binding::Int:
+            *static_cast<int*>(b->field) = intValue_;
+            break;
         }
     }
 }
@@ -162,16 +174,17 @@ struct QuorParameterList::Impl {
 };
 
 QuorParameterList::QuorParameterList(const QuorParameterListDesc* desc) : impl_(new Impl) {
-    for (int i = 0; i < desc->count(); ++i) impl_->params.push_back(std::make_unique<QuorParameter>(&desc->param(i)));
+    for (int i = 0; i < desc->count(); ++i)
+        impl_->params.push_back(std::make_unique<QuorParameter>(&desc->param(i)));
 }
 
 QuorParameterList::~QuorParameterList() { delete impl_; }
 
-#define QUOR_BIND(KIND, FITS)                                                                    \
-    QuorParameter* p = getParam(name);                                                           \
-    if (!p || !(FITS)) return 0;                                                                 \
-    p->bindings_ = new QuorParameter::Binding{QuorParameter::Binding::KIND, field, p->bindings_}; \
-    p->publish();                                                                                \
+#define QUOR_BIND(KIND, FITS)                                                                                \
+    QuorParameter* p = getParam(name);                                                                       \
+    if (!p || !(FITS)) return 0;                                                                             \
+    p->bindings_ = new QuorParameter::Binding{QuorParameter::Binding::KIND, field, p->bindings_};            \
+    p->publish();                                                                                            \
     return 1;
 
 int QuorParameterList::setParamCache(const char* name, TextureInterface** field) {
@@ -180,7 +193,9 @@ int QuorParameterList::setParamCache(const char* name, TextureInterface** field)
 int QuorParameterList::setParamCache(const char* name, TextureFloatInterface** field) {
     QUOR_BIND(FloatTex, isTexture(p->kind()))
 }
-int QuorParameterList::setParamCache(const char* name, float* field) { QUOR_BIND(Float, p->kind() == ParamKind::Float) }
+int QuorParameterList::setParamCache(const char* name, float* field) {
+    QUOR_BIND(Float, p->kind() == ParamKind::Float)
+}
 int QuorParameterList::setParamCache(const char* name, int* field) {
     QUOR_BIND(Int, p->kind() == ParamKind::Int || p->kind() == ParamKind::Bool)
 }
@@ -188,7 +203,8 @@ int QuorParameterList::setParamCache(const char* name, int* field) {
 
 int QuorParameter::bindingCount() const {
     int n = 0;
-    for (const Binding* b = bindings_; b; b = b->next) ++n;
+    for (const Binding* b = bindings_; b; b = b->next)
+        ++n;
     return n;
 }
 
@@ -198,7 +214,7 @@ int QuorParameterList::setParameter(const QuorParameter& src) {
     QuorParameter* p = getParam(src.name());
     if (!p || p->kind() != src.kind()) return 0;
     if (isTexture(p->kind())) {
-        p->setTexture(src.getTexture());  // shared, not owned
+        p->setTexture(src.getTexture()); // shared, not owned
     } else if (p->kind() == ParamKind::Float) {
         p->setFloat(src.getFloat());
     } else {

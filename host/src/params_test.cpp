@@ -31,7 +31,7 @@ TEST(HostParameters, BoundFieldsFollowChanges) {
     EXPECT_EQ(list->setParamCache("depth", &depth), 1);
     EXPECT_EQ(list->setParamCache("lock", &lock), 1);
     EXPECT_EQ(list->setParamCache("missing", &power), 0);
-    EXPECT_EQ(list->setParamCache("depth", &power), 0);  // wrong field type
+    EXPECT_EQ(list->setParamCache("depth", &power), 0); // wrong field type
     // Unconnected textures are null; plain values start at their defaults.
     EXPECT_EQ(color, nullptr);
     EXPECT_EQ(amount, nullptr);

@@ -8,7 +8,8 @@ namespace {
 struct OnlyTransparency final : quor::BRDFSampler, quor::BSDFSampler {
     quor::Color getDiffuseColor(quor::Color& w) override { return w; }
     quor::Color getLightMultiplier(quor::Color& w) override { return w; }
-    quor::Color eval(const quor::QuorContext&, const quor::Vector&, quor::Color&, quor::Color&, float, int) override {
+    quor::Color eval(const quor::QuorContext&, const quor::Vector&, quor::Color&, quor::Color&, float,
+                     int) override {
         return {};
     }
     quor::Color getTransparency() override { return {0.25f, 0.5f, 1.5f, 0.0f}; }
@@ -30,7 +31,7 @@ TEST(SamplerBase, DefaultsAnswerConstants) {
     fresh.pathProb = 0.125f;
     fresh.rayDir = {1, 2, 3, 0};
     EXPECT_EQ(s.sampleRay(parent, fresh, 0.5f, 0), 0.0f);
-    EXPECT_EQ(fresh.pathProb, 0.125f);  // untouched
+    EXPECT_EQ(fresh.pathProb, 0.125f); // untouched
     EXPECT_EQ(fresh.rayDir.y, 2.0f);
     EXPECT_EQ(s.getSamplerFlags(), 1);
     EXPECT_EQ(s.getAuxFlags(), 0);

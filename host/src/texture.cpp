@@ -17,7 +17,9 @@ Color lerp(const Color& a, const Color& b, float t) {
 }
 } // namespace
 
-void ConstantColorTexture::getColorRange(AColor& lower, AColor& upper, float) const { lower = upper = color_; }
+void ConstantColorTexture::getColorRange(AColor& lower, AColor& upper, float) const {
+    lower = upper = color_;
+}
 void ConstantColorTexture::describeGPU(std::string& out) const {
     appendf(out, "color %g %g %g %g\n", color_.r, color_.g, color_.b, color_.a);
 }

@@ -25,7 +25,9 @@ struct Point {
     explicit Point(const harness::PointOptions& o) : probe(harness::test::library(), o) { probe.shade(); }
     MaxHairBSDF& s() { return probe.sampler<MaxHairBSDF>(); }
     quor::QuorContext& ctx() { return probe.context(); }
-    quor::Color eval(quor::Vector L, int flags = 3, float lightProb = 1.0f) { return probe.eval(L, lightProb, flags); }
+    quor::Color eval(quor::Vector L, int flags = 3, float lightProb = 1.0f) {
+        return probe.eval(L, lightProb, flags);
+    }
 };
 
 harness::PointOptions options(Sets sets, int depth = 0, int rayFlags = 0, int contextFlags = 0x20) {
@@ -41,10 +43,14 @@ harness::PointOptions options(Sets sets, int depth = 0, int rayFlags = 0, int co
 
 // The registered defaults of the colour and glossiness parameters.
 Sets defaults() {
-    return {{"overall_color", "0.9,0.9,0.9"},          {"primary_specular", "0.2,0.2,0.2"},
-            {"primary_glossiness", "0.8"},             {"secondary_specular", "0.2,0.2,0.2"},
-            {"secondary_glossiness", "0.5"},           {"transmission", "0.2,0.2,0.2"},
-            {"transmission_glossiness_length", "0.8"}, {"transmission_glossiness_width", "0.8"}};
+    return {{"overall_color", "0.9,0.9,0.9"},
+            {"primary_specular", "0.2,0.2,0.2"},
+            {"primary_glossiness", "0.8"},
+            {"secondary_specular", "0.2,0.2,0.2"},
+            {"secondary_glossiness", "0.5"},
+            {"transmission", "0.2,0.2,0.2"},
+            {"transmission_glossiness_length", "0.8"},
+            {"transmission_glossiness_width", "0.8"}};
 }
 
 Sets with(Sets a, const Sets& b) {
@@ -88,7 +94,8 @@ TEST(ArtistHair, RoughnessFollowsDepthAndGlossinessCap) {
     };
     for (Case c : {Case{0, "0.8", 0.2f}, Case{1, "0.8", 0.28f}, Case{2, "0.8", 0.36f}, Case{5, "0.8", 0.44f},
                    Case{10, "0.8", 0.44f}, Case{0, "1", 0.001f}, Case{3, "1", 1.0f - 0.999f * 0.7f}}) {
-        Point p(options(with(defaults(), {{"primary_glossiness", c.gloss}, {"simplify_for_gi", "false"}}), c.depth));
+        Point p(options(with(defaults(), {{"primary_glossiness", c.gloss}, {"simplify_for_gi", "false"}}),
+                        c.depth));
         EXPECT_NEAR(p.s().roughPrimary, c.rough, 1e-6f) << c.depth << " " << c.gloss;
         EXPECT_NEAR(p.s().roughSecondary, 1.0f - 0.5f * (c.depth < 3 ? 1.0f - 0.1f * c.depth : 0.7f), 1e-6f);
     }
@@ -103,11 +110,14 @@ TEST(ArtistHair, ColoursLockedSecondaryAndEnergyLimit) {
     expectColor(p.s().diffuseColor, 0, 0, 0);
     expectColor(p.s().albedoSum, 0.396f, 0.396f, 0.396f);
     EXPECT_NEAR(p.s().probPrimary, 0.18f / 0.396f, 1e-6f);
-    EXPECT_NEAR(p.s().probDiffuse + p.s().probPrimary + p.s().probSecondary + p.s().probTransmission, 1.0f, 1e-6f);
+    EXPECT_NEAR(p.s().probDiffuse + p.s().probPrimary + p.s().probSecondary + p.s().probTransmission, 1.0f,
+                1e-6f);
 
     // Unlocked, the secondary colour is its own; above the limit all four scale by limit/sum.
-    Sets hot = with(defaults(), {{"secondary_lock_to_transmission", "false"}, {"secondary_specular", "0.5,0.1,0.1"},
-                                 {"diffuse_color", "0.6,0.3,0.1"}, {"overall_color", "1,1,1"}});
+    Sets hot = with(defaults(), {{"secondary_lock_to_transmission", "false"},
+                                 {"secondary_specular", "0.5,0.1,0.1"},
+                                 {"diffuse_color", "0.6,0.3,0.1"},
+                                 {"overall_color", "1,1,1"}});
     Point camera(options(hot));
     const float k = 1.0f / (0.6f + 0.2f + 0.5f + 0.2f);
     expectColor(camera.s().secondaryColor, 0.5f * k, 0.1f * k, 0.1f * k);
@@ -171,13 +181,15 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         MaxHairBSDF& s = p.s();
         ASSERT_EQ(s.elementsEnabled, 1);
         Color4 sum(0.0f), diffuseLit(0.0f);
-        const quor::Vector lights[3] = {unitVec(0.3f, -0.2f, 0.9f), unitVec(-0.4f, 0.6f, 0.2f), unitVec(0.1f, 0.9f, -0.3f)};
+        const quor::Vector lights[3] = {unitVec(0.3f, -0.2f, 0.9f), unitVec(-0.4f, 0.6f, 0.2f),
+                                        unitVec(0.1f, 0.9f, -0.3f)};
         for (const quor::Vector& L : lights) {
             quor::Color light{0.8f, 0.9f, 1.0f, 1.0f}, unshadowed{1.0f, 1.2f, 1.4f, 1.4f};
             sum += Color4(s.eval(p.ctx(), L, light, unshadowed, 1.0f, 3));
         }
         Color4 parts = s.diffuseColor * s.accDiffuseLit + s.accSpecular + s.accTransmission;
-        for (int i = 0; i < 3; ++i) EXPECT_NEAR(parts[i], sum[i], 1e-6f);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(parts[i], sum[i], 1e-6f);
         if (std::string(inSpecular) == "true") {
             expectColor(s.accTransmission, 0, 0, 0);
         } else {
@@ -186,12 +198,13 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         // Raw TT times the transmission colour is the transmission part.
         Color4 trans = s.transmissionColor * s.accTransmissionRaw;
         if (std::string(inSpecular) == "false") {
-            for (int i = 0; i < 3; ++i) EXPECT_NEAR(trans[i], s.accTransmission[i], 1e-7f);
+            for (int i = 0; i < 3; ++i)
+                EXPECT_NEAR(trans[i], s.accTransmission[i], 1e-7f);
         }
 
         // Scale, then a zero commit moves the accumulators into the totals.
         Color4 lit = s.accDiffuseLit, shadow = s.accDiffuseShadow, spec = s.accSpecular;
-        EXPECT_GT(shadow.g(), 0.0f);  // the unshadowed light was brighter
+        EXPECT_GT(shadow.g(), 0.0f); // the unshadowed light was brighter
         s.scaleLightSample(0.5f);
         s.commitLightSample(0);
         expectColor(s.totDiffuseLit, 0.5f * lit.r(), 0.5f * lit.g(), 0.5f * lit.b());
@@ -215,7 +228,8 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         expectColor(ch.color(105), S.r(), S.g(), S.b());
         expectColor(ch.color(106), s.totSpecular.r(), s.totSpecular.g(), s.totSpecular.b());
         expectColor(ch.color(103), s.totTransmission.r(), s.totTransmission.g(), s.totTransmission.b());
-        for (int i = 0; i < 3; ++i) EXPECT_NEAR(ch.values[128][i], S[i] / (A[i] + S[i]), 1e-6f);
+        for (int i = 0; i < 3; ++i)
+            EXPECT_NEAR(ch.values[128][i], S[i] / (A[i] + S[i]), 1e-6f);
         EXPECT_EQ(ch.order, (std::vector<int>{111, 112, 103, 107, 106, 105, 129, 130, 128}));
 
         // getBRDF clears accumulators and totals.
@@ -234,7 +248,8 @@ double mixtureDensity(const MaxHairBSDF& s, const quor::Vector& dir, double phiS
     const double phi = std::atan2(dot(d, s.axisB), dot(d, s.axisW));
     const double sigmaW = s.roughTransWidth, mass = std::erf(M_PI / (sigmaW * std::sqrt(2.0)));
     const double omega = phi < 0 ? phi + M_PI : phi - M_PI;
-    const double phiTT = std::exp(-0.5 * omega * omega / (sigmaW * sigmaW)) / (sigmaW * std::sqrt(2 * M_PI) * mass);
+    const double phiTT =
+        std::exp(-0.5 * omega * omega / (sigmaW * sigmaW)) / (sigmaW * std::sqrt(2 * M_PI) * mass);
     auto phiR = [&](double p) {
         double q = std::remainder(p - phiShift, 2 * M_PI);
         return 0.25 * std::cos(q / 2);
@@ -258,7 +273,8 @@ TEST(ArtistHair, SampledDirectionsFollowTheDensity) {
     std::vector<double> counts = harness::sampleCounts(p.probe, bins, 60000, 3, &refused);
     EXPECT_EQ(refused, 0);
     auto test = [&](double shift) {
-        return harness::chiSquare(counts, bins.expected([&](const quor::Vector& w) { return mixtureDensity(s, w, shift); }, 6));
+        return harness::chiSquare(
+            counts, bins.expected([&](const quor::Vector& w) { return mixtureDensity(s, w, shift); }, 6));
     };
     harness::ChiSquare right = test(0.0), wrong = test(0.5);
     EXPECT_GT(right.dof, 100);

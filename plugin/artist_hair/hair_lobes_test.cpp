@@ -33,8 +33,7 @@ Vec4 unit(float x, float y, float z) {
 }
 
 // ∫ shape dω over the sphere by a midpoint rule in (z, φ), in double.
-template <class F>
-double sphereIntegral(F shapeOf, int nz, int nphi) {
+template <class F> double sphereIntegral(F shapeOf, int nz, int nphi) {
     double sum = 0;
     for (int i = 0; i < nz; ++i) {
         double z = -1.0 + 2.0 * (i + 0.5) / nz;
@@ -91,7 +90,8 @@ TEST(ArtistHairLobes, FourLanePassAgreesWithScalarShapes) {
     std::uniform_real_distribution<float> U(-1.0f, 1.0f);
     std::uniform_int_distribution<int> pick(0, 2);
     // A few views and widths, so that the comparison reuses a small set of cells.
-    const Vec4 views[4] = {unit(0.3f, 0.2f, -0.9f), unit(-0.8f, 0.1f, 0.5f), unit(0.0f, 1.0f, 0.1f), unit(0.5f, -0.5f, -0.2f)};
+    const Vec4 views[4] = {unit(0.3f, 0.2f, -0.9f), unit(-0.8f, 0.1f, 0.5f), unit(0.0f, 1.0f, 0.1f),
+                           unit(0.5f, -0.5f, -0.2f)};
     const Vec4 tangents[2] = {unit(0.0f, 0.0f, 1.0f), unit(0.6f, 0.0f, 0.8f)};
     const float widths[3] = {0.15f, 0.4f, 0.8f};
     int compared = 0;
@@ -109,7 +109,7 @@ TEST(ArtistHairLobes, FourLanePassAgreesWithScalarShapes) {
         EXPECT_NEAR(lanes.tt, tt, 1e-5f + 2e-5f * tt);
         compared += r > 0.01f;
     }
-    EXPECT_GT(compared, 100);  // the comparison saw real lobe values, not just zeros
+    EXPECT_GT(compared, 100); // the comparison saw real lobe values, not just zeros
 }
 
 TEST(ArtistHairLobes, DiffuseRowIsSymmetricAndSampledAtItsCentre) {
@@ -120,7 +120,8 @@ TEST(ArtistHairLobes, DiffuseRowIsSymmetricAndSampledAtItsCentre) {
     EXPECT_EQ(row[49], 1.0f);
     EXPECT_LT(row[24], 0.5f);
     EXPECT_GT(row[25], 0.5f);
-    for (int k = 0; k < 50; ++k) EXPECT_NEAR(row[k] + row[49 - k], 1.0f, 2e-6f) << k;
+    for (int k = 0; k < 50; ++k)
+        EXPECT_NEAR(row[k] + row[49 - k], 1.0f, 2e-6f) << k;
     EXPECT_NEAR(d.sampleRow(0.5f, 0.0f, 0.0f).z, 0.0f, 1e-6f);
     EXPECT_EQ(d.sampleRow(0.0f, 0.0f, 0.0f).z, -1.0f);
     EXPECT_EQ(d.sampleRow(1.0f, 0.0f, 0.0f).z, 1.0f);
@@ -136,12 +137,13 @@ TEST(ArtistHairLobes, SampleRowInvertsTheSlopeDistribution) {
         const LobeTable* table;
         float sigma, v;
     };
-    for (Case c : {Case{&t.primary, 0.2f, 0.3f}, Case{&t.primary, 0.6f, -0.7f}, Case{&t.transmission, 0.35f, 0.1f},
-                   Case{&t.diffuse, 0.0f, 0.0f}}) {
+    for (Case c : {Case{&t.primary, 0.2f, 0.3f}, Case{&t.primary, 0.6f, -0.7f},
+                   Case{&t.transmission, 0.35f, 0.1f}, Case{&t.diffuse, 0.0f, 0.0f}}) {
         // The slope is a density over t: it integrates to 1.
         double total = 0;
         const int steps = 49 * 40;
-        for (int i = 0; i < steps; ++i) total += c.table->rowSlope(c.sigma, c.v, 2.0f * (i + 0.5f) / steps - 1.0f);
+        for (int i = 0; i < steps; ++i)
+            total += c.table->rowSlope(c.sigma, c.v, 2.0f * (i + 0.5f) / steps - 1.0f);
         EXPECT_NEAR(total / steps, 1.0, 1e-4);
         for (int k = 1; k < 40; ++k) {
             float u = float(k) / 40.0f;
@@ -163,7 +165,7 @@ TEST(ArtistHairLobes, SampleRowInvertsTheSlopeDistribution) {
 
 TEST(ArtistHairLobes, RowChoiceAvoidsTheAxisRows) {
     const LobeTable& p = tables().primary;
-    const int a = 20;  // √σ·49 = 20
+    const int a = 20; // √σ·49 = 20
     const float sigma = std::pow(20.5f / 49.0f, 2.0f);
     auto slopeOf = [&](const float* row, float x) {
         int j = int((0.5f * x + 0.5f) * 49.0f);
@@ -204,8 +206,9 @@ TEST(ArtistHairLobes, LazyCellsFillOnceAndMatchTheSphereIntegral) {
         for (int b : {5, 30}) {
             float sigma = float(a * a) / (49.0f * 49.0f), s = float(b) / 49.0f;
             Vec4 o(-std::sqrt(1.0f - s * s), 0.0f, s);
-            double ref = sphereIntegral([&](Vec4 l) { return shapePrimary(sigma, angleSet(l, o, kAxis)); }, 400, 400) /
-                         (2.0 * M_PI);
+            double ref =
+                sphereIntegral([&](Vec4 l) { return shapePrimary(sigma, angleSet(l, o, kAxis)); }, 400, 400) /
+                (2.0 * M_PI);
             EXPECT_NEAR(table.normalisation(sigma + 1e-4f, s + 1e-4f), ref, 0.02 * ref) << a << " " << b;
         }
     }
@@ -214,7 +217,8 @@ TEST(ArtistHairLobes, LazyCellsFillOnceAndMatchTheSphereIntegral) {
     const float sL = std::pow(30.0f / 49.0f, 2.0f), sW = std::pow(35.0f / 49.0f, 2.0f), s = 20.0f / 49.0f;
     Vec4 o(-std::sqrt(1.0f - s * s), 0.0f, s);
     double ref =
-        sphereIntegral([&](Vec4 l) { return shapeTransmission(sL, sW, angleSet(l, o, kAxis)); }, 400, 400) / (2 * M_PI);
+        sphereIntegral([&](Vec4 l) { return shapeTransmission(sL, sW, angleSet(l, o, kAxis)); }, 400, 400) /
+        (2 * M_PI);
     EXPECT_NEAR(tt.normalisation(sL + 1e-4f, sW + 1e-4f, s + 1e-4f), ref, 0.02 * ref);
     EXPECT_NE(tt.cell(30, 20, 35).load(), 0.0f);
 }
@@ -226,7 +230,8 @@ TEST(ArtistHairLobes, RacingThreadsStoreIdenticalCells) {
         float sL, sW, vt;
     };
     std::vector<Query> queries;
-    for (int i = 0; i < 8; ++i) queries.push_back({0.1f + 0.1f * i, 0.9f - 0.1f * i, 0.05f + 0.12f * i});
+    for (int i = 0; i < 8; ++i)
+        queries.push_back({0.1f + 0.1f * i, 0.9f - 0.1f * i, 0.05f + 0.12f * i});
     std::vector<std::vector<float>> seen(4, std::vector<float>(queries.size()));
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
@@ -235,13 +240,15 @@ TEST(ArtistHairLobes, RacingThreadsStoreIdenticalCells) {
                 seen[t][q] = table.normalisation(queries[q].sL, queries[q].sW, queries[q].vt);
         });
     }
-    for (auto& th : threads) th.join();
+    for (auto& th : threads)
+        th.join();
     LobeTable fresh;
     fresh.build(LobeTable::Kind::Transmission, 50, 50, 50);
     for (std::size_t q = 0; q < queries.size(); ++q) {
         float expect = fresh.normalisation(queries[q].sL, queries[q].sW, queries[q].vt);
         EXPECT_GT(expect, 1e-6f);
-        for (int t = 0; t < 4; ++t) EXPECT_EQ(std::memcmp(&seen[t][q], &expect, sizeof expect), 0) << t << " " << q;
+        for (int t = 0; t < 4; ++t)
+            EXPECT_EQ(std::memcmp(&seen[t][q], &expect, sizeof expect), 0) << t << " " << q;
         float stored = table.normalisation(queries[q].sL, queries[q].sW, queries[q].vt);
         EXPECT_EQ(std::memcmp(&stored, &expect, sizeof expect), 0);
     }

@@ -43,8 +43,9 @@ HeapFigures heapFigures() {
     debugOutput("[getFreeHeapMemory] Getting free heap memory.\n");
     debugOutput("[getFreeHeapMemory] heapstatus=%i\n", heap.status);
     debugOutput("[getFreeHeapMemory] Number of blocks visited: %u\n", heap.blocks);
-    throw ExceptionMsg("Memory allocation failure; %u bytes requested; %u bytes already in heap; %u bytes free heap space.",
-                       static_cast<unsigned>(size), heap.total, heap.free);
+    throw ExceptionMsg(
+        "Memory allocation failure; %u bytes requested; %u bytes already in heap; %u bytes free heap space.",
+        static_cast<unsigned>(size), heap.total, heap.free);
 }
 
 } // namespace
@@ -63,7 +64,7 @@ void* libAllocAligned(std::size_t size) {
     std::uintptr_t b = reinterpret_cast<std::uintptr_t>(block);
     std::uintptr_t base = b & ~std::uintptr_t(127);
     std::uintptr_t p = base + 128;
-    if (b - base > 120) p += 128;  // keep room for the stored address
+    if (b - base > 120) p += 128; // keep room for the stored address
     reinterpret_cast<char**>(p)[-1] = block;
     return reinterpret_cast<void*>(p);
 }
@@ -88,13 +89,14 @@ std::size_t utf8ToUtf16(const char* text, char16_t* out, std::size_t capacity) {
     while (*s) {
         unsigned char lead = *s;
         int len = 0;
-        while (len < 8 && (lead & (0x80 >> len))) ++len;
+        while (len < 8 && (lead & (0x80 >> len)))
+            ++len;
         if (len == 0) {
             put(lead);
             ++s;
             continue;
         }
-        if (len == 1 || len == 8) {  // lone continuation byte, or 0xFF
+        if (len == 1 || len == 8) { // lone continuation byte, or 0xFF
             raw(lead);
             ++s;
             continue;
@@ -108,7 +110,8 @@ std::size_t utf8ToUtf16(const char* text, char16_t* out, std::size_t capacity) {
         bool ok = i == len && value > kMinValue[len] && !(value >= 0x100000 && value <= 0x1000FF) &&
                   value <= 0x10FFFF;
         if (!ok) {
-            for (int k = 0; k < i; ++k) raw(s[k]);
+            for (int k = 0; k < i; ++k)
+                raw(s[k]);
             s += i;
             continue;
         }

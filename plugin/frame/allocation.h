@@ -33,8 +33,7 @@ void libFreeAligned(void* p);
 
 // A constructor that raises (out of memory part way) gives its block back before the
 // exception goes on: the half-built object has already undone its members.
-template <class T, class... Args>
-T* libNew(Args&&... args) {
+template <class T, class... Args> T* libNew(Args&&... args) {
     void* p = libAlloc(sizeof(T));
     try {
         return new (p) T(std::forward<Args>(args)...);
@@ -44,8 +43,7 @@ T* libNew(Args&&... args) {
     }
 }
 
-template <class T>
-void libDelete(T* p) {
+template <class T> void libDelete(T* p) {
     if (!p) return;
     p->~T();
     libFree(p);

@@ -13,7 +13,8 @@ namespace {
 
 std::string narrow(const std::u16string& s) {
     std::string out;
-    for (char16_t c : s) out += static_cast<char>(c);
+    for (char16_t c : s)
+        out += static_cast<char>(c);
     return out;
 }
 
@@ -55,15 +56,16 @@ TEST(Allocation, AlignedBlocksKeepTheirHostAddress) {
             auto addr = reinterpret_cast<std::uintptr_t>(p);
             EXPECT_EQ(addr % 128, 0u);
             auto block = reinterpret_cast<std::uintptr_t>(static_cast<char**>(p)[-1]);
-            EXPECT_LE(block + 8, addr);                   // the stored address lies inside the block
-            EXPECT_LE(addr + size, block + size + 256);   // and so does the array
+            EXPECT_LE(block + 8, addr);                 // the stored address lies inside the block
+            EXPECT_LE(addr + size, block + size + 256); // and so does the array
             blocks.push_back(p);
         }
-        for (void* p : blocks) libFreeAligned(p);
+        for (void* p : blocks)
+            libFreeAligned(p);
     }
     libFreeAligned(nullptr);
     quor::vmallocFailNext(1);
-    EXPECT_EQ(libAllocAligned(64), nullptr);  // refused quietly
+    EXPECT_EQ(libAllocAligned(64), nullptr); // refused quietly
 }
 
 std::u16string convert(const std::string& s) {
@@ -77,12 +79,14 @@ TEST(Allocation, Utf8ToUtf16KeepsEveryByte) {
     EXPECT_EQ(convert("abc"), u"abc");
     EXPECT_EQ(convert("\xC3\xA9"), std::u16string(1, 0x00E9));
     EXPECT_EQ(convert("\xFF"), (std::u16string{0xDBC0, 0xDCFF}));
-    EXPECT_EQ(convert("\x80"), (std::u16string{0xDBC0, 0xDC80}));                       // lone continuation
-    EXPECT_EQ(convert("\xC0\x80"), (std::u16string{0xDBC0, 0xDCC0, 0xDBC0, 0xDC80}));   // overlong
-    EXPECT_EQ(convert("\xE2\x82\xAC"), std::u16string(1, 0x20AC));                      // euro sign
-    EXPECT_EQ(convert("\xF0\x9F\x98\x80"), (std::u16string{0xD83D, 0xDE00}));           // surrogate pair
-    EXPECT_EQ(convert("\xC3" "A"), (std::u16string{0xDBC0, 0xDCC3, u'A'}));             // truncated sequence
-    EXPECT_EQ(convert("\xF4\x80\x80\x80").size(), 8u);  // U+100000 is refused byte by byte
+    EXPECT_EQ(convert("\x80"), (std::u16string{0xDBC0, 0xDC80}));                     // lone continuation
+    EXPECT_EQ(convert("\xC0\x80"), (std::u16string{0xDBC0, 0xDCC0, 0xDBC0, 0xDC80})); // overlong
+    EXPECT_EQ(convert("\xE2\x82\xAC"), std::u16string(1, 0x20AC));                    // euro sign
+    EXPECT_EQ(convert("\xF0\x9F\x98\x80"), (std::u16string{0xD83D, 0xDE00}));         // surrogate pair
+    EXPECT_EQ(convert("\xC3"
+                      "A"),
+              (std::u16string{0xDBC0, 0xDCC3, u'A'})); // truncated sequence
+    EXPECT_EQ(convert("\xF4\x80\x80\x80").size(), 8u); // U+100000 is refused byte by byte
 }
 
 } // namespace

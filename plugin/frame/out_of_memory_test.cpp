@@ -48,7 +48,7 @@ void shade(Instance& inst, int t, std::string& error) {
     try {
         for (int i = 0; i < 25; ++i) {
             quor::BSDFSampler* s = inst.bsdf().newBSDF(ctx, 0);
-            if (!s) break;  // no pool array for this render: nothing to shade with
+            if (!s) break; // no pool array for this render: nothing to shade with
             held.push_back(s);
             quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
             s->getBRDF(0)->eval(ctx, {0.3f, 0.4f, 0.866f, 0}, light, unshadowed, 1, 3);
@@ -56,7 +56,8 @@ void shade(Instance& inst, int t, std::string& error) {
     } catch (const hair::ExceptionMsg& e) {
         error = e.text();
     }
-    for (quor::BSDFSampler* s : held) inst.bsdf().deleteBSDF(ctx, s);
+    for (quor::BSDFSampler* s : held)
+        inst.bsdf().deleteBSDF(ctx, s);
 }
 
 // One whole life; returns the text of the library exception that stopped it, or "".
@@ -68,7 +69,8 @@ std::string life(const std::string& type) {
         Render render(inst.plugin());
         inst.plugin().frameBegin(&render.renderer);
         std::string errors[2];
-        std::thread a(shade, std::ref(inst), 0, std::ref(errors[0])), b(shade, std::ref(inst), 1, std::ref(errors[1]));
+        std::thread a(shade, std::ref(inst), 0, std::ref(errors[0])),
+            b(shade, std::ref(inst), 1, std::ref(errors[1]));
         a.join();
         b.join();
         inst.plugin().frameEnd(&render.renderer);
@@ -85,7 +87,8 @@ TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
     std::string debug;
     quor::setDebugCapture([&](const std::u16string& s) {
         std::lock_guard<std::mutex> lock(m);
-        for (char16_t c : s) debug += static_cast<char>(c);
+        for (char16_t c : s)
+            debug += static_cast<char>(c);
     });
     const long long baseline = quor::vmallocBytesInUse();
     const long before = quor::vmallocCalls();
@@ -102,7 +105,7 @@ TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
         quor::vmallocFailNext(0);
         SCOPED_TRACE(testing::Message() << GetParam() << ": allocation " << k << " of " << sites);
         EXPECT_EQ(quor::vmallocBytesInUse(), baseline);
-        if (error.empty()) continue;  // the aligned pool array: a render without samplers
+        if (error.empty()) continue; // the aligned pool array: a render without samplers
         ++raised;
         if (error.rfind("Memory allocation failure; ", 0) == 0) {
             EXPECT_NE(debug.find("[operator new] failed (size is "), std::string::npos);
@@ -112,7 +115,7 @@ TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
         }
     }
     quor::setDebugCapture(nullptr);
-    EXPECT_GE(raised, sites - 2);  // only the pool array's failure is silent
+    EXPECT_GE(raised, sites - 2); // only the pool array's failure is silent
 }
 
 INSTANTIATE_TEST_SUITE_P(AllTypes, OutOfMemory, ::testing::ValuesIn(harness::test::kTypes),

@@ -23,14 +23,14 @@ TEST(PluginBase, InterfaceListFindsNewestFirstAndReleasesOwned) {
         EXPECT_EQ(base.addInterface(&b, 0), 1);
         EXPECT_EQ(base.addInterface(&c, 1), 1);
         EXPECT_EQ(base.addInterface(&d, 1), 1);
-        EXPECT_EQ(base.getInterface(1), &c);  // the newest entry with that identifier
+        EXPECT_EQ(base.getInterface(1), &c); // the newest entry with that identifier
         EXPECT_EQ(base.removeInterface(&c), 1);
-        EXPECT_EQ(c.released, 0);  // removing does not release
+        EXPECT_EQ(c.released, 0); // removing does not release
         EXPECT_EQ(base.removeInterface(&c), 0);
         EXPECT_EQ(base.getInterface(1), &a);
     }
     EXPECT_EQ(a.released, 1);
-    EXPECT_EQ(b.released, 0);  // not owned
+    EXPECT_EQ(b.released, 0); // not owned
     EXPECT_EQ(d.released, 1);
 }
 

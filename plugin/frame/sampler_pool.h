@@ -14,13 +14,9 @@
 namespace hair {
 
 // The pooled form of a sampler: the sampler plus the link of the free list.
-template <class T>
-struct PoolElement : T {
-    PoolElement* nextFree = nullptr;
-};
+template <class T> struct PoolElement : T { PoolElement* nextFree = nullptr; };
 
-template <class T>
-class SamplerPool {
+template <class T> class SamplerPool {
   public:
     using Element = PoolElement<T>;
     static constexpr int kElementsPerBlock = 10;
@@ -37,10 +33,12 @@ class SamplerPool {
             void* mem = quor::vmalloc(sizeof(Element) * n);
             if (!mem) throw ExceptionMsg("[_SequenceBlock] Could not allocate memory");
             elements = static_cast<Element*>(mem);
-            for (int i = 0; i < n; ++i) new (&elements[i]) Element();
+            for (int i = 0; i < n; ++i)
+                new (&elements[i]) Element();
         }
         ~Block() {
-            for (int i = capacity - 1; i >= 0; --i) elements[i].~Element();
+            for (int i = capacity - 1; i >= 0; --i)
+                elements[i].~Element();
             libFree(elements);
         }
     };
@@ -62,11 +60,12 @@ class SamplerPool {
         destroy();
         if (threads <= 0) return;
         void* mem = libAllocAligned(sizeof(std::int64_t) * 2 + sizeof(Entry) * threads);
-        if (!mem) return;  // no pool: newBSDF answers null for the whole render
+        if (!mem) return; // no pool: newBSDF answers null for the whole render
         // Count in front of the entries, as the aligned allocator's arrays keep it.
         static_cast<std::int64_t*>(mem)[0] = threads;
         entries_ = reinterpret_cast<Entry*>(static_cast<char*>(mem) + sizeof(std::int64_t) * 2);
-        for (int i = 0; i < threads; ++i) new (&entries_[i]) Entry();
+        for (int i = 0; i < threads; ++i)
+            new (&entries_[i]) Entry();
         count_ = threads;
         array_ = mem;
     }
@@ -131,8 +130,10 @@ class SamplerPool {
         Block* nb = new (guard.p) Block(e.perBlock);
         guard.p = nullptr;
         nb->prev = last;
-        if (last) last->next = nb;
-        else e.first = nb;
+        if (last)
+            last->next = nb;
+        else
+            e.first = nb;
         e.current = nb;
         nb->used = 1;
         return &nb->elements[0];

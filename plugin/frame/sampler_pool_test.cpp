@@ -14,7 +14,7 @@ namespace hair {
 namespace {
 
 struct CountingSampler {
-    static std::atomic<int> constructed, destroyed;  // threads construct samplers at once
+    static std::atomic<int> constructed, destroyed; // threads construct samplers at once
     CountingSampler() { ++constructed; }
     virtual ~CountingSampler() { ++destroyed; }
     int value = 0;
@@ -27,12 +27,13 @@ TEST(SamplerPool, BlocksOfTenLinkedInOrder) {
     pool.create(1);
     CountingSampler::constructed = CountingSampler::destroyed = 0;
     std::vector<CountingSampler*> taken;
-    for (int i = 0; i < 10; ++i) taken.push_back(pool.take(0));
+    for (int i = 0; i < 10; ++i)
+        taken.push_back(pool.take(0));
     const auto& e = pool.entry(0);
     ASSERT_NE(e.first, nullptr);
     EXPECT_EQ(e.first->next, nullptr);
     EXPECT_EQ(e.first->used, 10);
-    EXPECT_EQ(CountingSampler::constructed, 10);  // constructed once per block, not per take
+    EXPECT_EQ(CountingSampler::constructed, 10); // constructed once per block, not per take
 
     taken.push_back(pool.take(0));
     ASSERT_NE(e.first->next, nullptr);
@@ -49,7 +50,7 @@ TEST(SamplerPool, BlocksOfTenLinkedInOrder) {
     EXPECT_EQ(CountingSampler::constructed, 20);
 
     pool.destroy();
-    EXPECT_EQ(CountingSampler::destroyed, 20);  // handed-out elements are destroyed too
+    EXPECT_EQ(CountingSampler::destroyed, 20); // handed-out elements are destroyed too
     EXPECT_FALSE(pool.active());
 }
 
@@ -60,8 +61,10 @@ TEST(SamplerPool, ThreadsNeverShareEntries) {
     auto work = [&](int t) {
         for (int round = 0; round < 200; ++round) {
             std::vector<CountingSampler*> held;
-            for (int i = 0; i < 13; ++i) held.push_back(pool.take(t));
-            for (auto* s : held) s->value = t;
+            for (int i = 0; i < 13; ++i)
+                held.push_back(pool.take(t));
+            for (auto* s : held)
+                s->value = t;
             for (auto* s : held) {
                 got[t].push_back(s);
                 pool.give(t, s);
@@ -74,9 +77,12 @@ TEST(SamplerPool, ThreadsNeverShareEntries) {
     std::set<CountingSampler*> s0(got[0].begin(), got[0].end()), s1(got[1].begin(), got[1].end());
     EXPECT_EQ(s0.size(), 13u);
     EXPECT_EQ(s1.size(), 13u);
-    for (auto* p : s0) EXPECT_EQ(s1.count(p), 0u);
-    for (auto* p : s0) EXPECT_EQ(p->value, 0);
-    for (auto* p : s1) EXPECT_EQ(p->value, 1);
+    for (auto* p : s0)
+        EXPECT_EQ(s1.count(p), 0u);
+    for (auto* p : s0)
+        EXPECT_EQ(p->value, 0);
+    for (auto* p : s1)
+        EXPECT_EQ(p->value, 1);
 }
 
 TEST(SamplerPool, RecreateLeavesOneArrayAndInactiveByDefault) {
@@ -93,7 +99,8 @@ TEST(SamplerPool, RecreateLeavesOneArrayAndInactiveByDefault) {
 TEST(SamplerPool, SteadyStateAllocatesNothing) {
     SamplerPool<CountingSampler> pool;
     pool.create(1);
-    for (int i = 0; i < 5; ++i) pool.give(0, pool.take(0));
+    for (int i = 0; i < 5; ++i)
+        pool.give(0, pool.take(0));
     long before = quor::vmallocCalls();
     for (int i = 0; i < 1000; ++i) {
         CountingSampler* a = pool.take(0);
@@ -134,7 +141,7 @@ TEST(SamplerPool, RefusedBlockRaises) {
         EXPECT_STREQ(e.text(), "[_SequenceBlock] Could not allocate memory");
     }
     quor::setDebugCapture(nullptr);
-    EXPECT_NE(pool.take(0), nullptr);  // the pool still works afterwards
+    EXPECT_NE(pool.take(0), nullptr); // the pool still works afterwards
 }
 
 } // namespace

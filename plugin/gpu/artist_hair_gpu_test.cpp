@@ -18,7 +18,8 @@ struct Outcome {
 // The MaterialDescriptor text (or another kind's) of an instance with these NAME=VALUE sets.
 Outcome describe(const std::vector<std::string>& sets, const char* kind = "MaterialDescriptor") {
     harness::ParamSets ps;
-    for (const std::string& s : sets) ps.emplace_back(s.substr(0, s.find('=')), s.substr(s.find('=') + 1));
+    for (const std::string& s : sets)
+        ps.emplace_back(s.substr(0, s.find('=')), s.substr(s.find('=') + 1));
     harness::Instance inst(harness::test::library(), "BRDFHair3", ps);
     Outcome r;
     EXPECT_TRUE(inst.gpuSource(kind, r.out, r.result));
@@ -29,12 +30,20 @@ const char* const kSwitches[5] = {"secondary_lock_to_transmission", "opaque_for_
                                   "simplify_for_gi", "use_cached_gi"};
 const char* const kSwitchKeys[5] = {"hair_lock_trt\n", "hair_opaque_gi\n", "hair_opaque_shadows\n",
                                     "hair_simplify_gi\n", "hair_use_cached_gi\n"};
-const char* const kTextureKeys[14] = {
-    "diffuse\n",          "hair_diffuseAmount\n",        "hair_overallColor\n",
-    "hair_texColorSpec1\n", "hair_texAmount1\n",           "hair_texFloatGloss1\n",
-    "hair_texColorSpec2\n", "hair_texAmount2\n",           "hair_texFloatGloss2\n",
-    "hair_texColorTransmission\n", "hair_texTransmissionAmount\n", "hair_texFloatTransmissionGlossA\n",
-    "hair_texFloatTransmissionGlossB\n", "opacity\n"};
+const char* const kTextureKeys[14] = {"diffuse\n",
+                                      "hair_diffuseAmount\n",
+                                      "hair_overallColor\n",
+                                      "hair_texColorSpec1\n",
+                                      "hair_texAmount1\n",
+                                      "hair_texFloatGloss1\n",
+                                      "hair_texColorSpec2\n",
+                                      "hair_texAmount2\n",
+                                      "hair_texFloatGloss2\n",
+                                      "hair_texColorTransmission\n",
+                                      "hair_texTransmissionAmount\n",
+                                      "hair_texFloatTransmissionGlossA\n",
+                                      "hair_texFloatTransmissionGlossB\n",
+                                      "opacity\n"};
 
 TEST(ArtistHairGpu, KeysInOrderForEverySwitchCombination) {
     for (int mask = 0; mask < 32; ++mask) {
@@ -46,7 +55,8 @@ TEST(ArtistHairGpu, KeysInOrderForEverySwitchCombination) {
             if (on) expect += kSwitchKeys[i];
         }
         // Unconnected textures: the host writes its own text for a null texture.
-        for (const char* key : kTextureKeys) expect += std::string(key) + "null\n";
+        for (const char* key : kTextureKeys)
+            expect += std::string(key) + "null\n";
         Outcome r = describe(args);
         EXPECT_EQ(r.result, 1) << mask;
         EXPECT_EQ(r.out, expect) << mask;
@@ -54,9 +64,10 @@ TEST(ArtistHairGpu, KeysInOrderForEverySwitchCombination) {
 }
 
 TEST(ArtistHairGpu, TextureTextFollowsItsKey) {
-    Outcome r = describe({"secondary_lock_to_transmission=false", "simplify_for_gi=false", "use_cached_gi=false",
-                          "diffuse_color=0.5,0.25,1", "primary_glossiness=0.75", "transparency=0.125,0.125,0.125",
-                          "light_multiplier=3", "transmission_in_specular=true"});
+    Outcome r =
+        describe({"secondary_lock_to_transmission=false", "simplify_for_gi=false", "use_cached_gi=false",
+                  "diffuse_color=0.5,0.25,1", "primary_glossiness=0.75", "transparency=0.125,0.125,0.125",
+                  "light_multiplier=3", "transmission_in_specular=true"});
     ASSERT_EQ(r.result, 1);
     std::string expect = "is_hair_mtl\n";
     for (const char* key : kTextureKeys) {

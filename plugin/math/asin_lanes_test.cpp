@@ -11,9 +11,11 @@ TEST(AsinLanes, MatchesLibraryArcsineAndClamps) {
     double worst = 0;
     for (int i = -20000; i <= 20000; i += 4) {
         float x[4];
-        for (int k = 0; k < 4; ++k) x[k] = float(i + k) / 20000.0f;
+        for (int k = 0; k < 4; ++k)
+            x[k] = float(i + k) / 20000.0f;
         f4 r = asinLanes(f4{x[0], x[1], x[2], x[3]});
-        for (int k = 0; k < 4; ++k) worst = std::fmax(worst, std::fabs(double(r[k]) - std::asin(double(x[k]))));
+        for (int k = 0; k < 4; ++k)
+            worst = std::fmax(worst, std::fabs(double(r[k]) - std::asin(double(x[k]))));
     }
     EXPECT_LT(worst, 3e-7);
     f4 edge = asinLanes(f4{0.5625f, std::nextafter(0.5625f, 1.0f), 1.5f, -7.0f});

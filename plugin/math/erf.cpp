@@ -7,12 +7,13 @@ namespace {
 
 // p[0] + p[1]x + ... over 1 + q[0]x + ...; coefficients are least-squares fits of the
 // correction term of each range, accurate to a few 1e-9.
-template <int NP, int NQ>
-inline float rational(const float (&p)[NP], const float (&q)[NQ], float x) {
+template <int NP, int NQ> inline float rational(const float (&p)[NP], const float (&q)[NQ], float x) {
     float num = p[NP - 1];
-    for (int i = NP - 2; i >= 0; --i) num = num * x + p[i];
+    for (int i = NP - 2; i >= 0; --i)
+        num = num * x + p[i];
     float den = q[NQ - 1];
-    for (int i = NQ - 2; i >= 0; --i) den = den * x + q[i];
+    for (int i = NQ - 2; i >= 0; --i)
+        den = den * x + q[i];
     return num / (den * x + 1.0f);
 }
 
@@ -57,10 +58,14 @@ float erf(float x) {
         return x * (1.0449486f + rational(kErfSmallP, kErfSmallQ, x * x));
     }
     float c;
-    if (x < 1.5f) c = 0.40593576f + rational(kErfc1P, kErfc1Q, x - 0.5f);
-    else if (x < 2.5f) c = 0.5067282f + rational(kErfc2P, kErfc2Q, x - 1.5f);
-    else if (x < 4.5f) c = 0.540575f + rational(kErfc3P, kErfc3Q, x - 2.5f);
-    else c = 0.557909f + rational(kErfc4P, kErfc4Q, 1.0f / x);
+    if (x < 1.5f)
+        c = 0.40593576f + rational(kErfc1P, kErfc1Q, x - 0.5f);
+    else if (x < 2.5f)
+        c = 0.5067282f + rational(kErfc2P, kErfc2Q, x - 1.5f);
+    else if (x < 4.5f)
+        c = 0.540575f + rational(kErfc3P, kErfc3Q, x - 2.5f);
+    else
+        c = 0.557909f + rational(kErfc4P, kErfc4Q, 1.0f / x);
     return 1.0f - std::exp(-x * x) / x * c;
 }
 
@@ -72,14 +77,19 @@ float erfInverse(float y) {
         float g = std::sqrt(-2.0f * std::log(q));
         return g / (2.2494812f + rational(kInvMidP, kInvMidQ, q - 0.25f));
     }
-    q = std::fmax(q, 1e-38f);  // y >= 1 (or NaN) stays finite
+    q = std::fmax(q, 1e-38f); // y >= 1 (or NaN) stays finite
     float r = std::sqrt(-std::log(q));
     float c;
-    if (r < 3.0f) c = 0.80722046f + rational(kInvTail1P, kInvTail1Q, r - 1.125f);
-    else if (r < 6.0f) c = 0.9399557f + rational(kInvTail2P, kInvTail2Q, r - 3.0f);
-    else if (r < 18.0f) c = 0.9836283f + rational(kInvTail3P, kInvTail3Q, r - 6.0f);
-    else if (r < 44.0f) c = 0.99714565f + rational(kInvTail4P, kInvTail4Q, r - 18.0f);
-    else c = 0.9994135f + rational(kInvTail5P, kInvTail5Q, r - 44.0f);
+    if (r < 3.0f)
+        c = 0.80722046f + rational(kInvTail1P, kInvTail1Q, r - 1.125f);
+    else if (r < 6.0f)
+        c = 0.9399557f + rational(kInvTail2P, kInvTail2Q, r - 3.0f);
+    else if (r < 18.0f)
+        c = 0.9836283f + rational(kInvTail3P, kInvTail3Q, r - 6.0f);
+    else if (r < 44.0f)
+        c = 0.99714565f + rational(kInvTail4P, kInvTail4Q, r - 18.0f);
+    else
+        c = 0.9994135f + rational(kInvTail5P, kInvTail5Q, r - 44.0f);
     return r * c;
 }
 

@@ -33,7 +33,8 @@ TEST(Erf, MatchesDoubleReferenceOverEveryRange) {
     }
     EXPECT_LT(worst, 4e-7);
     // Close to 0 the linear term carries it, relative accuracy kept.
-    for (float x : {1e-12f, 5e-11f, 1e-9f, 1e-6f, 1e-3f}) EXPECT_NEAR(hair::erf(x) / (std::erf(double(x))), 1.0, 3e-7) << x;
+    for (float x : {1e-12f, 5e-11f, 1e-9f, 1e-6f, 1e-3f})
+        EXPECT_NEAR(hair::erf(x) / (std::erf(double(x))), 1.0, 3e-7) << x;
     EXPECT_EQ(hair::erf(0.0f), 0.0f);
     EXPECT_EQ(hair::erf(30.0f), 1.0f);
     EXPECT_FLOAT_EQ(hair::erf(-0.7f), -hair::erf(0.7f));
@@ -69,7 +70,7 @@ TEST(ErfInverse, MatchesDoubleReferenceUpToOne) {
 
 TEST(ErfInverse, RoundTripsThroughErf) {
     for (int i = 1; i <= 3500; ++i) {
-        float x = float(i) * 1e-3f;  // up to 3.5, where erf is still below 1 in single precision
+        float x = float(i) * 1e-3f; // up to 3.5, where erf is still below 1 in single precision
         float y = hair::erf(x);
         if (y >= 1.0f) break;
         // The slope of erfInverse grows near 1; allow for the rounding of y itself.

@@ -164,9 +164,8 @@ HAIR_LANES Hair4BSDF::LobePack<F> loadPack(const Hair4BSDF::LobePack<Hair4BSDF::
 
 // The eight lanes in one 256-bit pass where the CPU has AVX2, in two 128-bit halves otherwise;
 // the same bits either way (no fused multiply-add).
-HAIR_LANE_KERNEL void
-lobeProducts8(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m, float cosThetaI, float sinThetaI, float phi,
-              float* out) {
+HAIR_LANE_KERNEL void lobeProducts8(const Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& m, float cosThetaI,
+                                    float sinThetaI, float phi, float* out) {
     f8 mn = lobeProducts(loadPack<f8>(m), cosThetaI, sinThetaI, phi);
     std::memcpy(out, &mn, sizeof mn);
 }

@@ -121,13 +121,18 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
                           {"0.97", "0.9", "0.3", "0", 0, 3e-2}};
     harness::Rng rng(99);
     for (const Case& c : cases) {
-        Hair4Point p({{"glossiness", c.glossiness}, {"primary_glossiness_boost", c.boost}, {"highlight_shift", c.shift},
-                      {"glint_strength", c.glint}, {"glitter_strength", c.glint}, {"diffuse_amount", "0.1"}},
+        Hair4Point p({{"glossiness", c.glossiness},
+                      {"primary_glossiness_boost", c.boost},
+                      {"highlight_shift", c.shift},
+                      {"glint_strength", c.glint},
+                      {"glitter_strength", c.glint},
+                      {"diffuse_amount", "0.1"}},
                      30, 20, 0.25f, 0, c.depth);
         Hair4BSDF& s = p.s();
         for (int n = 0; n < 300; ++n) {
             // Half the directions near the mirror angle of R, where the lobes are large.
-            float z = n % 2 ? rng.uniform() * 2.0f - 1.0f : -s.lobeSinThetaO[0] + 0.02f * (rng.uniform() - 0.5f);
+            float z =
+                n % 2 ? rng.uniform() * 2.0f - 1.0f : -s.lobeSinThetaO[0] + 0.02f * (rng.uniform() - 0.5f);
             z = clampf(z, -1.0f, 1.0f);
             float ci = std::sqrt(1.0f - z * z), phi = kTwoPi * rng.uniform() - kPi;
             double rf[3] = {0, 0, 0}, rp = 0;
@@ -146,24 +151,32 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
                     nn = 1 / (2 * M_PI);
                 else
                     nn = hair4::trimmedLogistic(phi - s.lobePhi[k], sc);
-                for (int ch = 0; ch < 3; ++ch) rf[ch] += m * nn * s.lobeColor[k][ch];
+                for (int ch = 0; ch < 3; ++ch)
+                    rf[ch] += m * nn * s.lobeColor[k][ch];
                 rp += s.lobeWeight[k] * m * nn;
             }
-            for (int ch = 0; ch < 3; ++ch) rf[ch] += s.diffuseColor[ch] / (4 * M_PI);
+            for (int ch = 0; ch < 3; ++ch)
+                rf[ch] += s.diffuseColor[ch] / (4 * M_PI);
             rp += s.diffuseWeight / (4 * M_PI);
             Color4 f;
             float pdf;
             s.lobeSum(ci, z, phi, f, pdf);
             SCOPED_TRACE(testing::Message() << "gloss " << c.glossiness << " z " << z << " phi " << phi);
             EXPECT_NEAR(pdf, rp, c.tol * rp + 1e-6);
-            for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(f[ch], rf[ch], c.tol * rf[ch] + 1e-6);
+            for (int ch = 0; ch < 3; ++ch)
+                EXPECT_NEAR(f[ch], rf[ch], c.tol * rf[ch] + 1e-6);
         }
     }
 }
 
 TEST(ProductionHair, LobesAtNormalIncidenceMatchHandValues) {
-    Hair4Point p({{"glint_strength", "0"}, {"glitter_strength", "0"}, {"glint_variation", "0"}, {"melanin", "0.5"},
-                  {"highlight_shift", "3"}, {"softness", "0.5"}, {"diffuse_amount", "0"}});
+    Hair4Point p({{"glint_strength", "0"},
+                  {"glitter_strength", "0"},
+                  {"glint_variation", "0"},
+                  {"melanin", "0.5"},
+                  {"highlight_shift", "3"},
+                  {"softness", "0.5"},
+                  {"diffuse_amount", "0"}});
     Hair4BSDF& s = p.s();
 
     const float eta = 1.55f, F = sqr((eta - 1) / (eta + 1));
@@ -221,27 +234,36 @@ TEST(ProductionHair, LosslessFibreCarriesEveryPathAtOne) {
     for (int glint = 0; glint < 2; ++glint)
         for (int depth = 0; depth < 3; ++depth)
             for (int k = 0; k < 5; ++k, ++index) {
-                Hair4Point p({{"melanin", "0"}, {"diffuse_amount", "0"}, {"glossiness", gloss[index % 3]},
-                              {"softness", soft[index % 2]}, {"highlight_shift", shift[index % 4]},
-                              {"ior", ior[index % 3]}, {"glint_strength", glint ? "0.6" : "0"},
-                              {"glitter_strength", glint ? "0.5" : "0"}, {"glint_variation", glint ? "0.4" : "0"}},
+                Hair4Point p({{"melanin", "0"},
+                              {"diffuse_amount", "0"},
+                              {"glossiness", gloss[index % 3]},
+                              {"softness", soft[index % 2]},
+                              {"highlight_shift", shift[index % 4]},
+                              {"ior", ior[index % 3]},
+                              {"glint_strength", glint ? "0.6" : "0"},
+                              {"glitter_strength", glint ? "0.5" : "0"},
+                              {"glint_variation", glint ? "0.4" : "0"}},
                              thetas[index % 3], 20.0f * k, hs[index % 5], 3 + index, depth);
                 Hair4BSDF& s = p.s();
-                SCOPED_TRACE(testing::Message() << "case " << index << " glint " << glint << " depth " << depth);
+                SCOPED_TRACE(testing::Message()
+                             << "case " << index << " glint " << glint << " depth " << depth);
                 ASSERT_EQ(s.terminal, 0);
                 // The glint and glitter lobes exist exactly on the first hit with them enabled.
                 EXPECT_EQ(s.lobeWeight[Hair4BSDF::Glitter] > 0.0f, glint && depth == 0);
-                for (int ch = 0; ch < 3; ++ch) EXPECT_NEAR(s.albedoSum[ch], 1.0f, 1e-5f);
+                for (int ch = 0; ch < 3; ++ch)
+                    EXPECT_NEAR(s.albedoSum[ch], 1.0f, 1e-5f);
                 harness::Rng rng(91 + index);
                 int refused = 0;
                 double worst = 0;
                 for (int n = 0; n < 1500; ++n) {
-                    if (p.probe.sample((n + rng.uniform()) / 1500, rng.uniform(), rng.uniform(), rng.uniform()) != 1) {
+                    if (p.probe.sample((n + rng.uniform()) / 1500, rng.uniform(), rng.uniform(),
+                                       rng.uniform()) != 1) {
                         ++refused;
                         continue;
                     }
                     const quor::Color& w = p.probe.rayContext().pathWeight;
-                    for (float c : {w.r, w.g, w.b}) worst = std::max(worst, std::fabs(c - 1.0));
+                    for (float c : {w.r, w.g, w.b})
+                        worst = std::max(worst, std::fabs(c - 1.0));
                 }
                 EXPECT_LE(refused, 2);
                 EXPECT_LT(worst, 1e-4);
@@ -269,9 +291,13 @@ harness::ChiSquare chiSquare(Hair4Point& p, const Hair4BSDF& density, int sample
 TEST(ProductionHair, SampledDirectionsFollowTheDensity) {
     // Absorbing hair with a diffuse share past the first hit, and dyed hair with glints and
     // glitter on the first hit.
-    Hair4Point a({{"melanin", "0.25"}, {"diffuse_amount", "0.15"}, {"glossiness", "0.45"}}, 30, 15, 0.4f, 0, 1);
-    Hair4Point b({{"melanin", "0.1"}, {"dye_color", "0.9,0.5,0.6"}, {"glint_strength", "0.8"},
-                  {"glitter_strength", "0.6"}, {"highlight_shift", "5"}},
+    Hair4Point a({{"melanin", "0.25"}, {"diffuse_amount", "0.15"}, {"glossiness", "0.45"}}, 30, 15, 0.4f, 0,
+                 1);
+    Hair4Point b({{"melanin", "0.1"},
+                  {"dye_color", "0.9,0.5,0.6"},
+                  {"glint_strength", "0.8"},
+                  {"glitter_strength", "0.6"},
+                  {"highlight_shift", "5"}},
                  -20, 40, -0.3f, 11, 0);
     ASSERT_GT(b.s().lobeWeight[Hair4BSDF::Glint], 0.01f);
     ASSERT_GT(b.s().lobeWeight[Hair4BSDF::Glitter], 0.01f);
@@ -281,7 +307,10 @@ TEST(ProductionHair, SampledDirectionsFollowTheDensity) {
     }
     // Negative control: the same test rejects a density whose R lobe sits off the sampler's
     // peak, or whose TT lobe is twice as wide.
-    Hair4Point c({{"melanin", "0.6"}, {"glossiness", "0.6"}, {"softness", "0.3"}, {"glint_strength", "0"},
+    Hair4Point c({{"melanin", "0.6"},
+                  {"glossiness", "0.6"},
+                  {"softness", "0.3"},
+                  {"glint_strength", "0"},
                   {"glitter_strength", "0"}},
                  20, 0, 0, 0, 0);
     Hair4BSDF shifted = c.s(), wide = c.s();
@@ -295,11 +324,16 @@ TEST(ProductionHair, SampledDirectionsFollowTheDensity) {
 
 // Everything a sampler holds that derives from the per-strand values.
 std::vector<float> strandSignature(int strand, float position) {
-    harness::PointOptions o = Hair4Point::options(
-        {{"glint_variation", "0"}, {"glitter_strength", "0"}, {"random_melanin", "0.4"}, {"random_glossiness", "0.3"},
-         {"random_softness", "0.3"}, {"random_ior", "0.5"}, {"random_highlight_shift", "2"}, {"random_dye_hue", "0.5"},
-         {"dye_color", "0.9,0.6,0.5"}},
-        10, 0, 0, strand, 0);
+    harness::PointOptions o = Hair4Point::options({{"glint_variation", "0"},
+                                                   {"glitter_strength", "0"},
+                                                   {"random_melanin", "0.4"},
+                                                   {"random_glossiness", "0.3"},
+                                                   {"random_softness", "0.3"},
+                                                   {"random_ior", "0.5"},
+                                                   {"random_highlight_shift", "2"},
+                                                   {"random_dye_hue", "0.5"},
+                                                   {"dye_color", "0.9,0.6,0.5"}},
+                                                  10, 0, 0, strand, 0);
     o.strandPosition = position;
     harness::ShadingPoint p(harness::test::library(), o);
     p.shade();
@@ -307,7 +341,8 @@ std::vector<float> strandSignature(int strand, float position) {
     std::vector<float> v;
     for (int k = 0; k < 6; ++k) {
         v.insert(v.end(), {s.lobeVariance[k], s.lobeScale[k]});
-        for (int c = 0; c < 3; ++c) v.push_back(s.lobeColor[k][c]);
+        for (int c = 0; c < 3; ++c)
+            v.push_back(s.lobeColor[k][c]);
     }
     v.insert(v.end(), {s.glitterPhiA, s.glintSeparation});
     return v;
@@ -319,15 +354,19 @@ TEST(ProductionHair, StrandValuesSameOnEveryPointAndThread) {
     EXPECT_NE(a, strandSignature(43, 0.1f));
     const int strands = 24;
     std::vector<std::vector<float>> serial(strands);
-    for (int i = 0; i < strands; ++i) serial[i] = strandSignature(i, 0.5f);
+    for (int i = 0; i < strands; ++i)
+        serial[i] = strandSignature(i, 0.5f);
     std::vector<std::vector<std::vector<float>>> threaded(3, std::vector<std::vector<float>>(strands));
     std::vector<std::thread> threads;
     for (int t = 0; t < 3; ++t)
         threads.emplace_back([t, &threaded] {
-            for (int i = strands - 1; i >= 0; --i) threaded[t][i] = strandSignature(i, 0.05f * t);
+            for (int i = strands - 1; i >= 0; --i)
+                threaded[t][i] = strandSignature(i, 0.05f * t);
         });
-    for (std::thread& th : threads) th.join();
-    for (int t = 0; t < 3; ++t) EXPECT_EQ(threaded[t], serial) << "thread " << t;
+    for (std::thread& th : threads)
+        th.join();
+    for (int t = 0; t < 3; ++t)
+        EXPECT_EQ(threaded[t], serial) << "thread " << t;
 }
 
 } // namespace

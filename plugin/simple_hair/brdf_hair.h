@@ -24,16 +24,18 @@ class MayaHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
                      quor::Color& unshadowedLightColor, float lightProb, int flags) override;
     void traceForward(quor::QuorContext& ctx, int doDiffuse) override;
     quor::Color getTransparency() override { return passThrough.host(); }
-    quor::RenderChannelsInfo* getRenderChannels() override { return quor::RenderChannelsInfo::reflectChannels(); }
+    quor::RenderChannelsInfo* getRenderChannels() override {
+        return quor::RenderChannelsInfo::reflectChannels();
+    }
     // BSDFSampler
     quor::BRDFSampler* getBRDF(int mode) override;
 
-    Color4 diffuse;       // already multiplied by the opacity
-    Color4 transparency;  // in [0, 1]
-    Color4 specular;      // already multiplied by the opacity
+    Color4 diffuse;      // already multiplied by the opacity
+    Color4 transparency; // in [0, 1]
+    Color4 specular;     // already multiplied by the opacity
     Vec4 tangent;
     float power = 1;
-    Color4 passThrough;   // light passing the strand, from getBRDF
+    Color4 passThrough; // light passing the strand, from getBRDF
 };
 
 class BRDFHair : public SimpleBSDF<MayaHairBSDF> {

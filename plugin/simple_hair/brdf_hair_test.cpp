@@ -24,7 +24,8 @@ TEST(SimpleHair, HighlightAndDiffuseByHand) {
     // L at cos 0.6 to the tangent, V across it: k = sin θL = 0.8.
     const float k = 0.8f;
     quor::Color light{2, 2, 2, 2}, unshadowed{2, 2, 2, 2};
-    quor::Color r = p.brdf()->eval(p.context(), {0, 0.6f, 0.8f, 0}, light, unshadowed, 1, quor::EVAL_SPECULAR);
+    quor::Color r =
+        p.brdf()->eval(p.context(), {0, 0.6f, 0.8f, 0}, light, unshadowed, 1, quor::EVAL_SPECULAR);
     EXPECT_NEAR(r.r, 2 * std::pow(k, 8.0f), 1e-6);
     EXPECT_NEAR(r.g, 2 * 0.5f * std::pow(k, 8.0f), 1e-6);
     EXPECT_NEAR(r.b, 2 * 0.25f * std::pow(k, 8.0f), 1e-6);
@@ -47,11 +48,11 @@ TEST(SimpleHair, HighlightAndDiffuseByHand) {
 TEST(SimpleHair, TransparentStrandsBySide) {
     struct Row {
         int side;
-        float t, seen;  // strand transparency, and what the side lets through
+        float t, seen; // strand transparency, and what the side lets through
     };
     // Side 0 passes (1 + t)/2 of the light, side 1 passes 2t/(1 + t); GI and the light
     // multiplier are weighted by the strand's own opacity 1 - t.
-    const Row rows[] = {{0, 0.0f, 0.5f}, {0, 0.5f, 0.75f}, {0, 1.0f, 1.0f},
+    const Row rows[] = {{0, 0.0f, 0.5f}, {0, 0.5f, 0.75f},       {0, 1.0f, 1.0f},
                         {1, 0.0f, 0.0f}, {1, 0.5f, 2.0f / 3.0f}, {1, 1.0f, 1.0f}};
     for (const Row& row : rows) {
         PointOptions o = strandPoint();
@@ -67,7 +68,8 @@ TEST(SimpleHair, TransparentStrandsBySide) {
         EXPECT_FLOAT_EQ(p.context().result.gi.r, 0.5f * (1 - row.t) * 2);
         EXPECT_FLOAT_EQ(p.context().result.transparency.r, row.t);
         quor::Color w{1, 1, 1, 1};
-        EXPECT_FLOAT_EQ(p.brdf()->getLightMultiplier(w).r, 1.5f * (1 - row.t));  // (specular + diffuse) × opacity
+        EXPECT_FLOAT_EQ(p.brdf()->getLightMultiplier(w).r,
+                        1.5f * (1 - row.t)); // (specular + diffuse) × opacity
         EXPECT_FLOAT_EQ(w.r, row.seen);
     }
 }

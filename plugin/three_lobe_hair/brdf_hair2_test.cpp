@@ -26,15 +26,16 @@ TEST(ThreeLobeHair, ReflectionLobeByHand) {
     // cos(φ/2)/4: M_R(θh)·cos(φ/2)/4·r_mult / cos²θd, times the light passing the front side.
     PointOptions o;
     o.type = "BRDFHair2";
-    o.sets = {{"tt_mult", "0"}, {"trt_mult", "0"}, {"r_mult", "2"}, {"r_long_shift", "-8"}, {"r_long_width", "6"}};
+    o.sets = {
+        {"tt_mult", "0"}, {"trt_mult", "0"}, {"r_mult", "2"}, {"r_long_shift", "-8"}, {"r_long_width", "6"}};
     ShadingPoint p(test::library(), o);
     p.shade();
     const float thetaI = 0.25f, thetaR = -0.45f, azI = 0.3f, azR = 1.9f;
     const quor::Color r = specular(p, strandDirection(thetaI, azI), strandDirection(thetaR, azR));
     const double thetaH = (thetaI + thetaR) / 2, thetaD = (thetaI - thetaR) / 2, phi = azR - azI;
     const double alpha = -8 * M_PI / 180, beta = 6 * M_PI / 180;
-    const double m =
-        std::exp(-(thetaH - alpha) * (thetaH - alpha) / (2 * beta * beta)) / std::sqrt(2 * M_PI * beta * beta);
+    const double m = std::exp(-(thetaH - alpha) * (thetaH - alpha) / (2 * beta * beta)) /
+                     std::sqrt(2 * M_PI * beta * beta);
     const double expected = m * std::cos(phi / 2) / 4 * 2 / (std::cos(thetaD) * std::cos(thetaD)) * 0.5;
     EXPECT_NEAR(r.r, expected, 1e-5 * expected);
     EXPECT_NEAR(r.b, expected, 1e-5 * expected);

@@ -69,8 +69,9 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     app.fallthrough(); // --plugin may also follow the command
     app.footer("Run 'hairlab COMMAND --help' for the options of a command.");
     std::string plugin;
-    CLI::Option* pluginOpt = app.add_option("--plugin", plugin,
-                   "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
+    CLI::Option* pluginOpt =
+        app.add_option("--plugin", plugin,
+                       "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
 
     std::map<CLI::App*, Action> actions;
     auto add = [&](Action (*adder)(CLI::App&)) {

@@ -60,10 +60,10 @@ const RoundTrip kRoundTrips[] = {
     {{"--unit-scale", "100"}, [](Point& p) { return p.options().unitScale.value_or(-1); }, 100},
     {{"--gi", "0.5,0.6,0.7"}, [](Point& p) { return p.context().gi.g; }, 0.6f},
     {{"--mis", "1"}, [](Point& p) { return p.context().lightMIS; }, 1},
-    {{}, [](Point& p) { return param(p, "melanin"); }, 0.3f},  // bound to its registered default
-    {{"--unbound"}, [](Point& p) { return param(p, "melanin"); }, -1},  // a bare instance
+    {{}, [](Point& p) { return param(p, "melanin"); }, 0.3f},          // bound to its registered default
+    {{"--unbound"}, [](Point& p) { return param(p, "melanin"); }, -1}, // a bare instance
     {{"--set", "melanin=none"}, [](Point& p) { return param(p, "melanin"); }, -1},
-    {{}, [](Point& p) { return p.context().contextFlags; }, 0x20},  // a renderer's hair hit
+    {{}, [](Point& p) { return p.context().contextFlags; }, 0x20}, // a renderer's hair hit
     {{"--set", "melanin=1e-45"}, [](Point& p) { return param(p, "melanin"); }, 1e-45f},
     {{"--set", "melanin=1"}, [](Point& p) { return param(p, "melanin"); }, 1},
     {{"--set", "melanin=2", "--unchecked"}, [](Point& p) { return param(p, "melanin"); }, 2},

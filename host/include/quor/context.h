@@ -15,8 +15,8 @@ enum RayFlags : int {
     RAY_GI = 0x10,
     RAY_NO_SPECULAR = 0x200,
     RAY_EXEMPT_OPAQUE_SHADOWS = 0x1000000,
-    RAY_MASK_OVERRIDE_A = 0x40038,  // transparency override: none of these with a host counter >= 1
-    RAY_MASK_OVERRIDE_B = 0x40030,  // transparency override: any of these
+    RAY_MASK_OVERRIDE_A = 0x40038, // transparency override: none of these with a host counter >= 1
+    RAY_MASK_OVERRIDE_B = 0x40030, // transparency override: any of these
 };
 
 // Context flags.
@@ -27,8 +27,8 @@ enum ContextFlags : int {
 
 // Renderer settings flags.
 enum SettingsFlags : int {
-    SETTINGS_CHANNEL_131 = 0x2,      // write the strand frame channel
-    SETTINGS_NO_LIGHT_ELEMENTS = 0x4,  // skip the lighting/specular elements
+    SETTINGS_CHANNEL_131 = 0x2,       // write the strand frame channel
+    SETTINGS_NO_LIGHT_ELEMENTS = 0x4, // skip the lighting/specular elements
 };
 
 // What the strand-data interface reports for a hit (layout as the host defines it).
@@ -37,7 +37,7 @@ struct StrandRecord {
     float transparency[3] = {0, 0, 0};
     std::uint8_t reserved[8] = {};
     Vector tangent = {0, 0, 1, 0};
-    float h = 0;  // across-strand offset in [-1, 1]
+    float h = 0; // across-strand offset in [-1, 1]
 };
 
 class StrandDataInterface {
@@ -46,7 +46,7 @@ class StrandDataInterface {
     virtual void getStrandRecord(const QuorContext& ctx, StrandRecord& rec) const = 0;
     virtual Color3f getShadowTransparency(const QuorContext& ctx) const = 0;
     virtual float getStrandLength(const QuorContext& ctx) const = 0;
-    virtual float getStrandPosition(const QuorContext& ctx) const = 0;  // fraction in [0, 1]
+    virtual float getStrandPosition(const QuorContext& ctx) const = 0; // fraction in [0, 1]
     virtual int getStrandIndex(const QuorContext& ctx) const = 0;
 
   protected:
@@ -81,7 +81,7 @@ class SurfaceData {
 class SimpleStrandData final : public SurfaceData, public StrandDataInterface, public StrandOpacityInterface {
   public:
     StrandRecord record;
-    Color3f shadowTransparency;  // answered to shadow rays
+    Color3f shadowTransparency; // answered to shadow rays
     float length = 1, position = 0.5f;
     int index = 0;
     bool hasStrandData = true;
@@ -109,12 +109,12 @@ class RenderChannelTarget {
 };
 
 struct RenderSettings {
-    int hairDepthEnabled = 1;      // 0 disables hair multiple scattering
+    int hairDepthEnabled = 1; // 0 disables hair multiple scattering
     int traceDepthOverrideOn = 0;
     int traceDepthOverride = 0;
     int maxRayDistOn = 0;
     float maxRayDist = 1e18f;
-    int flags = 0;                 // SettingsFlags
+    int flags = 0; // SettingsFlags
 };
 
 // The ray a sampler sets up in a new context.
@@ -122,7 +122,7 @@ struct RayRecord {
     Vector origin;
     Vector dir;
     float tmin = 0, tmax = 1e18f;
-    int tag = 0;  // copied from the owner record
+    int tag = 0; // copied from the owner record
 };
 
 // Results a sampler's traceForward writes.
@@ -135,16 +135,16 @@ class QuorContext {
     virtual ~QuorContext() = default;
 
     // Host queries. The stand-in hosts override what their scene provides.
-    virtual Color giColor() const { return gi; }                 // the GI source's colour here
-    virtual int useLightMIS() const { return lightMIS; }         // multiple-importance answer
+    virtual Color giColor() const { return gi; }         // the GI source's colour here
+    virtual int useLightMIS() const { return lightMIS; } // multiple-importance answer
     virtual float getTransparencyOverride() const { return transparencyOverride; }
-    virtual float getDMC(int dimension) const;                   // quasi-random value in [0, 1)
+    virtual float getDMC(int dimension) const; // quasi-random value in [0, 1)
     virtual int addRay(int kind, const Color& color, int flags, const Vector& dir);
 
     int threadIndex = 0;
 
-    Vector rayDir{0, 0, -1, 0};  // D, towards the surface
-    Vector normal{0, 0, 1, 0};   // n
+    Vector rayDir{0, 0, -1, 0}; // D, towards the surface
+    Vector normal{0, 0, 1, 0};  // n
     Vector hitPoint;
     // Ray differentials: the two direction differentials (mirrored by sampleRay) and the
     // two vectors held beside them.
@@ -160,19 +160,19 @@ class QuorContext {
 
     const SurfaceData* surfaceData = nullptr;
     RenderChannelTarget* channels = nullptr;
-    const RenderSettings* settings = nullptr;  // never null when a host shades
+    const RenderSettings* settings = nullptr; // never null when a host shades
 
-    Color gi;                        // returned by giColor()
-    int lightMIS = 0;                // returned by useLightMIS()
-    float transparencyOverride = 0;  // returned by getTransparencyOverride()
-    float sampleValue = 0.5f;        // the host sampler's value for this context, in [0, 1]
-    float dmc[4] = {0.5f, 0.5f, 0.5f, 0.5f};  // returned by getDMC(dimension) (dimension & 3)
+    Color gi;                                // returned by giColor()
+    int lightMIS = 0;                        // returned by useLightMIS()
+    float transparencyOverride = 0;          // returned by getTransparencyOverride()
+    float sampleValue = 0.5f;                // the host sampler's value for this context, in [0, 1]
+    float dmc[4] = {0.5f, 0.5f, 0.5f, 0.5f}; // returned by getDMC(dimension) (dimension & 3)
     int ownerTag = 0;
 
     ShadeResult result;
 
     // New-ray fields, written by sampleRay on the new context.
-    RayRecord* ray = nullptr;  // may be null
+    RayRecord* ray = nullptr; // may be null
     Color pathWeight;
     float pathProb = 0;
 };

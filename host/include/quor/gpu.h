@@ -30,8 +30,8 @@ struct OCLData {
 struct RTTexInterface {
     static int getRTTexSource(const TextureInterface* tex, const char* a, const char* b, const char* kind,
                               ShaderSource& source, OCLData* data);
-    static int getRTTexSource(const TextureFloatInterface* tex, const char* a, const char* b, const char* kind,
-                              ShaderSource& source, OCLData* data);
+    static int getRTTexSource(const TextureFloatInterface* tex, const char* a, const char* b,
+                              const char* kind, ShaderSource& source, OCLData* data);
 };
 
 // Offered by materials the GPU renderer can show.

@@ -16,12 +16,12 @@ enum class ParamKind { Texture, TextureRGB, TextureFloat, Float, Int, Bool };
 struct ParamInfo {
     const char* name;
     ParamKind kind;
-    Color colorDefault;   // Texture (RGBA) and TextureRGB (a unused)
-    float floatDefault;   // TextureFloat and Float
-    int intDefault;       // Int and Bool
-    int count;            // always -1 in this library
-    const char* description;  // may be null
-    const char* hints;        // may be null
+    Color colorDefault;      // Texture (RGBA) and TextureRGB (a unused)
+    float floatDefault;      // TextureFloat and Float
+    int intDefault;          // Int and Bool
+    int count;               // always -1 in this library
+    const char* description; // may be null
+    const char* hints;       // may be null
 };
 
 class QuorParameterList;
@@ -46,7 +46,7 @@ class QuorParameterListDesc {
 
     int count() const;
     const ParamInfo& param(int index) const;
-    int indexOf(const char* name) const;  // -1 when unknown
+    int indexOf(const char* name) const; // -1 when unknown
 
   private:
     struct Impl;

@@ -115,8 +115,8 @@ class QuorPluginHost {
     void setParamDesc(PluginDesc* desc, QuorParameterListDesc* params);
 
     int count() const;
-    PluginDesc* desc(int index) const;            // in registration order
-    PluginDesc* find(const char* name) const;     // null when unknown
+    PluginDesc* desc(int index) const;        // in registration order
+    PluginDesc* find(const char* name) const; // null when unknown
     QuorParameterListDesc* params(const PluginDesc* desc) const;
 
   private:

@@ -18,7 +18,9 @@ class SceneObject {
   public:
     virtual ~SceneObject() = default;
     virtual void* getInterface(int id) const;
-    SceneUnitsInterface* units() const { return static_cast<SceneUnitsInterface*>(getInterface(EXT_SCENE_UNITS)); }
+    SceneUnitsInterface* units() const {
+        return static_cast<SceneUnitsInterface*>(getInterface(EXT_SCENE_UNITS));
+    }
 };
 
 // A scene object that may offer the units interface.

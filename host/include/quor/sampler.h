@@ -28,8 +28,8 @@ class BRDFSampler {
     virtual Color getDiffuseColor(Color& weight) = 0;
     virtual Vector getContextVector(const QuorContext& ctx);
     virtual Color getLightMultiplier(Color& weight) = 0;
-    virtual Color eval(const QuorContext& ctx, const Vector& L, Color& lightColor, Color& unshadowedLightColor,
-                       float lightProb, int flags) = 0;
+    virtual Color eval(const QuorContext& ctx, const Vector& L, Color& lightColor,
+                       Color& unshadowedLightColor, float lightProb, int flags) = 0;
     virtual void scaleLightSample(float f) { (void)f; }
     virtual void commitLightSample(int arg) { (void)arg; }
     virtual int getSamplerFlags() { return 1; }
@@ -65,7 +65,7 @@ class BRDFSampler {
     float getDMCParam(const QuorContext& ctx, int dimension) const { return ctx.getDMC(dimension); }
 
   protected:
-    int hostField_ = 0;  // cleared by the base constructor
+    int hostField_ = 0; // cleared by the base constructor
 };
 
 class BSDFSampler {

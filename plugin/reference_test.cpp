@@ -39,6 +39,8 @@ std::vector<double> shadePoint(const std::string& type, int index) {
     PointOptions o;
     o.type = type;
     o.sets = index % 2 ? test::drawParameters(type, rng, false) : test::registeredDefaults(type);
+    // Glint variation below 0.01 lowers the floor of the per-strand offsets.
+    if (type == "BRDFHair4" && index % 8 == 7) o.sets.emplace_back("glint_variation", "0.004");
     o.unchecked = true; // a limit read back from its decimal text may round past the float limit
     o.dir = test::randomDirection(rng);
     o.tangent = test::randomDirection(rng);
@@ -64,6 +66,9 @@ std::vector<double> shadePoint(const std::string& type, int index) {
                                    : quor::SETTINGS_CHANNEL_131 | quor::SETTINGS_NO_LIGHT_ELEMENTS;
     ChannelSum channels;
     p.context().channels = &channels;
+    p.context().sampleValue =
+        rng.uniform(); // the host sampler's value, which stands in for h without strand data
+    p.context().hitPoint = {rng.uniform(), rng.uniform(), rng.uniform(), 0};
     std::vector<double> out;
     p.shade();
     for (int l = 0; l < 4; ++l) {
@@ -76,16 +81,17 @@ std::vector<double> shadePoint(const std::string& type, int index) {
         if (l < 3) p.brdf()->commitLightSample(l == 2); // light samples as a host commits them
     }
     for (int k = 0; k < 2; ++k) {
-        float u = rng.uniform(), a = rng.uniform(), b = rng.uniform(), c = rng.uniform();
+        float u = rng.uniform(), a = k == 1 && index % 4 == 3 ? 0.0f : rng.uniform(), b = rng.uniform(),
+              c = rng.uniform();
         float r = p.sample(u, a, b, c);
         const quor::Vector& w = p.newRay().dir;
         const quor::QuorContext& nc = p.rayContext();
         const quor::RayRecord& ray = p.newRay();
         if (r == 0)
-            out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
+            out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0});
         else
             out.insert(out.end(), {r, w.x, w.y, w.z, nc.pathWeight.r, nc.pathWeight.g, nc.pathWeight.b,
-                                   nc.pathProb, ray.tmin, std::min(ray.tmax, 1e30f)});
+                                   nc.pathProb, ray.tmin, std::min(ray.tmax, 1e30f), ray.origin.y});
     }
     quor::Color weight{1, 1, 1, 1};
     quor::Color d = p.brdf()->getDiffuseColor(weight), m = p.brdf()->getLightMultiplier(weight);

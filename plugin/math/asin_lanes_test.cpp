@@ -23,6 +23,7 @@ TEST(AsinLanes, MatchesLibraryArcsineAndClamps) {
     EXPECT_NEAR(edge[1], std::asin(0.5625), 2e-7);
     EXPECT_FLOAT_EQ(edge[2], 1.5707964f);
     EXPECT_FLOAT_EQ(edge[3], -1.5707964f);
+    EXPECT_EQ(asinLanes(f4{NAN, 0.0f, 0.0f, 0.0f})[0], 0.0f); // NaN lanes answer 0
     f4 ac = acosLanes(f4{-1.0f, 0.0f, 0.3f, 1.0f});
     EXPECT_NEAR(ac[0], M_PI, 3e-7);
     EXPECT_NEAR(ac[1], M_PI / 2, 3e-7);

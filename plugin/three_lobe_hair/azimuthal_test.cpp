@@ -292,6 +292,7 @@ TEST(ThreeLobeHair, MergedCausticFadesInAtZeroAzimuth) {
         EXPECT_GE(k.fade, last);
         EXPECT_EQ(k.phiC, 0.0f);
         EXPECT_EQ(k.deltaH, 0.5f);
+        EXPECT_EQ(k.hC, 0.0f); // the merged caustic leaves through the centre
         last = k.fade;
     }
     // Just below the merge the separate caustics already sit next to azimuth 0.

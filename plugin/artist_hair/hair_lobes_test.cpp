@@ -72,6 +72,10 @@ TEST(ArtistHairLobes, AngleSetOfKnownPairs) {
     AngleSet q = angleSet(Vec4(0.0f, std::cos(a), std::sin(a)), V, kAxis);
     EXPECT_NEAR(q.phi, 0.5f * 3.1415927f, 1e-6f);
     EXPECT_NEAR(q.cosHalfPhi, std::sqrt(0.5f), 1e-6f);
+    // Turned further, past the quarter: cos(φ/2) keeps falling towards 0 at φ = π.
+    AngleSet w = angleSet(Vec4(-0.8f * std::cos(a), 0.6f * std::cos(a), std::sin(a)), V, kAxis);
+    EXPECT_NEAR(w.cosHalfPhi, std::cos(0.5f * w.phi), 1e-5f);
+    EXPECT_GT(w.phi, 2.0f);
     // Within 1e-6 of the axis the pair is degenerate and every shape is 0.
     AngleSet d = angleSet(unit(0.0f, 1e-4f, 1.0f), V, kAxis);
     EXPECT_TRUE(d.degenerate);

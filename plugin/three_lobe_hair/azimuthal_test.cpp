@@ -190,6 +190,8 @@ TEST(ThreeLobeHair, FresnelMatchesDielectricAndIsReciprocal) {
         // Grazing entry reflects nearly all.
         EXPECT_GT(fresnelEntry(1.5707f, n, n), 0.999f);
     }
+    // Entering a fibre of index below 1 past its critical angle reflects everything.
+    EXPECT_EQ(fresnelEntry(1.2f, 0.8f, 0.8f), 1.0f);
     // The two Bravais indices act on the two polarisations separately.
     const float mixed = fresnelEntry(0.0f, 1.8f, 1.3f);
     EXPECT_NEAR(mixed, 0.5 * (std::pow(0.8 / 2.8, 2) + std::pow(0.3 / 2.3, 2)), 1e-6);

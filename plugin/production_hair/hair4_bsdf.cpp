@@ -114,12 +114,16 @@ template <class F> HAIR_LANES F mpLanes(const Hair4BSDF::LobePack<F>& l, F cosI,
     F b = l.sinO * sinI / l.v;
     F i0 = i0Series(a);
     auto big = a > 12.0f;
-    // One logarithm serves both forms of ln I0: of 1/x above 12, of the series below.
-    F lg = logLanesOf(big ? 1.0f / a : i0);
-    F lnI0 = big ? a + 0.5f * (1.0f / (8.0f * a) - 1.837877f + lg) : lg;
     auto small = l.v <= 0.1f;
-    F m = expLanesOf(small ? lnI0 - b - l.invV + l.logConst : -b);
-    return small ? m : m * i0 * l.norm;
+    // Above 12, ln I0 has its asymptotic form inside the exponential; below, I0 multiplies
+    // the exponential, so the series and the exponential run side by side instead of one
+    // after the other through a logarithm. Below e^-87.33 the exponential would be subnormal
+    // and the lobe (under 1e-33 there) is 0.
+    F lnBig = a + 0.5f * (1.0f / (8.0f * a) - 1.837877f - logLanesOf(a));
+    F x = big ? lnBig - b - l.invV + l.logConst : (small ? -b - l.invV + l.logConst : -b);
+    F m = expLanesOf(x);
+    F series = small ? (x < -87.33f ? F{} : m * i0) : m * i0 * l.norm;
+    return big ? m : series;
 }
 
 // Trimmed logistic of the lanes' lobes at azimuth phi.

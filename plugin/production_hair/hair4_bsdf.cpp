@@ -108,7 +108,7 @@ template <class F> HAIR_LANES F floorLanes(F x) {
 
 template <class F> HAIR_LANES F absLanes(F x) { return x < 0.0f ? -x : x; }
 
-// Mp of the lanes' lobes for one incoming direction; both branches of hair4::longitudinal().
+// Mp of the lanes' lobes for one incoming direction: hair4::longitudinal(), rearranged for lanes.
 template <class F> HAIR_LANES F mpLanes(const Hair4BSDF::LobePack<F>& l, F cosI, F sinI) {
     F a = l.cosO * cosI / l.v;
     F b = l.sinO * sinI / l.v;
@@ -178,31 +178,20 @@ template <class F> HAIR_LANES void storeLanes(Hair4BSDF::Lanes8& to, F from) {
     std::memcpy(to.v, &from, sizeof from);
 }
 
-// The lobe of each lane of the pack, and the lane that holds each lobe's own constants.
-constexpr int kLaneLobe[8] = {Hair4BSDF::R,       Hair4BSDF::TT,    Hair4BSDF::TRT,     Hair4BSDF::Residual,
-                              Hair4BSDF::Glitter, Hair4BSDF::Glint, Hair4BSDF::Glitter, Hair4BSDF::Glint};
-constexpr int kLobeLane[Hair4BSDF::kLobes] = {0, 1, 2, 4, 5, 3};
-
 // Every constant of the pack, eight lanes at a time: 1/v, the small-variance log constant
 // 0.6931 + ln(1/(2v)), the large-variance norm 1/(2v·sinh(1/v)), e^(-2/v), and 1/s, c-,
-// c+ - c- of the trimmed logistic. Each lane's bits are those of the scalar formulas.
+// c+ - c- of the trimmed logistic.
 HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
-    float lv[8], ls[8], lw[8], lc[8], lsn[8];
-    for (int i = 0; i < 8; ++i) {
-        const int k = kLaneLobe[i];
-        lv[i] = s.lobeVariance[k];
-        ls[i] = s.lobeScale[k];
-        lw[i] = s.lobeWeight[k];
-        lc[i] = s.lobeCosThetaO[k];
-        lsn[i] = s.lobeSinThetaO[k];
-    }
-    f8 v, sc, w, co, si;
-    std::memcpy(&v, lv, sizeof v);
-    std::memcpy(&sc, ls, sizeof sc);
-    std::memcpy(&w, lw, sizeof w);
-    std::memcpy(&co, lc, sizeof co);
-    std::memcpy(&si, lsn, sizeof si);
     const f8 zero = f8{};
+    // Per-lobe arrays (R, TT, TRT, glitter, glint, residual) to lanes (R, TT, TRT, residual,
+    // glitter, glint, glitter, glint): two overlapping loads and one shuffle each.
+    auto lanes = [](const float* lobe) {
+        f4 lo, hi;
+        std::memcpy(&lo, lobe, sizeof lo);
+        std::memcpy(&hi, lobe + 2, sizeof hi);
+        return __builtin_shufflevector(lo, hi, 0, 1, 2, 7, 3, 6, 3, 6);
+    };
+    const f8 v = lanes(s.lobeVariance), sc = lanes(s.lobeScale), w = lanes(s.lobeWeight);
     f8 inv = 1.0f / v;
     // 1/(2v) is exactly half of 1/v.
     f8 lg = logLanesOf(0.5f * inv) + 0.6931f;
@@ -211,15 +200,16 @@ HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     f8 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
     f8 e2 = en * en;
     f8 k = kPi / sc;
-    f8 ekn = expLanesOf(-k), ekp = 1.0f / ekn;
+    f8 ekn = expLanesOf(-k);
     f8 cPlus = -k > 20.0f ? zero : 1.0f / (ekn + 1.0f);
-    f8 cMinus = k > 20.0f ? zero : 1.0f / (ekp + 1.0f);
+    // 1/(1/e + 1) = e·1/(e + 1).
+    f8 cMinus = k > 20.0f ? zero : ekn * (1.0f / (ekn + 1.0f));
     f8 span = cPlus - cMinus;
     f8 tl = 1.0f / (sc * span);
     tl[3] = 0.0f; // the residual is uniform in azimuth
     Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& p = s.pack;
-    storeLanes(p.cosO, co);
-    storeLanes(p.sinO, si);
+    storeLanes(p.cosO, lanes(s.lobeCosThetaO));
+    storeLanes(p.sinO, lanes(s.lobeSinThetaO));
     storeLanes(p.v, v);
     storeLanes(p.invV, inv);
     storeLanes(p.logConst, v <= 0.1f ? lg : zero);
@@ -227,15 +217,16 @@ HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     storeLanes(p.invS, 1.0f / sc);
     storeLanes(p.tlNorm, tl);
     storeLanes(p.active, w > 0.0f ? zero + 1.0f : zero);
-    float le2[8], lcm[8], lsp[8];
-    std::memcpy(le2, &e2, sizeof le2);
-    std::memcpy(lcm, &cMinus, sizeof lcm);
-    std::memcpy(lsp, &span, sizeof lsp);
-    for (int j = 0; j < Hair4BSDF::kLobes; ++j) {
-        s.expM2V[j] = le2[kLobeLane[j]];
-        s.tlCMinus[j] = lcm[kLobeLane[j]];
-        s.tlCSpan[j] = lsp[kLobeLane[j]];
-    }
+    // Back to lobe order: lanes 0, 1, 2, 4, 5, 3.
+    auto lobes = [](float* lobe, f8 x) {
+        const f4 lo = __builtin_shufflevector(x, x, 0, 1, 2, 4),
+                 hi = __builtin_shufflevector(x, x, 5, 3, 5, 3);
+        std::memcpy(lobe, &lo, sizeof lo);
+        std::memcpy(lobe + 4, &hi, 2 * sizeof(float));
+    };
+    lobes(s.expM2V, e2);
+    lobes(s.tlCMinus, cMinus);
+    lobes(s.tlCSpan, span);
 }
 
 } // namespace

@@ -81,7 +81,10 @@ class StrandSegments {
     static StrandSegment find(std::int64_t base, float d, float cellLength, float jitter, float tau) {
         // Positions beyond any real strand lose all precision; keep the search finite.
         if (!(std::fabs(d) < 1e9f)) d = 0.0f;
-        std::int64_t k0 = static_cast<std::int64_t>(std::floor(d / cellLength));
+        // floor(d / L) without the library call: |d / L| stays far below 2^63.
+        const float q = d / cellLength;
+        std::int64_t k0 = static_cast<std::int64_t>(q);
+        if (static_cast<float>(k0) > q) --k0;
         StrandSegment seg;
         bool found = false;
         float pos;

@@ -42,13 +42,12 @@ template <class F> HAIR_LANES F expLanesOf(F x) {
     n = __builtin_convertvector(fn, I);
     x = x - fn * 0.693359375f;
     x = x - fn * -2.12194440e-4f;
+    // The polynomial by pairs of terms (Estrin's scheme): three short chains side by side
+    // instead of one long one.
     F z = x * x;
-    F y = F{} + 1.9875691500e-4f;
-    y = y * x + 1.3981999507e-3f;
-    y = y * x + 8.3334519073e-3f;
-    y = y * x + 4.1665795894e-2f;
-    y = y * x + 1.6666665459e-1f;
-    y = y * x + 5.0000001201e-1f;
+    F z2 = z * z;
+    F y = (1.9875691500e-4f * x + 1.3981999507e-3f) * z2 + (8.3334519073e-3f * x + 4.1665795894e-2f) * z +
+          (1.6666665459e-1f * x + 5.0000001201e-1f);
     y = y * z + x + 1.0f;
     // 2^n built in the exponent field; n can reach 128 at the top of the range, so scale in two steps.
     I n1 = n >> 1;
@@ -76,15 +75,12 @@ template <class F> HAIR_LANES F logLanesOf(F x) {
     fe = small ? fe - 1.0f : fe;
     m = small ? m + m - 1.0f : m - 1.0f;
     F z = m * m;
-    F y = F{} + 7.0376836292e-2f;
-    y = y * m - 1.1514610310e-1f;
-    y = y * m + 1.1676998740e-1f;
-    y = y * m - 1.2420140846e-1f;
-    y = y * m + 1.4249322787e-1f;
-    y = y * m - 1.6668057665e-1f;
-    y = y * m + 2.0000714765e-1f;
-    y = y * m - 2.4999993993e-1f;
-    y = y * m + 3.3333331174e-1f;
+    F z2 = z * z;
+    // By pairs of terms, as in expLanesOf.
+    F hi = (-1.2420140846e-1f * m + 1.4249322787e-1f) + (-1.1514610310e-1f * m + 1.1676998740e-1f) * z +
+           7.0376836292e-2f * z2;
+    F y =
+        (-2.4999993993e-1f * m + 3.3333331174e-1f) + (-1.6668057665e-1f * m + 2.0000714765e-1f) * z + hi * z2;
     y = y * m * z;
     y = y + fe * -2.12194440e-4f;
     y = y - 0.5f * z;

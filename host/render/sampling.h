@@ -3,6 +3,7 @@
 // shuffle of the sample index. Every pixel draws its own scrambles, so neighbouring pixels are
 // decorrelated while the spp points of one pixel stay stratified in each pair.
 #pragma once
+#include <array>
 #include <cstdint>
 
 #include "harness/rng.h"
@@ -13,8 +14,7 @@ inline std::uint32_t reverseBits(std::uint32_t x) {
     x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
     x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
     x = ((x >> 4) & 0x0F0F0F0Fu) | ((x & 0x0F0F0F0Fu) << 4);
-    x = ((x >> 8) & 0x00FF00FFu) | ((x & 0x00FF00FFu) << 8);
-    return (x >> 16) | (x << 16);
+    return __builtin_bswap32(x);
 }
 
 // Hash-based Owen scrambling (a Laine-Karras style permutation on reversed bits).
@@ -29,11 +29,28 @@ inline std::uint32_t owenScramble(std::uint32_t x, std::uint32_t seed) {
 }
 
 inline std::uint32_t sobol0(std::uint32_t i) { return reverseBits(i); }
+// The second Sobol dimension is linear over XOR in the index's bits: its generator matrix applied
+// a byte at a time from tables (a bit-serial loop over a scrambled 32-bit index mispredicts).
+namespace detail {
+constexpr std::array<std::array<std::uint32_t, 256>, 4> sobol1Tables() {
+    std::array<std::uint32_t, 32> column{};
+    std::uint32_t v = 1u << 31;
+    for (auto& c : column) {
+        c = v;
+        v ^= v >> 1;
+    }
+    std::array<std::array<std::uint32_t, 256>, 4> t{};
+    for (int k = 0; k < 4; ++k)
+        for (int b = 0; b < 256; ++b)
+            for (int j = 0; j < 8; ++j)
+                if (b >> j & 1) t[k][b] ^= column[8 * k + j];
+    return t;
+}
+inline constexpr auto kSobol1 = sobol1Tables();
+} // namespace detail
 inline std::uint32_t sobol1(std::uint32_t i) {
-    std::uint32_t v = 1u << 31, r = 0;
-    for (; i; i >>= 1, v ^= v >> 1)
-        if (i & 1) r ^= v;
-    return r;
+    return detail::kSobol1[0][i & 0xFF] ^ detail::kSobol1[1][i >> 8 & 0xFF] ^
+           detail::kSobol1[2][i >> 16 & 0xFF] ^ detail::kSobol1[3][i >> 24];
 }
 
 inline float toUnit(std::uint32_t x) {

@@ -2,10 +2,10 @@
 // (newBSDF -> getBRDF -> traceForward for the transparency), stochastic pass-through with the
 // transparency, direct light with one sample of every distant light and one of the environment,
 // all evaluated; where the camera meets the hair the strongest two get shadow rays and one of
-// the rest is chosen by contribution, deeper in only one is (shadow rays pass through transparent
-// strands), then either a continuation ray from sampleRay (materials that sample; where it escapes, the
-// lights and the environment it meets are weighted by multiple importance against the light samples) or the
-// GI result of traceForward with a GI-source ray (materials that do not).
+// the rest is chosen by contribution, deeper in the strongest one and one of the rest (shadow rays
+// pass through transparent strands), then either a continuation ray from sampleRay (materials that sample;
+// where it escapes, the lights and the environment it meets are weighted by multiple importance against the
+// light samples) or the GI result of traceForward with a GI-source ray (materials that do not).
 #include "render/tracer.h"
 
 #include <algorithm>
@@ -314,17 +314,20 @@ Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
     return q.tr;
 }
 
-// Direct light with one shadow ray per hit. Every light (and the environment) gets a sample
-// point, evaluated unshadowed: eval is cheap next to a ray. One of them is then chosen in
-// proportion to its unshadowed contribution and only its shadow ray is traced, weighted by the
-// inverse of the choice: the estimate of the sum of shadowed contributions stays exact, and the
-// only noise left is the visibility of the one chosen. Light strategies keep the density of
-// sampling every light, which is what eval's multiple importance weights and escapedSampled see.
+// Direct light with few shadow rays per hit. Every light (and the environment) gets a sample
+// point, evaluated unshadowed: eval is cheap next to a ray. The strongest get shadow rays of their
+// own; one of the rest is then chosen in proportion to its unshadowed contribution and only its
+// shadow ray is traced, weighted by the inverse of the choice: the estimate of the sum of shadowed
+// contributions stays exact, and the only noise left is the visibility of the one chosen. Light
+// strategies keep the density of sampling every light, which is what eval's multiple importance
+// weights and escapedSampled see.
 Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const Ray& from, int level,
                            std::uint32_t dims) {
     // Where the camera meets the hair the strongest two lights are traced for sure (key and rim
-    // light both matter to a fibre that reflects and transmits); deeper in, one shadow ray.
-    const int sureShadows = from.depth == 0 ? 2 : 0;
+    // light both matter to a fibre that reflects and transmits). Deeper in, the strongest one is:
+    // inside a lock the lights' visibility varies far more than their unshadowed shares, and a
+    // single pick among all of them left most of a sampling material's noise.
+    const int sureShadows = from.depth == 0 ? 2 : 1;
     const Scene& scene = r_.scene;
     const std::size_t n = scene.lights.size();
     candidates_.clear();

@@ -74,8 +74,9 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     int simplifyForGI = 0, useCachedGI = 0, transmissionInSpecular = 0;
     float probDiffuse = 0, probPrimary = 0, probSecondary = 0, probTransmission = 0;
     Vec4 axisW, axisB, axisT, viewLocal;
-    // The lobe normalisations of this point, looked up by the first eval or sample that needs them.
-    LobeNorms norms;
+    // The view's part of the lobes, with the normalisations of this point, taken by the first eval
+    // or sample that needs them.
+    LobeView view;
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

@@ -13,6 +13,9 @@
 #include <atomic>
 #include <cstdint>
 
+#include "math/asin_lanes.h"
+#include "math/fast_math.h"
+#include "math/numeric.h"
 #include "math/vec4.h"
 
 namespace hair {
@@ -146,11 +149,90 @@ struct LobeNorms {
     }
 };
 
+// What the lobes of one view need besides the light, taken once and reused by every light and
+// sample of a shading point: the view's angle and its direction across the strand, per width
+// lane (σR, σTRT, σL, σW) 1/σ and the Gaussian factor 1/(σ√(2π)) (1 and 0 below σ = 1e-6), the
+// normalisations and the mass of the TT azimuthal Gaussian, the last two looked up when first
+// needed. Every value is the one the per-call formulas give, bit for bit.
+struct LobeView {
+    Vec4 V, T;
+    Float4 widths{-1.0f, -1.0f, -1.0f, -1.0f};
+    bool degenerate = true; // the view within 1e-6 of the strand axis
+    float vt = 0, sinO = 0, cosO = 0, thetaO = 0, vpvp = 0;
+    Vec4 vp; // -V in the plane normal to T
+    f4 invSigma = {1, 1, 1, 1}, gauss = {0, 0, 0, 0};
+    // Gaussian factor over normalisation for R, TRT and TT (0 for a normalisation below 1e-6),
+    // and the σW factor; valid once scaled is set.
+    f4 scale = {0, 0, 0, 0};
+    bool scaled = false;
+    float mass = -1.0f; // erf(π/(σW√2)); negative until computed
+    LobeNorms norms;
+
+    // Forces the next use to take everything anew (a sampler of another instance's tables).
+    void forget() {
+        widths = Float4(-1.0f, -1.0f, -1.0f, -1.0f);
+        norms = LobeNorms();
+    }
+    // Keeps the terms when V, T and the widths are those they were taken for.
+    void use(Vec4 view, Vec4 tangent, Float4 w) {
+        auto same = (view.v == V.v) & (tangent.v == T.v) & (w.v == widths.v);
+        if (!(same[0] & same[1] & same[2] & same[3])) take(view, tangent, w);
+    }
+    void take(Vec4 view, Vec4 tangent, Float4 w);
+    // Fills scale, looking up all three normalisations.
+    void scaleBy(LobeTable& primary, LobeTable& transmission);
+    float azimuthMass();
+};
+
+// The angles of a light against a LobeView; false for a degenerate pair (the light or the view
+// within 1e-6 of the strand axis).
+struct LobeAngles {
+    float sinI, cosI, cosPhi, cosHalfPhi, cosD2;
+    f4 x; // (θh, θh, θh, π - φ): the arguments of the four Gaussians
+};
+inline bool lobeAngles(Vec4 L, const LobeView& v, LobeAngles& a) {
+    const float sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return false;
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    f4 angles = asinLanes(f4{sinI, cosPhi, 0.0f, 0.0f});
+    float thetaH = 0.5f * (angles[0] + v.thetaO);
+    float phi = 1.5707964f - angles[1];
+    a.sinI = sinI;
+    a.cosPhi = cosPhi;
+    a.cosHalfPhi = std::sqrt((cosPhi + 1.0f) * 0.5f);
+    a.cosI = safeSqrt(1.0f - sinI * sinI);
+    // cos² θd = (1 + cos(θo - θi))/2, without another trigonometric call.
+    a.cosD2 = 0.5f * (1.0f + v.cosO * a.cosI + v.sinO * sinI);
+    a.x = f4{thetaH, thetaH, thetaH, kPi - phi};
+    return true;
+}
+
+// The four Gaussians G(σ, x) of the lanes, without the normalisations.
+inline f4 lobeGaussians(const LobeAngles& a, const LobeView& v) {
+    f4 t = a.x * v.invSigma;
+    return expLanes(-0.5f * t * t) * v.gauss;
+}
+
+// The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).
+inline LobeValues evalLobes(Vec4 L, LobeView& v, LobeTable& primary, LobeTable& transmission) {
+    LobeValues out;
+    LobeAngles a;
+    if (!lobeAngles(L, v, a)) return out;
+    if (!v.scaled) v.scaleBy(primary, transmission);
+    const float k = a.cosI / a.cosD2;
+    f4 t = a.x * v.invSigma;
+    f4 g = expLanes(-0.5f * t * t) * v.scale;
+    const float c = a.cosHalfPhi * k;
+    out.r = v.scale[0] != 0.0f ? g[0] * c : 0.0f;
+    out.trt = v.scale[1] != 0.0f ? g[1] * c : 0.0f;
+    out.tt = v.scale[2] != 0.0f ? g[2] * g[3] * k : 0.0f;
+    return out;
+}
+
 // Widths in lanes: (σR, σTRT, σL, σW). One four-lane pass for the four Gaussians with the
 // polynomial arcsine and exponential; each lobe divided by its normalisation (0 below 1e-6).
 LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission);
-// The same, with the normalisations kept in norms for the next call.
-LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission,
-                          LobeNorms& norms);
 
 } // namespace hair

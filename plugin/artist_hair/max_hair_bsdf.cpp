@@ -3,6 +3,7 @@
 
 #include "artist_hair/brdf_hair3.h"
 #include "math/erf.h"
+#include "math/fast_math.h"
 #include "math/numeric.h"
 
 namespace hair {
@@ -22,8 +23,11 @@ float misWeight(float q, float pb) {
     return std::isfinite(w) ? w : 1.0f;
 }
 
-// erf(π/(σ√2)): the mass of the azimuthal Gaussian inside [-π, π].
-float azimuthMass(float sigma) { return erf(kPi / (sigma * 1.4142135f)); }
+// The TT azimuthal Gaussian G(σW, ω) through the view's factors (0 below σW = 1e-6).
+float azimuthGaussian(const LobeView& v, float omega) {
+    const float t = omega * v.invSigma[3];
+    return expLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
+}
 
 void writeColor(quor::RenderChannelTarget& ch, int alias, Color4 c) { ch.write(alias, c.host()); }
 
@@ -71,9 +75,8 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
     float kd = diffuseOn ? 2.0f * safeSqrt(1.0f - lt * lt) * kInvPi * 0.5f : 0.0f;
     LobeValues lobes;
     if (specularOn) {
-        lobes = evalThreeLobes(L, vec(ctx.rayDir), axisT,
-                               Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth),
-                               *primaryNormTable, *transmissionNormTable, norms);
+        view.use(vec(ctx.rayDir), axisT, Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
+        lobes = evalLobes(L, view, *primaryNormTable, *transmissionNormTable);
         lobes.r *= 0.5f;
         lobes.trt *= 0.5f;
         lobes.tt *= 0.5f;
@@ -94,7 +97,7 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
             if (sigma >= 1e-6f) {
                 float phi = std::atan2(dot(L, axisB), dot(L, axisW));
                 if (phi < 0.0f) phi += kTwoPi;
-                a = gaussian(sigma, phi - kPi) / (azimuthMass(sigma) / kTwoPi);
+                a = gaussian(sigma, phi - kPi) / (view.azimuthMass() / kTwoPi);
             }
             lobes.tt *= misWeight(q, transmissionNormTable->rowSlope(roughTransLength, vz, lz) * 0.5f * a);
         }
@@ -221,8 +224,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
     const float xi = getDMCParam(newCtx, 1);
     const Vec4 D = vec(parent.rayDir);
     const float vz = viewLocal.z();
-    norms.use(Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth),
-              std::fabs(dot(D, axisT)));
+    view.use(D, axisT, Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
 
     float x, y, z, inv;
     Color4 weight;
@@ -239,7 +241,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         weight = diffuseColor * (2.0f * safeSqrt(1.0f - dt * dt) * kInvPi) * (2.0f * inv / pD);
     } else if (u < pD + pT) {
         const float sigmaW = roughTransWidth, sigmaL = roughTransLength;
-        const float mass = azimuthMass(sigmaW);
+        const float mass = view.azimuthMass();
         const float yv = (2.0f * xi - 1.0f) * mass;
         float fraction, a;
         if (yv < -0.999999f) {
@@ -251,7 +253,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         } else {
             float omega = erfInverse(std::fabs(yv)) * 1.4142135f * sigmaW;
             if (yv < 0.0f) omega = -omega;
-            a = gaussian(sigmaW, omega) / (mass / kTwoPi);
+            a = azimuthGaussian(view, omega) / (mass / kTwoPi);
             fraction = (omega + kPi) / kTwoPi;
         }
         LobeTable::RowSample rs = transmissionNormTable->sampleRow((u - pD) / pT, sigmaL, vz);
@@ -263,9 +265,16 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float p = a * rs.density;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
-        const float norm = norms.transmission(*transmissionNormTable);
-        const float value =
-            double(norm) < 1e-6 ? 0.0f : shapeTransmission(sigmaL, sigmaW, angleSet(d, D, axisT)) / norm;
+        const float norm = view.norms.transmission(*transmissionNormTable);
+        float value = 0.0f;
+        LobeAngles an;
+        if (double(norm) >= 1e-6 && lobeAngles(d, view, an)) {
+            // Near φ = π, where this lobe peaks, one unit in the last place of φ is a large step
+            // for a narrow σW: take φ from the library's arccosine, as the lobe was normalised.
+            an.x[3] = kPi - std::acos(an.cosPhi);
+            const f4 g = lobeGaussians(an, view);
+            value = g[2] * g[3] * an.cosI / an.cosD2 / norm;
+        }
         weight = transmissionColor * value * (2.0f * inv / pT);
     } else {
         const bool primary = u < pD + pT + pP;
@@ -283,8 +292,15 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float p = 0.5f * kPi * rs.density * s;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
-        const float norm = primary ? norms.primary(*primaryNormTable) : norms.secondary(*primaryNormTable);
-        const float value = double(norm) < 1e-6 ? 0.0f : shapePrimary(sigma, angleSet(d, D, axisT)) / norm;
+        const float norm =
+            primary ? view.norms.primary(*primaryNormTable) : view.norms.secondary(*primaryNormTable);
+        float value = 0.0f;
+        LobeAngles an;
+        if (double(norm) >= 1e-6 && lobeAngles(d, view, an)) {
+            // The R/TRT shape with its guard against a vanishing cos² θd.
+            const float num = lobeGaussians(an, view)[primary ? 0 : 1] * an.cosHalfPhi * an.cosI;
+            if (num < an.cosD2 * 1e18f) value = num / an.cosD2 / norm;
+        }
         weight = (primary ? primaryColor : secondaryColor) * value * (2.0f * inv / prob);
     }
     const float pdf = inv >= 1e-6f ? 0.5f / inv : 0.0f;

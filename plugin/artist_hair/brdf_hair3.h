@@ -77,6 +77,9 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     // The view's part of the lobes, with the normalisations of this point, taken by the first eval
     // or sample that needs them.
     LobeView view;
+    // The table rows that sampleRay inverts (R, TRT, TT, diffuse), chosen by its first call.
+    LobeTable::Row rows[4];
+    bool rowsChosen = false;
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

@@ -191,8 +191,7 @@ float LobeTable::rowSlope(float sigma, float v, float x) const {
     return slopeAt(chooseRow(sigma, v), 0.5f * x + 0.5f);
 }
 
-LobeTable::RowSample LobeTable::sampleRow(float u, float sigma, float v) const {
-    const Row row = chooseRow(sigma, v);
+LobeTable::RowSample LobeTable::sampleRow(const Row& row, float u) const {
     const int n = cdfSamples_;
     float t;
     if (u >= 1.0f) {

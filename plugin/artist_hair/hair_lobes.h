@@ -14,7 +14,7 @@
 #include <cstdint>
 
 #include "math/asin_lanes.h"
-#include "math/fast_math.h"
+#include "math/exp_short.h"
 #include "math/numeric.h"
 #include "math/vec4.h"
 
@@ -86,7 +86,18 @@ class LobeTable {
         float density; // rowSlope at the sample
     };
     // Inverts the row's distribution at u.
-    RowSample sampleRow(float u, float sigma, float v) const;
+    RowSample sampleRow(float u, float sigma, float v) const { return sampleRow(chooseRow(sigma, v), u); }
+
+    // The row (or the blend of two rows) that a width and view coordinate select; a shading
+    // point keeps the rows of its widths and view.
+    struct Row {
+        const float* r0 = nullptr;
+        const float* r1 = nullptr; // null: r0 alone
+        float f = 0.0f;
+        float operator[](int k) const { return r1 ? (1.0f - f) * r0[k] + f * r1[k] : r0[k]; }
+    };
+    Row chooseRow(float sigma, float v) const;
+    RowSample sampleRow(const Row& row, float u) const;
 
     // The value a cell receives: 2·mean of the raw shape over 10000 quasi-random light
     // directions on the sphere, in double precision; 1e-12 when that is 0.
@@ -101,14 +112,6 @@ class LobeTable {
     std::atomic<float>& cell(int a, int b, int c) { return values_[(a * sizeB_ + b) * sizeC_ + c]; }
 
   private:
-    // The row (or the blend of two rows) that a width and view coordinate select.
-    struct Row {
-        const float* r0;
-        const float* r1; // null: r0 alone
-        float f;
-        float operator[](int k) const { return r1 ? (1.0f - f) * r0[k] + f * r1[k] : r0[k]; }
-    };
-    Row chooseRow(float sigma, float v) const;
     float slopeAt(const Row& row, float t) const;
     AngleSet rowAngles(int b, float x) const;
     float rowValue(int a, const AngleSet& angles, float x) const;
@@ -212,7 +215,25 @@ inline bool lobeAngles(Vec4 L, const LobeView& v, LobeAngles& a) {
 // The four Gaussians G(σ, x) of the lanes, without the normalisations.
 inline f4 lobeGaussians(const LobeAngles& a, const LobeView& v) {
     f4 t = a.x * v.invSigma;
-    return expLanes(-0.5f * t * t) * v.gauss;
+    return expShortLanes(-0.5f * t * t) * v.gauss;
+}
+
+// The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
+// 1e18 guard on the divisor; 0 for a degenerate pair. The same values as lobeAngles and
+// lobeGaussians, but the Gaussian does not wait for cos φ, which it does not need.
+inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
+    const float sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
+    const float thetaH = 0.5f * (asinLanes(f4{sinI, 0.0f, 0.0f, 0.0f})[0] + v.thetaO);
+    const float t = thetaH * v.invSigma[lane];
+    const float g = expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[lane];
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    const float cosI = safeSqrt(1.0f - sinI * sinI);
+    const float cosD2 = 0.5f * (1.0f + v.cosO * cosI + v.sinO * sinI);
+    const float num = g * std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
+    return num < cosD2 * 1e18f ? num / cosD2 : 0.0f;
 }
 
 // The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).
@@ -223,7 +244,7 @@ inline LobeValues evalLobes(Vec4 L, LobeView& v, LobeTable& primary, LobeTable& 
     if (!v.scaled) v.scaleBy(primary, transmission);
     const float k = a.cosI / a.cosD2;
     f4 t = a.x * v.invSigma;
-    f4 g = expLanes(-0.5f * t * t) * v.scale;
+    f4 g = expShortLanes(-0.5f * t * t) * v.scale;
     const float c = a.cosHalfPhi * k;
     out.r = v.scale[0] != 0.0f ? g[0] * c : 0.0f;
     out.trt = v.scale[1] != 0.0f ? g[1] * c : 0.0f;

@@ -3,7 +3,7 @@
 
 #include "artist_hair/brdf_hair3.h"
 #include "math/erf.h"
-#include "math/fast_math.h"
+#include "math/exp_short.h"
 #include "math/numeric.h"
 
 namespace hair {
@@ -26,7 +26,7 @@ float misWeight(float q, float pb) {
 // The TT azimuthal Gaussian G(σW, ω) through the view's factors (0 below σW = 1e-6).
 float azimuthGaussian(const LobeView& v, float omega) {
     const float t = omega * v.invSigma[3];
-    return expLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
+    return expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
 }
 
 void writeColor(quor::RenderChannelTarget& ch, int alias, Color4 c) { ch.write(alias, c.host()); }
@@ -225,11 +225,18 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
     const Vec4 D = vec(parent.rayDir);
     const float vz = viewLocal.z();
     view.use(D, axisT, Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
+    if (!rowsChosen) {
+        rows[0] = primaryNormTable->chooseRow(roughPrimary, vz);
+        rows[1] = primaryNormTable->chooseRow(roughSecondary, vz);
+        rows[2] = transmissionNormTable->chooseRow(roughTransLength, vz);
+        rows[3] = diffuseCdfTable->chooseRow(0.0f, 0.0f);
+        rowsChosen = true;
+    }
 
     float x, y, z, inv;
     Color4 weight;
     if (u < pD) {
-        LobeTable::RowSample rs = diffuseCdfTable->sampleRow(u / pD, 0.0f, 0.0f);
+        LobeTable::RowSample rs = diffuseCdfTable->sampleRow(rows[3], u / pD);
         z = rs.z;
         const float phi = kTwoPi * xi;
         const float r = safeSqrt(1.0f - z * z);
@@ -240,7 +247,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float dt = dot(d, axisT);
         weight = diffuseColor * (2.0f * safeSqrt(1.0f - dt * dt) * kInvPi) * (2.0f * inv / pD);
     } else if (u < pD + pT) {
-        const float sigmaW = roughTransWidth, sigmaL = roughTransLength;
+        const float sigmaW = roughTransWidth;
         const float mass = view.azimuthMass();
         const float yv = (2.0f * xi - 1.0f) * mass;
         float fraction, a;
@@ -256,7 +263,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
             a = azimuthGaussian(view, omega) / (mass / kTwoPi);
             fraction = (omega + kPi) / kTwoPi;
         }
-        LobeTable::RowSample rs = transmissionNormTable->sampleRow((u - pD) / pT, sigmaL, vz);
+        LobeTable::RowSample rs = transmissionNormTable->sampleRow(rows[2], (u - pD) / pT);
         z = rs.z;
         const float phi = kTwoPi * fraction; // about π: through the strand, away from the viewer
         const float r = safeSqrt(1.0f - z * z);
@@ -278,10 +285,9 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         weight = transmissionColor * value * (2.0f * inv / pT);
     } else {
         const bool primary = u < pD + pT + pP;
-        const float sigma = primary ? roughPrimary : roughSecondary;
         const float prob = primary ? pP : pS;
         const float uu = primary ? (u - pD - pT) / pP : (u - pD - pT - pP) / pS;
-        LobeTable::RowSample rs = primaryNormTable->sampleRow(uu, sigma, vz);
+        LobeTable::RowSample rs = primaryNormTable->sampleRow(rows[primary ? 0 : 1], uu);
         z = rs.z;
         // φ = 2·asin t: a cos(φ/2) distribution in the azimuth, centred on the viewer's side.
         const float t = clampf(2.0f * xi - 1.0f, -1.0f, 1.0f);
@@ -294,13 +300,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float norm =
             primary ? view.norms.primary(*primaryNormTable) : view.norms.secondary(*primaryNormTable);
-        float value = 0.0f;
-        LobeAngles an;
-        if (double(norm) >= 1e-6 && lobeAngles(d, view, an)) {
-            // The R/TRT shape with its guard against a vanishing cos² θd.
-            const float num = lobeGaussians(an, view)[primary ? 0 : 1] * an.cosHalfPhi * an.cosI;
-            if (num < an.cosD2 * 1e18f) value = num / an.cosD2 / norm;
-        }
+        const float value = double(norm) < 1e-6 ? 0.0f : primaryShape(d, view, primary ? 0 : 1) / norm;
         weight = (primary ? primaryColor : secondaryColor) * value * (2.0f * inv / prob);
     }
     const float pdf = inv >= 1e-6f ? 0.5f / inv : 0.0f;

@@ -217,7 +217,7 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     s.transmissionNormTable = &transmissionNormTable_;
     s.diffuseCdfTable = &diffuseCdfTable_;
     s.view.forget();
-    s.rowsChosen = false;
+    s.rowsTaken = 0;
     // A negative multiplier would turn light into negative radiance.
     s.lightMultiplier = lightMultiplier_ > 0.0f ? lightMultiplier_ : 0.0f;
 

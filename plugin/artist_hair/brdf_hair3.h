@@ -77,9 +77,11 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     // The view's part of the lobes, with the normalisations of this point, taken by the first eval
     // or sample that needs them.
     LobeView view;
-    // The table rows that sampleRay inverts (R, TRT, TT, diffuse), chosen by its first call.
-    LobeTable::Row rows[4];
-    bool rowsChosen = false;
+    // The distribution rows sampleRay inverts (R, TRT, TT, diffuse), each chosen and blended
+    // when first needed: bit i of rowsTaken marks row i.
+    const float* cdfRow(int i);
+    int rowsTaken = 0;
+    float rowStore[4][LobeTable::kCdfSamples];
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

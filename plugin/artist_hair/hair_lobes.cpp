@@ -191,7 +191,24 @@ float LobeTable::rowSlope(float sigma, float v, float x) const {
     return slopeAt(chooseRow(sigma, v), 0.5f * x + 0.5f);
 }
 
+void LobeTable::rowValues(const Row& row, float* out) const {
+    const int n = cdfSamples_;
+    if (!row.r1) {
+        std::memcpy(out, row.r0, std::size_t(n) * sizeof(float));
+        return;
+    }
+    for (int k = 0; k < n; ++k)
+        out[k] = row[k];
+}
+
 LobeTable::RowSample LobeTable::sampleRow(const Row& row, float u) const {
+    if (!row.r1) return sampleCdf(row.r0, u);
+    float values[kCdfSamples];
+    rowValues(row, values);
+    return sampleCdf(values, u);
+}
+
+LobeTable::RowSample LobeTable::sampleCdf(const float* row, float u) const {
     const int n = cdfSamples_;
     float t;
     if (u >= 1.0f) {
@@ -202,22 +219,13 @@ LobeTable::RowSample LobeTable::sampleRow(const Row& row, float u) const {
         // The last k in [0, n - 2] with row[k] <= u: a row never decreases and starts at 0, so
         // that is the count of row[1..n-2] at or below u, taken four at a time.
         const int last = n - 2;
-        const f4 uu = {u, u, u, u}, keep = f4{1, 1, 1, 1} - row.f, take = {row.f, row.f, row.f, row.f};
+        const f4 uu = {u, u, u, u};
         i4 count = {0, 0, 0, 0};
         int k = 1;
-        if (row.r1) {
-            for (; k + 3 <= last; k += 4) {
-                f4 a, b;
-                std::memcpy(&a, row.r0 + k, sizeof a);
-                std::memcpy(&b, row.r1 + k, sizeof b);
-                count -= (keep * a + take * b) <= uu;
-            }
-        } else {
-            for (; k + 3 <= last; k += 4) {
-                f4 a;
-                std::memcpy(&a, row.r0 + k, sizeof a);
-                count -= a <= uu;
-            }
+        for (; k + 3 <= last; k += 4) {
+            f4 a;
+            std::memcpy(&a, row + k, sizeof a);
+            count -= a <= uu;
         }
         int lo = count[0] + count[1] + count[2] + count[3];
         for (; k <= last; ++k)
@@ -226,7 +234,9 @@ LobeTable::RowSample LobeTable::sampleRow(const Row& row, float u) const {
         float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
         t = (float(lo) + frac) / float(n - 1);
     }
-    return {2.0f * t - 1.0f, slopeAt(row, t)};
+    int j = cellIndex(t * float(n - 1), n);
+    int j1 = j + 1 < n ? j + 1 : n - 1;
+    return {2.0f * t - 1.0f, float(n - 1) * (row[j1] - row[j])};
 }
 
 // --- three lobes in one pass -----------------------------------------------------------------

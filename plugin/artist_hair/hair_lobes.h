@@ -98,6 +98,11 @@ class LobeTable {
     };
     Row chooseRow(float sigma, float v) const;
     RowSample sampleRow(const Row& row, float u) const;
+    // The cdfSamples() values of a row, blended where it is a blend.
+    void rowValues(const Row& row, float* out) const;
+    // Inverts a distribution of cdfSamples() values at u: the row's values as rowValues gives
+    // them, so that a shading point blends its rows once.
+    RowSample sampleCdf(const float* row, float u) const;
 
     // The value a cell receives: 2·mean of the raw shape over 10000 quasi-random light
     // directions on the sphere, in double precision; 1e-12 when that is 0.
@@ -234,6 +239,24 @@ inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
     const float cosD2 = 0.5f * (1.0f + v.cosO * cosI + v.sinO * sinI);
     const float num = g * std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
     return num < cosD2 * 1e18f ? num / cosD2 : 0.0f;
+}
+
+// The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the library's
+// arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is a large step
+// for a narrow σW, and the normalisations took φ so. 0 for a degenerate pair.
+inline float transmissionShape(Vec4 L, const LobeView& v) {
+    const float sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
+    const float thetaH = 0.5f * (asinLanes(f4{sinI, 0.0f, 0.0f, 0.0f})[0] + v.thetaO);
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    const f4 x = {0.0f, 0.0f, thetaH, kPi - std::acos(cosPhi)};
+    const f4 t = x * v.invSigma;
+    const f4 g = expShortLanes(-0.5f * t * t) * v.gauss;
+    const float cosI = safeSqrt(1.0f - sinI * sinI);
+    const float cosD2 = 0.5f * (1.0f + v.cosO * cosI + v.sinO * sinI);
+    return g[2] * g[3] * cosI / cosD2;
 }
 
 // The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).

@@ -217,26 +217,29 @@ void MaxHairBSDF::traceForward(quor::QuorContext& ctx, int doGI) {
     }
 }
 
+const float* MaxHairBSDF::cdfRow(int i) {
+    if (!(rowsTaken & (1 << i))) {
+        const float v = viewLocal.z();
+        const float sigma[3] = {roughPrimary, roughSecondary, roughTransLength};
+        const LobeTable& table = i == 3 ? *diffuseCdfTable : i == 2 ? *transmissionNormTable : *primaryNormTable;
+        table.rowValues(i == 3 ? table.chooseRow(0.0f, 0.0f) : table.chooseRow(sigma[i], v), rowStore[i]);
+        rowsTaken |= 1 << i;
+    }
+    return rowStore[i];
+}
+
 float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int) {
     if (u >= 1.0f) u -= 1.0f;
     const float pD = probDiffuse, pT = probTransmission, pP = probPrimary, pS = probSecondary;
     if (!(u < pD + pT + pP + pS)) return 0.0f;
     const float xi = getDMCParam(newCtx, 1);
     const Vec4 D = vec(parent.rayDir);
-    const float vz = viewLocal.z();
     view.use(D, axisT, Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
-    if (!rowsChosen) {
-        rows[0] = primaryNormTable->chooseRow(roughPrimary, vz);
-        rows[1] = primaryNormTable->chooseRow(roughSecondary, vz);
-        rows[2] = transmissionNormTable->chooseRow(roughTransLength, vz);
-        rows[3] = diffuseCdfTable->chooseRow(0.0f, 0.0f);
-        rowsChosen = true;
-    }
 
     float x, y, z, inv;
     Color4 weight;
     if (u < pD) {
-        LobeTable::RowSample rs = diffuseCdfTable->sampleRow(rows[3], u / pD);
+        LobeTable::RowSample rs = diffuseCdfTable->sampleCdf(cdfRow(3), u / pD);
         z = rs.z;
         const float phi = kTwoPi * xi;
         const float r = safeSqrt(1.0f - z * z);
@@ -263,7 +266,7 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
             a = azimuthGaussian(view, omega) / (mass / kTwoPi);
             fraction = (omega + kPi) / kTwoPi;
         }
-        LobeTable::RowSample rs = transmissionNormTable->sampleRow(rows[2], (u - pD) / pT);
+        LobeTable::RowSample rs = transmissionNormTable->sampleCdf(cdfRow(2), (u - pD) / pT);
         z = rs.z;
         const float phi = kTwoPi * fraction; // about π: through the strand, away from the viewer
         const float r = safeSqrt(1.0f - z * z);
@@ -273,21 +276,13 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float norm = view.norms.transmission(*transmissionNormTable);
-        float value = 0.0f;
-        LobeAngles an;
-        if (double(norm) >= 1e-6 && lobeAngles(d, view, an)) {
-            // Near φ = π, where this lobe peaks, one unit in the last place of φ is a large step
-            // for a narrow σW: take φ from the library's arccosine, as the lobe was normalised.
-            an.x[3] = kPi - std::acos(an.cosPhi);
-            const f4 g = lobeGaussians(an, view);
-            value = g[2] * g[3] * an.cosI / an.cosD2 / norm;
-        }
+        const float value = double(norm) < 1e-6 ? 0.0f : transmissionShape(d, view) / norm;
         weight = transmissionColor * value * (2.0f * inv / pT);
     } else {
         const bool primary = u < pD + pT + pP;
         const float prob = primary ? pP : pS;
         const float uu = primary ? (u - pD - pT) / pP : (u - pD - pT - pP) / pS;
-        LobeTable::RowSample rs = primaryNormTable->sampleRow(rows[primary ? 0 : 1], uu);
+        LobeTable::RowSample rs = primaryNormTable->sampleCdf(cdfRow(primary ? 0 : 1), uu);
         z = rs.z;
         // φ = 2·asin t: a cos(φ/2) distribution in the azimuth, centred on the viewer's side.
         const float t = clampf(2.0f * xi - 1.0f, -1.0f, 1.0f);

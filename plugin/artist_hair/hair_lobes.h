@@ -161,7 +161,8 @@ struct LobeNorms {
 // sample of a shading point: the view's angle and its direction across the strand, per width
 // lane (σR, σTRT, σL, σW) 1/σ and the Gaussian factor 1/(σ√(2π)) (1 and 0 below σ = 1e-6), the
 // normalisations and the mass of the TT azimuthal Gaussian, the last two looked up when first
-// needed. Every value is the one the per-call formulas give, bit for bit.
+// needed. The view's angle and direction are those a per-light computation takes, bit for bit;
+// the Gaussians multiply by 1/σ and 1/normalisation where they divided (a rounding apart).
 struct LobeView {
     Vec4 V, T;
     Float4 widths{-1.0f, -1.0f, -1.0f, -1.0f};
@@ -217,15 +218,9 @@ inline bool lobeAngles(Vec4 L, const LobeView& v, LobeAngles& a) {
     return true;
 }
 
-// The four Gaussians G(σ, x) of the lanes, without the normalisations.
-inline f4 lobeGaussians(const LobeAngles& a, const LobeView& v) {
-    f4 t = a.x * v.invSigma;
-    return expShortLanes(-0.5f * t * t) * v.gauss;
-}
-
 // The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
-// 1e18 guard on the divisor; 0 for a degenerate pair. The same values as lobeAngles and
-// lobeGaussians, but the Gaussian does not wait for cos φ, which it does not need.
+// 1e18 guard on the divisor; 0 for a degenerate pair. The angles as lobeAngles takes them, but
+// the Gaussian does not wait for cos φ, which it does not need.
 inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;

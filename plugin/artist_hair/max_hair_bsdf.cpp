@@ -75,7 +75,8 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
     float kd = diffuseOn ? 2.0f * safeSqrt(1.0f - lt * lt) * kInvPi * 0.5f : 0.0f;
     LobeValues lobes;
     if (specularOn) {
-        view.use(vec(ctx.rayDir), axisT, Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
+        view.use(vec(ctx.rayDir), axisT,
+                 Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
         lobes = evalLobes(L, view, *primaryNormTable, *transmissionNormTable);
         lobes.r *= 0.5f;
         lobes.trt *= 0.5f;
@@ -221,7 +222,9 @@ const float* MaxHairBSDF::cdfRow(int i) {
     if (!(rowsTaken & (1 << i))) {
         const float v = viewLocal.z();
         const float sigma[3] = {roughPrimary, roughSecondary, roughTransLength};
-        const LobeTable& table = i == 3 ? *diffuseCdfTable : i == 2 ? *transmissionNormTable : *primaryNormTable;
+        const LobeTable& table = i == 3   ? *diffuseCdfTable
+                                 : i == 2 ? *transmissionNormTable
+                                          : *primaryNormTable;
         table.rowValues(i == 3 ? table.chooseRow(0.0f, 0.0f) : table.chooseRow(sigma[i], v), rowStore[i]);
         rowsTaken |= 1 << i;
     }

@@ -12,6 +12,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "math/asin_lanes.h"
 #include "math/exp_short.h"
@@ -156,6 +157,37 @@ struct LobeNorms {
         return tt != 0.0f ? tt : (tt = t.normalisation(widths[2], widths[3], absVT));
     }
 };
+
+inline LobeTable::RowSample LobeTable::sampleCdf(const float* row, float u) const {
+    const int n = cdfSamples_;
+    float t;
+    if (u >= 1.0f) {
+        t = 1.0f;
+    } else if (!(u > 0.0f)) {
+        t = 0.0f;
+    } else {
+        // The last k in [0, n - 2] with row[k] <= u: a row never decreases and starts at 0, so
+        // that is the count of row[1..n-2] at or below u, taken four at a time.
+        const int last = n - 2;
+        const f4 uu = {u, u, u, u};
+        i4 count = {0, 0, 0, 0};
+        int k = 1;
+        for (; k + 3 <= last; k += 4) {
+            f4 a;
+            std::memcpy(&a, row + k, sizeof a);
+            count -= a <= uu;
+        }
+        int lo = count[0] + count[1] + count[2] + count[3];
+        for (; k <= last; ++k)
+            lo += row[k] <= u;
+        float r0 = row[lo], r1 = row[lo + 1];
+        float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
+        t = (float(lo) + frac) / float(n - 1);
+    }
+    int j = cellIndex(t * float(n - 1), n);
+    int j1 = j + 1 < n ? j + 1 : n - 1;
+    return {2.0f * t - 1.0f, float(n - 1) * (row[j1] - row[j])};
+}
 
 // What the lobes of one view need besides the light, taken once and reused by every light and
 // sample of a shading point: the view's angle and its direction across the strand, per width

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "artist_hair/brdf_hair3.h"
+#include "math/dispatch.h"
 #include "math/erf.h"
 #include "math/exp_short.h"
 #include "math/numeric.h"
@@ -60,6 +61,13 @@ quor::Color MaxHairBSDF::getLightMultiplier(quor::Color& weight) {
 
 quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
                               quor::Color& unshadowedLightColor, float lightProb, int flags) {
+    return evalKernel(ctx, Lh, lightColor, unshadowedLightColor, lightProb, flags);
+}
+
+HAIR_LANE_KERNEL quor::Color MaxHairBSDF::evalKernel(const quor::QuorContext& ctx, const quor::Vector& Lh,
+                                                     quor::Color& lightColor,
+                                                     quor::Color& unshadowedLightColor, float lightProb,
+                                                     int flags) {
     const Vec4 L = vec(Lh);
     const bool skipBelow = ctx.contextFlags & quor::CTX_SKIP_BELOW_SURFACE;
     if (!skipBelow && dot(L, vec(ctx.normal)) < 0.0f) return {0, 0, 0, 0};
@@ -232,6 +240,11 @@ const float* MaxHairBSDF::cdfRow(int i) {
 }
 
 float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int) {
+    return sampleRayKernel(parent, newCtx, u);
+}
+
+HAIR_LANE_KERNEL float MaxHairBSDF::sampleRayKernel(const quor::QuorContext& parent,
+                                                    quor::QuorContext& newCtx, float u) {
     if (u >= 1.0f) u -= 1.0f;
     const float pD = probDiffuse, pT = probTransmission, pP = probPrimary, pS = probSecondary;
     if (!(u < pD + pT + pP + pS)) return 0.0f;

@@ -80,11 +80,13 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     // The distribution rows sampleRay inverts (R, TRT, TT, diffuse), each chosen and blended
     // when first needed: bit i of rowsTaken marks row i.
     const float* cdfRow(int i);
+    int rowsTaken = 0;
+    float rowStore[4][LobeTable::kCdfSamples];
+    // The bodies of sampleRay and eval, built for AVX2 too (math/dispatch.h): a virtual function
+    // cannot have clones of its own.
     float sampleRayKernel(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u);
     quor::Color evalKernel(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
                            quor::Color& unshadowedLightColor, float lightProb, int flags);
-    int rowsTaken = 0;
-    float rowStore[4][LobeTable::kCdfSamples];
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

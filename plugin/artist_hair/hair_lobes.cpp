@@ -221,6 +221,9 @@ void LobeView::take(Vec4 view, Vec4 tangent, Float4 w) {
     vpvp = dot(vp, vp);
     cosO = safeSqrt(1.0f - sinO * sinO);
     thetaO = asinLanes(f4{sinO, 0.0f, 0.0f, 0.0f})[0];
+    thetaOLib = std::asin(sinO);
+    halfCosO = std::sqrt((1.0f + cosO) * 0.5f);
+    halfSinO = sinO / (2.0f * halfCosO);
     const f4 one = {1, 1, 1, 1}, zero = {0, 0, 0, 0};
     auto valid = w.v >= 1e-6f;
     f4 s = valid ? w.v : one;

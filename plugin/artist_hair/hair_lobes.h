@@ -200,6 +200,9 @@ struct LobeView {
     Float4 widths{-1.0f, -1.0f, -1.0f, -1.0f};
     bool degenerate = true; // the view within 1e-6 of the strand axis
     float vt = 0, sinO = 0, cosO = 0, thetaO = 0, vpvp = 0;
+    // For the shapes at sampled directions: θo from the library's arcsine, as the tables and
+    // earlier results took it, and cos(θo/2), sin(θo/2).
+    float thetaOLib = 0, halfCosO = 1, halfSinO = 0;
     Vec4 vp; // -V in the plane normal to T
     f4 invSigma = {1, 1, 1, 1}, gauss = {0, 0, 0, 0};
     // Gaussian factor over normalisation for R, TRT and TT (0 for a normalisation below 1e-6),
@@ -250,31 +253,41 @@ inline bool lobeAngles(Vec4 L, const LobeView& v, LobeAngles& a) {
     return true;
 }
 
+// cos² θd from the half angles: cos θd = cos(θo/2)·cos(θi/2) + sin(θo/2)·sin(θi/2). Where θd
+// nears a right angle, (1 + cos(θo - θi))/2 loses the digits that cos θd squared keeps.
+inline float sampledCosD2(const LobeView& v, float sinI, float cosI) {
+    const float c = std::sqrt((1.0f + cosI) * 0.5f); // at least √½: θi within a right angle
+    const float d = v.halfCosO * c + v.halfSinO * (sinI / (2.0f * c));
+    return d * d;
+}
+
+// The shapes at a sampled direction take θi and θo from the library's arcsine, as the tables
+// were built: a lobe of width 1e-3 turns one unit in the last place of θh into 1e-4 of its value.
+//
 // The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
-// 1e18 guard on the divisor; 0 for a degenerate pair. The angles as lobeAngles takes them, but
-// the Gaussian does not wait for cos φ, which it does not need.
+// 1e18 guard on the divisor; 0 for a degenerate pair. The Gaussian does not wait for cos φ.
 inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
-    const float thetaH = 0.5f * (asinLanes(f4{sinI, 0.0f, 0.0f, 0.0f})[0] + v.thetaO);
+    const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
     const float t = thetaH * v.invSigma[lane];
     const float g = expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[lane];
     Vec4 lp = L - v.T * sinI;
     float ll = dot(lp, lp) * v.vpvp;
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const float cosI = safeSqrt(1.0f - sinI * sinI);
-    const float cosD2 = 0.5f * (1.0f + v.cosO * cosI + v.sinO * sinI);
+    const float cosD2 = sampledCosD2(v, sinI, cosI);
     const float num = g * std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
     return num < cosD2 * 1e18f ? num / cosD2 : 0.0f;
 }
 
 // The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the library's
-// arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is a large step
-// for a narrow σW, and the normalisations took φ so. 0 for a degenerate pair.
+// arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is as large a
+// step for a narrow σW. 0 for a degenerate pair.
 inline float transmissionShape(Vec4 L, const LobeView& v) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
-    const float thetaH = 0.5f * (asinLanes(f4{sinI, 0.0f, 0.0f, 0.0f})[0] + v.thetaO);
+    const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
     Vec4 lp = L - v.T * sinI;
     float ll = dot(lp, lp) * v.vpvp;
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
@@ -282,8 +295,7 @@ inline float transmissionShape(Vec4 L, const LobeView& v) {
     const f4 t = x * v.invSigma;
     const f4 g = expShortLanes(-0.5f * t * t) * v.gauss;
     const float cosI = safeSqrt(1.0f - sinI * sinI);
-    const float cosD2 = 0.5f * (1.0f + v.cosO * cosI + v.sinO * sinI);
-    return g[2] * g[3] * cosI / cosD2;
+    return g[2] * g[3] * cosI / sampledCosD2(v, sinI, cosI);
 }
 
 // The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).

@@ -82,11 +82,10 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     const float* cdfRow(int i);
     int rowsTaken = 0;
     float rowStore[4][LobeTable::kCdfSamples];
-    // The bodies of sampleRay and eval, built for AVX2 too (math/dispatch.h): a virtual function
-    // cannot have clones of its own.
-    float sampleRayKernel(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u);
-    quor::Color evalKernel(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
-                           quor::Color& unshadowedLightColor, float lightProb, int flags);
+    // The bodies of sampleRay and eval, which those call through their AVX2 and baseline builds.
+    float sampleRayBody(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u);
+    quor::Color evalBody(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
+                         quor::Color& unshadowedLightColor, float lightProb, int flags);
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

@@ -59,15 +59,9 @@ quor::Color MaxHairBSDF::getLightMultiplier(quor::Color& weight) {
     return (w * albedoSum).host();
 }
 
-quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
-                              quor::Color& unshadowedLightColor, float lightProb, int flags) {
-    return evalKernel(ctx, Lh, lightColor, unshadowedLightColor, lightProb, flags);
-}
-
-HAIR_LANE_KERNEL quor::Color MaxHairBSDF::evalKernel(const quor::QuorContext& ctx, const quor::Vector& Lh,
-                                                     quor::Color& lightColor,
-                                                     quor::Color& unshadowedLightColor, float lightProb,
-                                                     int flags) {
+HAIR_LANES quor::Color MaxHairBSDF::evalBody(const quor::QuorContext& ctx, const quor::Vector& Lh,
+                                             quor::Color& lightColor, quor::Color& unshadowedLightColor,
+                                             float lightProb, int flags) {
     const Vec4 L = vec(Lh);
     const bool skipBelow = ctx.contextFlags & quor::CTX_SKIP_BELOW_SURFACE;
     if (!skipBelow && dot(L, vec(ctx.normal)) < 0.0f) return {0, 0, 0, 0};
@@ -135,6 +129,24 @@ HAIR_LANE_KERNEL quor::Color MaxHairBSDF::evalKernel(const quor::QuorContext& ct
     }
     // light_multiplier has no upper limit; the result stays a float.
     return finiteNonNegative(result).host();
+}
+
+namespace {
+
+// eval and sampleRay built twice, AVX2 where the CPU has it (math/dispatch.h); the same bits
+// either way. Free functions of this file: a virtual function cannot have clones, and the
+// choosers of a member's clones would be exported.
+HAIR_LANE_KERNEL quor::Color evalLanes(MaxHairBSDF& s, const quor::QuorContext& ctx, const quor::Vector& L,
+                                       quor::Color& lightColor, quor::Color& unshadowedLightColor,
+                                       float lightProb, int flags) {
+    return s.evalBody(ctx, L, lightColor, unshadowedLightColor, lightProb, flags);
+}
+
+} // namespace
+
+quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
+                              quor::Color& unshadowedLightColor, float lightProb, int flags) {
+    return evalLanes(*this, ctx, L, lightColor, unshadowedLightColor, lightProb, flags);
 }
 
 void MaxHairBSDF::scaleLightSample(float f) {
@@ -239,12 +251,8 @@ const float* MaxHairBSDF::cdfRow(int i) {
     return rowStore[i];
 }
 
-float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int) {
-    return sampleRayKernel(parent, newCtx, u);
-}
-
-HAIR_LANE_KERNEL float MaxHairBSDF::sampleRayKernel(const quor::QuorContext& parent,
-                                                    quor::QuorContext& newCtx, float u) {
+HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quor::QuorContext& newCtx,
+                                            float u) {
     if (u >= 1.0f) u -= 1.0f;
     const float pD = probDiffuse, pT = probTransmission, pP = probPrimary, pS = probSecondary;
     if (!(u < pD + pT + pP + pS)) return 0.0f;
@@ -342,6 +350,19 @@ HAIR_LANE_KERNEL float MaxHairBSDF::sampleRayKernel(const quor::QuorContext& par
     newCtx.pathWeight = weight.host();
     newCtx.pathProb = pdf;
     return 1.0f;
+}
+
+namespace {
+
+HAIR_LANE_KERNEL float sampleRayLanes(MaxHairBSDF& s, const quor::QuorContext& parent,
+                                      quor::QuorContext& newCtx, float u) {
+    return s.sampleRayBody(parent, newCtx, u);
+}
+
+} // namespace
+
+float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int) {
+    return sampleRayLanes(*this, parent, newCtx, u);
 }
 
 } // namespace hair

@@ -216,7 +216,8 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     s.primaryNormTable = &primaryNormTable_;
     s.transmissionNormTable = &transmissionNormTable_;
     s.diffuseCdfTable = &diffuseCdfTable_;
-    s.norms = LobeNorms();
+    s.view.forget();
+    s.rowsTaken = 0;
     // A negative multiplier would turn light into negative radiance.
     s.lightMultiplier = lightMultiplier_ > 0.0f ? lightMultiplier_ : 0.0f;
 

@@ -74,8 +74,18 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     int simplifyForGI = 0, useCachedGI = 0, transmissionInSpecular = 0;
     float probDiffuse = 0, probPrimary = 0, probSecondary = 0, probTransmission = 0;
     Vec4 axisW, axisB, axisT, viewLocal;
-    // The lobe normalisations of this point, looked up by the first eval or sample that needs them.
-    LobeNorms norms;
+    // The view's part of the lobes, with the normalisations of this point, taken by the first eval
+    // or sample that needs them.
+    LobeView view;
+    // The distribution rows sampleRay inverts (R, TRT, TT, diffuse), each chosen and blended
+    // when first needed: bit i of rowsTaken marks row i.
+    const float* cdfRow(int i);
+    int rowsTaken = 0;
+    float rowStore[4][LobeTable::kCdfSamples];
+    // The bodies of sampleRay and eval, which those call through their AVX2 and baseline builds.
+    float sampleRayBody(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u);
+    quor::Color evalBody(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
+                         quor::Color& unshadowedLightColor, float lightProb, int flags);
     Color4 lightTransmission;
     LobeTable* primaryNormTable = nullptr;
     LobeTable* transmissionNormTable = nullptr;

@@ -1,10 +1,12 @@
 #include "artist_hair/hair_lobes.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 
 #include "frame/allocation.h"
 #include "math/asin_lanes.h"
+#include "math/erf.h"
 #include "math/fast_math.h"
 #include "math/numeric.h"
 
@@ -189,79 +191,67 @@ float LobeTable::rowSlope(float sigma, float v, float x) const {
     return slopeAt(chooseRow(sigma, v), 0.5f * x + 0.5f);
 }
 
-LobeTable::RowSample LobeTable::sampleRow(float u, float sigma, float v) const {
-    const Row row = chooseRow(sigma, v);
+void LobeTable::rowValues(const Row& row, float* out) const {
     const int n = cdfSamples_;
-    float t;
-    if (u >= 1.0f) {
-        t = 1.0f;
-    } else if (!(u > 0.0f)) {
-        t = 0.0f;
-    } else {
-        int lo = 0, hi = n - 1; // row[lo] <= u < row[hi]
-        while (hi - lo > 1) {
-            int mid = (lo + hi) / 2;
-            if (row[mid] <= u)
-                lo = mid;
-            else
-                hi = mid;
-        }
-        float r0 = row[lo], r1 = row[lo + 1];
-        float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
-        t = (float(lo) + frac) / float(n - 1);
+    if (!row.r1) {
+        std::memcpy(out, row.r0, std::size_t(n) * sizeof(float));
+        return;
     }
-    return {2.0f * t - 1.0f, slopeAt(row, t)};
+    for (int k = 0; k < n; ++k)
+        out[k] = row[k];
+}
+
+LobeTable::RowSample LobeTable::sampleRow(const Row& row, float u) const {
+    if (!row.r1) return sampleCdf(row.r0, u);
+    float values[kCdfSamples];
+    rowValues(row, values);
+    return sampleCdf(values, u);
 }
 
 // --- three lobes in one pass -----------------------------------------------------------------
 
-LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary,
-                          LobeTable& transmission) {
-    LobeNorms norms;
-    return evalThreeLobes(L, V, T, widths, primary, transmission, norms);
+void LobeView::take(Vec4 view, Vec4 tangent, Float4 w) {
+    V = view;
+    T = tangent;
+    widths = w;
+    vt = dot(view, tangent);
+    sinO = -vt;
+    degenerate = !(std::fabs(sinO) <= 0.999999f);
+    vp = tangent * vt - view;
+    vpvp = dot(vp, vp);
+    cosO = safeSqrt(1.0f - sinO * sinO);
+    thetaO = asinLanes(f4{sinO, 0.0f, 0.0f, 0.0f})[0];
+    thetaOLib = std::asin(sinO);
+    halfCosO = std::sqrt((1.0f + cosO) * 0.5f);
+    halfSinO = sinO / (2.0f * halfCosO);
+    const f4 one = {1, 1, 1, 1}, zero = {0, 0, 0, 0};
+    auto valid = w.v >= 1e-6f;
+    f4 s = valid ? w.v : one;
+    invSigma = one / s;
+    gauss = valid ? kInvSqrtTwoPi / s : zero;
+    scaled = false;
+    mass = -1.0f;
+    norms.use(w, std::fabs(vt));
 }
 
-LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission,
-                          LobeNorms& norms) {
-    LobeValues out;
-    const float vt = dot(V, T);
-    const float sinI = dot(L, T), sinO = -vt;
-    if (!(std::fabs(sinI) <= 0.999999f) || !(std::fabs(sinO) <= 0.999999f)) return out;
-    Vec4 lp = L - T * sinI;
-    Vec4 vp = T * vt - V;
-    float ll = dot(lp, lp) * dot(vp, vp);
-    float cosPhi = ll > 1e-12f ? clampf(dot(lp, vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+void LobeView::scaleBy(LobeTable& primary, LobeTable& transmission) {
+    const float n[3] = {norms.primary(primary), norms.secondary(primary), norms.transmission(transmission)};
+    for (int i = 0; i < 3; ++i)
+        scale[i] = double(n[i]) < 1e-6 ? 0.0f : gauss[i] / n[i];
+    scale[3] = gauss[3];
+    scaled = true;
+}
 
-    f4 angles = asinLanes(f4{sinI, sinO, cosPhi, 0.0f});
-    float thetaH = 0.5f * (angles[0] + angles[1]);
-    float phi = 1.5707964f - angles[2];
-    float cosHalfPhi = std::sqrt((cosPhi + 1.0f) * 0.5f);
-    float cosI = safeSqrt(1.0f - sinI * sinI), cosO = safeSqrt(1.0f - sinO * sinO);
-    // cos² θd = (1 + cos(θo - θi))/2, without another trigonometric call.
-    float cosD2 = 0.5f * (1.0f + cosO * cosI + sinO * sinI);
-    float k = cosI / cosD2;
+float LobeView::azimuthMass() {
+    if (mass < 0.0f) mass = erf(kPi / (widths[3] * 1.4142135f));
+    return mass;
+}
 
-    // G for (σR, σTRT, σL) at θh and σW at π - φ.
-    const f4 one = {1, 1, 1, 1}, zero = {0, 0, 0, 0};
-    f4 sigma = widths.v;
-    auto valid = sigma >= 1e-6f;
-    f4 s = valid ? sigma : one;
-    f4 x = {thetaH, thetaH, thetaH, kPi - phi};
-    f4 t = x / s;
-    f4 g = expLanes(-0.5f * t * t) * kInvSqrtTwoPi / s;
-    g = valid ? g : zero;
-
-    float rawR = g[0] * cosHalfPhi * k;
-    float rawTRT = g[1] * cosHalfPhi * k;
-    float rawTT = g[2] * g[3] * k;
-    norms.use(widths, std::fabs(vt));
-    float nR = norms.primary(primary);
-    float nTRT = norms.secondary(primary);
-    float nTT = norms.transmission(transmission);
-    out.r = double(nR) < 1e-6 ? 0.0f : rawR / nR;
-    out.trt = double(nTRT) < 1e-6 ? 0.0f : rawTRT / nTRT;
-    out.tt = double(nTT) < 1e-6 ? 0.0f : rawTT / nTT;
-    return out;
+LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary,
+                          LobeTable& transmission) {
+    LobeView v;
+    v.take(V, T, widths);
+    return evalLobes(L, v, primary, transmission);
 }
 
 } // namespace hair

@@ -12,7 +12,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
+#include "math/asin_lanes.h"
+#include "math/exp_short.h"
+#include "math/numeric.h"
 #include "math/vec4.h"
 
 namespace hair {
@@ -83,7 +87,23 @@ class LobeTable {
         float density; // rowSlope at the sample
     };
     // Inverts the row's distribution at u.
-    RowSample sampleRow(float u, float sigma, float v) const;
+    RowSample sampleRow(float u, float sigma, float v) const { return sampleRow(chooseRow(sigma, v), u); }
+
+    // The row (or the blend of two rows) that a width and view coordinate select; a shading
+    // point keeps the rows of its widths and view.
+    struct Row {
+        const float* r0 = nullptr;
+        const float* r1 = nullptr; // null: r0 alone
+        float f = 0.0f;
+        float operator[](int k) const { return r1 ? (1.0f - f) * r0[k] + f * r1[k] : r0[k]; }
+    };
+    Row chooseRow(float sigma, float v) const;
+    RowSample sampleRow(const Row& row, float u) const;
+    // The cdfSamples() values of a row, blended where it is a blend.
+    void rowValues(const Row& row, float* out) const;
+    // Inverts a distribution of cdfSamples() values at u: the row's values as rowValues gives
+    // them, so that a shading point blends its rows once.
+    RowSample sampleCdf(const float* row, float u) const;
 
     // The value a cell receives: 2·mean of the raw shape over 10000 quasi-random light
     // directions on the sphere, in double precision; 1e-12 when that is 0.
@@ -98,14 +118,6 @@ class LobeTable {
     std::atomic<float>& cell(int a, int b, int c) { return values_[(a * sizeB_ + b) * sizeC_ + c]; }
 
   private:
-    // The row (or the blend of two rows) that a width and view coordinate select.
-    struct Row {
-        const float* r0;
-        const float* r1; // null: r0 alone
-        float f;
-        float operator[](int k) const { return r1 ? (1.0f - f) * r0[k] + f * r1[k] : r0[k]; }
-    };
-    Row chooseRow(float sigma, float v) const;
     float slopeAt(const Row& row, float t) const;
     AngleSet rowAngles(int b, float x) const;
     float rowValue(int a, const AngleSet& angles, float x) const;
@@ -146,11 +158,164 @@ struct LobeNorms {
     }
 };
 
+inline LobeTable::RowSample LobeTable::sampleCdf(const float* row, float u) const {
+    const int n = cdfSamples_;
+    float t;
+    if (u >= 1.0f) {
+        t = 1.0f;
+    } else if (!(u > 0.0f)) {
+        t = 0.0f;
+    } else {
+        // The last k in [0, n - 2] with row[k] <= u: a row never decreases and starts at 0, so
+        // that is the count of row[1..n-2] at or below u, taken four at a time.
+        const int last = n - 2;
+        const f4 uu = {u, u, u, u};
+        i4 count = {0, 0, 0, 0};
+        int k = 1;
+        for (; k + 3 <= last; k += 4) {
+            f4 a;
+            std::memcpy(&a, row + k, sizeof a);
+            count -= a <= uu;
+        }
+        int lo = count[0] + count[1] + count[2] + count[3];
+        for (; k <= last; ++k)
+            lo += row[k] <= u;
+        float r0 = row[lo], r1 = row[lo + 1];
+        float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
+        t = (float(lo) + frac) / float(n - 1);
+    }
+    int j = cellIndex(t * float(n - 1), n);
+    int j1 = j + 1 < n ? j + 1 : n - 1;
+    return {2.0f * t - 1.0f, float(n - 1) * (row[j1] - row[j])};
+}
+
+// What the lobes of one view need besides the light, taken once and reused by every light and
+// sample of a shading point: the view's angle and its direction across the strand, per width
+// lane (σR, σTRT, σL, σW) 1/σ and the Gaussian factor 1/(σ√(2π)) (1 and 0 below σ = 1e-6), the
+// normalisations and the mass of the TT azimuthal Gaussian, the last two looked up when first
+// needed. The view's angle and direction are those a per-light computation takes, bit for bit;
+// the Gaussians multiply by 1/σ and 1/normalisation where they divided (a rounding apart).
+struct LobeView {
+    Vec4 V, T;
+    Float4 widths{-1.0f, -1.0f, -1.0f, -1.0f};
+    bool degenerate = true; // the view within 1e-6 of the strand axis
+    float vt = 0, sinO = 0, cosO = 0, thetaO = 0, vpvp = 0;
+    // For the shapes at sampled directions: θo from the library's arcsine, as the tables and
+    // earlier results took it, and cos(θo/2), sin(θo/2).
+    float thetaOLib = 0, halfCosO = 1, halfSinO = 0;
+    Vec4 vp; // -V in the plane normal to T
+    f4 invSigma = {1, 1, 1, 1}, gauss = {0, 0, 0, 0};
+    // Gaussian factor over normalisation for R, TRT and TT (0 for a normalisation below 1e-6),
+    // and the σW factor; valid once scaled is set.
+    f4 scale = {0, 0, 0, 0};
+    bool scaled = false;
+    float mass = -1.0f; // erf(π/(σW√2)); negative until computed
+    LobeNorms norms;
+
+    // Forces the next use to take everything anew (a sampler of another instance's tables).
+    void forget() {
+        widths = Float4(-1.0f, -1.0f, -1.0f, -1.0f);
+        norms = LobeNorms();
+    }
+    // Keeps the terms when V, T and the widths are those they were taken for.
+    void use(Vec4 view, Vec4 tangent, Float4 w) {
+        auto same = (view.v == V.v) & (tangent.v == T.v) & (w.v == widths.v);
+        if (!(same[0] & same[1] & same[2] & same[3])) take(view, tangent, w);
+    }
+    void take(Vec4 view, Vec4 tangent, Float4 w);
+    // Fills scale, looking up all three normalisations.
+    void scaleBy(LobeTable& primary, LobeTable& transmission);
+    float azimuthMass();
+};
+
+// The angles of a light against a LobeView; false for a degenerate pair (the light or the view
+// within 1e-6 of the strand axis).
+struct LobeAngles {
+    float sinI, cosI, cosPhi, cosHalfPhi, cosD2;
+    f4 x; // (θh, θh, θh, π - φ): the arguments of the four Gaussians
+};
+inline bool lobeAngles(Vec4 L, const LobeView& v, LobeAngles& a) {
+    const float sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return false;
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    f4 angles = asinLanes(f4{sinI, cosPhi, 0.0f, 0.0f});
+    float thetaH = 0.5f * (angles[0] + v.thetaO);
+    float phi = 1.5707964f - angles[1];
+    a.sinI = sinI;
+    a.cosPhi = cosPhi;
+    a.cosHalfPhi = std::sqrt((cosPhi + 1.0f) * 0.5f);
+    a.cosI = safeSqrt(1.0f - sinI * sinI);
+    // cos² θd = (1 + cos(θo - θi))/2, without another trigonometric call.
+    a.cosD2 = 0.5f * (1.0f + v.cosO * a.cosI + v.sinO * sinI);
+    a.x = f4{thetaH, thetaH, thetaH, kPi - phi};
+    return true;
+}
+
+// cos² θd from the half angles: cos θd = cos(θo/2)·cos(θi/2) + sin(θo/2)·sin(θi/2). Where θd
+// nears a right angle, (1 + cos(θo - θi))/2 loses the digits that cos θd squared keeps.
+inline float sampledCosD2(const LobeView& v, float sinI, float cosI) {
+    const float c = std::sqrt((1.0f + cosI) * 0.5f); // at least √½: θi within a right angle
+    const float d = v.halfCosO * c + v.halfSinO * (sinI / (2.0f * c));
+    return d * d;
+}
+
+// The shapes at a sampled direction take θi and θo from the library's arcsine, as the tables
+// were built: a lobe of width 1e-3 turns one unit in the last place of θh into 1e-4 of its value.
+//
+// The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
+// 1e18 guard on the divisor; 0 for a degenerate pair. The Gaussian does not wait for cos φ.
+inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
+    const float sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
+    const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
+    const float t = thetaH * v.invSigma[lane];
+    const float g = expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[lane];
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    const float cosI = safeSqrt(1.0f - sinI * sinI);
+    const float cosD2 = sampledCosD2(v, sinI, cosI);
+    const float num = g * std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
+    return num < cosD2 * 1e18f ? num / cosD2 : 0.0f;
+}
+
+// The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the library's
+// arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is as large a
+// step for a narrow σW. 0 for a degenerate pair.
+inline float transmissionShape(Vec4 L, const LobeView& v) {
+    const float sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
+    const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    const f4 x = {0.0f, 0.0f, thetaH, kPi - std::acos(cosPhi)};
+    const f4 t = x * v.invSigma;
+    const f4 g = expShortLanes(-0.5f * t * t) * v.gauss;
+    const float cosI = safeSqrt(1.0f - sinI * sinI);
+    return g[2] * g[3] * cosI / sampledCosD2(v, sinI, cosI);
+}
+
+// The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).
+inline LobeValues evalLobes(Vec4 L, LobeView& v, LobeTable& primary, LobeTable& transmission) {
+    LobeValues out;
+    LobeAngles a;
+    if (!lobeAngles(L, v, a)) return out;
+    if (!v.scaled) v.scaleBy(primary, transmission);
+    const float k = a.cosI / a.cosD2;
+    f4 t = a.x * v.invSigma;
+    f4 g = expShortLanes(-0.5f * t * t) * v.scale;
+    const float c = a.cosHalfPhi * k;
+    out.r = v.scale[0] != 0.0f ? g[0] * c : 0.0f;
+    out.trt = v.scale[1] != 0.0f ? g[1] * c : 0.0f;
+    out.tt = v.scale[2] != 0.0f ? g[2] * g[3] * k : 0.0f;
+    return out;
+}
+
 // Widths in lanes: (σR, σTRT, σL, σW). One four-lane pass for the four Gaussians with the
 // polynomial arcsine and exponential; each lobe divided by its normalisation (0 below 1e-6).
 LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission);
-// The same, with the normalisations kept in norms for the next call.
-LobeValues evalThreeLobes(Vec4 L, Vec4 V, Vec4 T, Float4 widths, LobeTable& primary, LobeTable& transmission,
-                          LobeNorms& norms);
 
 } // namespace hair

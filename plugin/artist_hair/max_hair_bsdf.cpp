@@ -2,7 +2,9 @@
 #include <cmath>
 
 #include "artist_hair/brdf_hair3.h"
+#include "math/dispatch.h"
 #include "math/erf.h"
+#include "math/exp_short.h"
 #include "math/numeric.h"
 
 namespace hair {
@@ -22,8 +24,11 @@ float misWeight(float q, float pb) {
     return std::isfinite(w) ? w : 1.0f;
 }
 
-// erf(π/(σ√2)): the mass of the azimuthal Gaussian inside [-π, π].
-float azimuthMass(float sigma) { return erf(kPi / (sigma * 1.4142135f)); }
+// The TT azimuthal Gaussian G(σW, ω) through the view's factors (0 below σW = 1e-6).
+float azimuthGaussian(const LobeView& v, float omega) {
+    const float t = omega * v.invSigma[3];
+    return expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
+}
 
 void writeColor(quor::RenderChannelTarget& ch, int alias, Color4 c) { ch.write(alias, c.host()); }
 
@@ -54,8 +59,9 @@ quor::Color MaxHairBSDF::getLightMultiplier(quor::Color& weight) {
     return (w * albedoSum).host();
 }
 
-quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
-                              quor::Color& unshadowedLightColor, float lightProb, int flags) {
+HAIR_LANES quor::Color MaxHairBSDF::evalBody(const quor::QuorContext& ctx, const quor::Vector& Lh,
+                                             quor::Color& lightColor, quor::Color& unshadowedLightColor,
+                                             float lightProb, int flags) {
     const Vec4 L = vec(Lh);
     const bool skipBelow = ctx.contextFlags & quor::CTX_SKIP_BELOW_SURFACE;
     if (!skipBelow && dot(L, vec(ctx.normal)) < 0.0f) return {0, 0, 0, 0};
@@ -71,9 +77,9 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
     float kd = diffuseOn ? 2.0f * safeSqrt(1.0f - lt * lt) * kInvPi * 0.5f : 0.0f;
     LobeValues lobes;
     if (specularOn) {
-        lobes = evalThreeLobes(L, vec(ctx.rayDir), axisT,
-                               Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth),
-                               *primaryNormTable, *transmissionNormTable, norms);
+        view.use(vec(ctx.rayDir), axisT,
+                 Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
+        lobes = evalLobes(L, view, *primaryNormTable, *transmissionNormTable);
         lobes.r *= 0.5f;
         lobes.trt *= 0.5f;
         lobes.tt *= 0.5f;
@@ -94,7 +100,7 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
             if (sigma >= 1e-6f) {
                 float phi = std::atan2(dot(L, axisB), dot(L, axisW));
                 if (phi < 0.0f) phi += kTwoPi;
-                a = gaussian(sigma, phi - kPi) / (azimuthMass(sigma) / kTwoPi);
+                a = gaussian(sigma, phi - kPi) / (view.azimuthMass() / kTwoPi);
             }
             lobes.tt *= misWeight(q, transmissionNormTable->rowSlope(roughTransLength, vz, lz) * 0.5f * a);
         }
@@ -123,6 +129,24 @@ quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& 
     }
     // light_multiplier has no upper limit; the result stays a float.
     return finiteNonNegative(result).host();
+}
+
+namespace {
+
+// eval and sampleRay built twice, AVX2 where the CPU has it (math/dispatch.h); the same bits
+// either way. Free functions of this file: a virtual function cannot have clones, and the
+// choosers of a member's clones would be exported.
+HAIR_LANE_KERNEL quor::Color evalLanes(MaxHairBSDF& s, const quor::QuorContext& ctx, const quor::Vector& L,
+                                       quor::Color& lightColor, quor::Color& unshadowedLightColor,
+                                       float lightProb, int flags) {
+    return s.evalBody(ctx, L, lightColor, unshadowedLightColor, lightProb, flags);
+}
+
+} // namespace
+
+quor::Color MaxHairBSDF::eval(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
+                              quor::Color& unshadowedLightColor, float lightProb, int flags) {
+    return evalLanes(*this, ctx, L, lightColor, unshadowedLightColor, lightProb, flags);
 }
 
 void MaxHairBSDF::scaleLightSample(float f) {
@@ -214,20 +238,32 @@ void MaxHairBSDF::traceForward(quor::QuorContext& ctx, int doGI) {
     }
 }
 
-float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int) {
+const float* MaxHairBSDF::cdfRow(int i) {
+    if (!(rowsTaken & (1 << i))) {
+        const float v = viewLocal.z();
+        const float sigma[3] = {roughPrimary, roughSecondary, roughTransLength};
+        const LobeTable& table = i == 3   ? *diffuseCdfTable
+                                 : i == 2 ? *transmissionNormTable
+                                          : *primaryNormTable;
+        table.rowValues(i == 3 ? table.chooseRow(0.0f, 0.0f) : table.chooseRow(sigma[i], v), rowStore[i]);
+        rowsTaken |= 1 << i;
+    }
+    return rowStore[i];
+}
+
+HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quor::QuorContext& newCtx,
+                                            float u) {
     if (u >= 1.0f) u -= 1.0f;
     const float pD = probDiffuse, pT = probTransmission, pP = probPrimary, pS = probSecondary;
     if (!(u < pD + pT + pP + pS)) return 0.0f;
     const float xi = getDMCParam(newCtx, 1);
     const Vec4 D = vec(parent.rayDir);
-    const float vz = viewLocal.z();
-    norms.use(Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth),
-              std::fabs(dot(D, axisT)));
+    view.use(D, axisT, Float4(roughPrimary, roughSecondary, roughTransLength, roughTransWidth));
 
     float x, y, z, inv;
     Color4 weight;
     if (u < pD) {
-        LobeTable::RowSample rs = diffuseCdfTable->sampleRow(u / pD, 0.0f, 0.0f);
+        LobeTable::RowSample rs = diffuseCdfTable->sampleCdf(cdfRow(3), u / pD);
         z = rs.z;
         const float phi = kTwoPi * xi;
         const float r = safeSqrt(1.0f - z * z);
@@ -238,8 +274,8 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float dt = dot(d, axisT);
         weight = diffuseColor * (2.0f * safeSqrt(1.0f - dt * dt) * kInvPi) * (2.0f * inv / pD);
     } else if (u < pD + pT) {
-        const float sigmaW = roughTransWidth, sigmaL = roughTransLength;
-        const float mass = azimuthMass(sigmaW);
+        const float sigmaW = roughTransWidth;
+        const float mass = view.azimuthMass();
         const float yv = (2.0f * xi - 1.0f) * mass;
         float fraction, a;
         if (yv < -0.999999f) {
@@ -251,10 +287,10 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         } else {
             float omega = erfInverse(std::fabs(yv)) * 1.4142135f * sigmaW;
             if (yv < 0.0f) omega = -omega;
-            a = gaussian(sigmaW, omega) / (mass / kTwoPi);
+            a = azimuthGaussian(view, omega) / (mass / kTwoPi);
             fraction = (omega + kPi) / kTwoPi;
         }
-        LobeTable::RowSample rs = transmissionNormTable->sampleRow((u - pD) / pT, sigmaL, vz);
+        LobeTable::RowSample rs = transmissionNormTable->sampleCdf(cdfRow(2), (u - pD) / pT);
         z = rs.z;
         const float phi = kTwoPi * fraction; // about π: through the strand, away from the viewer
         const float r = safeSqrt(1.0f - z * z);
@@ -263,16 +299,14 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float p = a * rs.density;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
-        const float norm = norms.transmission(*transmissionNormTable);
-        const float value =
-            double(norm) < 1e-6 ? 0.0f : shapeTransmission(sigmaL, sigmaW, angleSet(d, D, axisT)) / norm;
+        const float norm = view.norms.transmission(*transmissionNormTable);
+        const float value = double(norm) < 1e-6 ? 0.0f : transmissionShape(d, view) / norm;
         weight = transmissionColor * value * (2.0f * inv / pT);
     } else {
         const bool primary = u < pD + pT + pP;
-        const float sigma = primary ? roughPrimary : roughSecondary;
         const float prob = primary ? pP : pS;
         const float uu = primary ? (u - pD - pT) / pP : (u - pD - pT - pP) / pS;
-        LobeTable::RowSample rs = primaryNormTable->sampleRow(uu, sigma, vz);
+        LobeTable::RowSample rs = primaryNormTable->sampleCdf(cdfRow(primary ? 0 : 1), uu);
         z = rs.z;
         // φ = 2·asin t: a cos(φ/2) distribution in the azimuth, centred on the viewer's side.
         const float t = clampf(2.0f * xi - 1.0f, -1.0f, 1.0f);
@@ -283,8 +317,9 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
         const float p = 0.5f * kPi * rs.density * s;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
-        const float norm = primary ? norms.primary(*primaryNormTable) : norms.secondary(*primaryNormTable);
-        const float value = double(norm) < 1e-6 ? 0.0f : shapePrimary(sigma, angleSet(d, D, axisT)) / norm;
+        const float norm =
+            primary ? view.norms.primary(*primaryNormTable) : view.norms.secondary(*primaryNormTable);
+        const float value = double(norm) < 1e-6 ? 0.0f : primaryShape(d, view, primary ? 0 : 1) / norm;
         weight = (primary ? primaryColor : secondaryColor) * value * (2.0f * inv / prob);
     }
     const float pdf = inv >= 1e-6f ? 0.5f / inv : 0.0f;
@@ -315,6 +350,19 @@ float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext&
     newCtx.pathWeight = weight.host();
     newCtx.pathProb = pdf;
     return 1.0f;
+}
+
+namespace {
+
+HAIR_LANE_KERNEL float sampleRayLanes(MaxHairBSDF& s, const quor::QuorContext& parent,
+                                      quor::QuorContext& newCtx, float u) {
+    return s.sampleRayBody(parent, newCtx, u);
+}
+
+} // namespace
+
+float MaxHairBSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& newCtx, float u, int) {
+    return sampleRayLanes(*this, parent, newCtx, u);
 }
 
 } // namespace hair

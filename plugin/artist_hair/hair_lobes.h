@@ -15,7 +15,7 @@
 #include <cstring>
 
 #include "math/asin_lanes.h"
-#include "math/exp_short.h"
+#include "math/fast_math.h"
 #include "math/numeric.h"
 #include "math/vec4.h"
 
@@ -271,7 +271,7 @@ inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
     const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
     const float t = thetaH * v.invSigma[lane];
-    const float g = expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[lane];
+    const float g = expLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[lane];
     Vec4 lp = L - v.T * sinI;
     float ll = dot(lp, lp) * v.vpvp;
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
@@ -293,7 +293,7 @@ inline float transmissionShape(Vec4 L, const LobeView& v) {
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const f4 x = {0.0f, 0.0f, thetaH, kPi - std::acos(cosPhi)};
     const f4 t = x * v.invSigma;
-    const f4 g = expShortLanes(-0.5f * t * t) * v.gauss;
+    const f4 g = expLanes(-0.5f * t * t) * v.gauss;
     const float cosI = safeSqrt(1.0f - sinI * sinI);
     return g[2] * g[3] * cosI / sampledCosD2(v, sinI, cosI);
 }
@@ -306,7 +306,7 @@ inline LobeValues evalLobes(Vec4 L, LobeView& v, LobeTable& primary, LobeTable& 
     if (!v.scaled) v.scaleBy(primary, transmission);
     const float k = a.cosI / a.cosD2;
     f4 t = a.x * v.invSigma;
-    f4 g = expShortLanes(-0.5f * t * t) * v.scale;
+    f4 g = expLanes(-0.5f * t * t) * v.scale;
     const float c = a.cosHalfPhi * k;
     out.r = v.scale[0] != 0.0f ? g[0] * c : 0.0f;
     out.trt = v.scale[1] != 0.0f ? g[1] * c : 0.0f;

@@ -4,7 +4,7 @@
 #include "artist_hair/brdf_hair3.h"
 #include "math/dispatch.h"
 #include "math/erf.h"
-#include "math/exp_short.h"
+#include "math/fast_math.h"
 #include "math/numeric.h"
 
 namespace hair {
@@ -27,7 +27,7 @@ float misWeight(float q, float pb) {
 // The TT azimuthal Gaussian G(σW, ω) through the view's factors (0 below σW = 1e-6).
 float azimuthGaussian(const LobeView& v, float omega) {
     const float t = omega * v.invSigma[3];
-    return expShortLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
+    return expLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
 }
 
 void writeColor(quor::RenderChannelTarget& ch, int alias, Color4 c) { ch.write(alias, c.host()); }

@@ -29,31 +29,32 @@ template <class F> struct LaneInts;
 template <> struct LaneInts<f4> { using type = i4; };
 template <> struct LaneInts<f8> { using type = i8; };
 
-// exp(x) per lane: x clamped to ±88.37626, then 2^n × p(r) with ln 2 split in two parts.
+// exp(x) per lane: x clamped to ±88.37626, then 2^n × p(r) with ln 2 split in two parts. Built
+// for a short dependency chain: n is x·log2 e rounded to the nearest integer by adding and
+// taking away 1.5·2^23 (exact, as |x·log2 e| <= 127.5), and the polynomial is taken by pairs of
+// terms (Estrin's scheme), three short chains side by side instead of one long one.
 template <class F> HAIR_LANES F expLanesOf(F x) {
     using I = typename LaneInts<F>::type;
     const F hi = F{} + kMaxExp;
     x = x > hi ? hi : x;
     x = x < -hi ? -hi : x;
-    F fx = x * 1.44269504088896341f + 0.5f;
-    I n = __builtin_convertvector(fx, I);
-    F fn = __builtin_convertvector(n, F);
-    fn = fn > fx ? fn - 1.0f : fn; // floor
-    n = __builtin_convertvector(fn, I);
+    const F magic = F{} + 12582912.0f;
+    const F fn = (x * 1.44269504088896341f + magic) - magic;
     x = x - fn * 0.693359375f;
     x = x - fn * -2.12194440e-4f;
-    // The polynomial by pairs of terms (Estrin's scheme): three short chains side by side
-    // instead of one long one.
-    F z = x * x;
-    F z2 = z * z;
-    F y = (1.9875691500e-4f * x + 1.3981999507e-3f) * z2 + (8.3334519073e-3f * x + 4.1665795894e-2f) * z +
-          (1.6666665459e-1f * x + 5.0000001201e-1f);
+    const F z = x * x, z2 = z * z;
+    const F a = x * 1.9875691500e-4f + 1.3981999507e-3f;
+    const F b = x * 8.3334519073e-3f + 4.1665795894e-2f;
+    const F c = x * 1.6666665459e-1f + 5.0000001201e-1f;
+    F y = a * z2 + (b * z + c);
     y = y * z + x + 1.0f;
-    // 2^n built in the exponent field; n can reach 128 at the top of the range, so scale in two steps.
-    I n1 = n >> 1;
-    I n2 = n - n1;
-    I e1 = (n1 + 127) << 23;
-    I e2 = (n2 + 127) << 23;
+    // 2^n built in the exponent field; n can reach ±128 at the ends of the range, so scale in
+    // two steps.
+    const I n = __builtin_convertvector(fn, I);
+    const I n1 = n >> 1;
+    const I n2 = n - n1;
+    const I e1 = (n1 + 127) << 23;
+    const I e2 = (n2 + 127) << 23;
     F p1, p2;
     std::memcpy(&p1, &e1, sizeof p1);
     std::memcpy(&p2, &e2, sizeof p2);

@@ -74,11 +74,11 @@ struct Glint {
 // N_TRT with its caustic peaks removed and replaced by the bounded glint.
 Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, const Glint& g);
 
-// N_R, N_TT and N_TRT (with its glint) of one evaluation, for cos θi of the light.
+// N_R, N_TT and N_TRT (with its glint) of one evaluation: what the material's eval takes from
+// azimuthal_lanes.h.
 struct LobeTerms {
     Color4 r, tt, trt;
 };
-LobeTerms azimuthalTerms(float cosThetaI, const Fibre& f, float phi, const Glint& g);
 
 } // namespace azimuthal
 } // namespace hair

@@ -4,9 +4,10 @@
 #include <cmath>
 
 #include "frame/host_rules.h"
+#include "math/dispatch.h"
 #include "math/numeric.h"
 #include "math/wide_math.h"
-#include "three_lobe_hair/azimuthal.h"
+#include "three_lobe_hair/azimuthal_lanes.h"
 #include "three_lobe_hair/three_lobe_hair_params.h"
 
 namespace hair {
@@ -102,7 +103,13 @@ float azimuthCosine(Vec4 L, Vec4 V, Vec4 T) {
     return cosPhi;
 }
 
-Color4 MayaHairBSDF2::specular(float thetaH, float sinThetaD, float cosThetaD, float cosThetaI, float phi) const {
+namespace {
+
+// The specular lobes for one geometry (θh, θd, cos θi and φ), before the light colour:
+// (R + TT + TRT) / cos²θd.
+HAIR_LANES Color4 specularLobes(const MayaHairBSDF2& m, float thetaH, float sinThetaD, float cosThetaD,
+                                float cosThetaI, float phi) {
+    const float eta = m.eta;
     const float s = sinThetaD, k = cosThetaD;
     azimuthal::Fibre f;
     f.eta = eta;
@@ -114,21 +121,42 @@ Color4 MayaHairBSDF2::specular(float thetaH, float sinThetaD, float cosThetaD, f
     // An index below |sin θd| (η < 1, down to the registered 0) has no real η'.
     if (!(f.etaP >= kMinEtaP)) f.etaP = kMinEtaP;
     f.etaPP = eta * eta / f.etaP;
-    f.sigma = absorption;
+    f.sigma = m.absorption;
 
-    const azimuthal::Glint glint{causticWidth, glintScale, causticLimit, fadeRange};
-    const azimuthal::LobeTerms n = azimuthal::azimuthalTerms(cosThetaI, f, phi, glint);
+    const azimuthal::Glint glint{m.causticWidth, m.glintScale, m.causticLimit, m.fadeRange};
+    azimuthal::LobeTerms n;
+    // c = asin(1/η'), as azimuthal::criticalAngle.
+    azimuthal::lanes::lobeSumsOf(asinPrecise(1.0f / f.etaP), cosThetaI, f, phi, &glint, n);
 
     // The normalised longitudinal Gaussians of R, TT and TRT side by side (widths floored as
     // in azimuthal.h).
-    const f4 x = thetaH - f4{shiftR, shiftTT, shiftTRT, 0.0f};
-    const f4 w = {azimuthal::floorWidth(widthR), azimuthal::floorWidth(widthTT), azimuthal::floorWidth(widthTRT),
+    const f4 x = thetaH - f4{m.shiftR, m.shiftTT, m.shiftTRT, 0.0f};
+    const f4 w = {azimuthal::floorWidth(m.widthR), azimuthal::floorWidth(m.widthTT), azimuthal::floorWidth(m.widthTRT),
                   1.0f};
     const f4 e = __builtin_convertvector(expWide(__builtin_convertvector(-(x * x) / (2.0f * w * w), d4)), f4);
-    const f4 m = e / __builtin_ia32_sqrtps(kTwoPi * w * w);
-    return (n.r * m[0] * multR + n.tt * m[1] * multTT + n.trt * m[2] * multTRT) /
+    const f4 mp = e / __builtin_ia32_sqrtps(kTwoPi * w * w);
+    return (n.r * mp[0] * m.multR + n.tt * mp[1] * m.multTT + n.trt * mp[2] * m.multTRT) /
            std::max(k * k, kMinCosThetaD2);
 }
+
+// The specular lobes for the light at sin θi, the viewer at sin θr and the azimuth cos φ between
+// them, and cos θi: one pass, the paths' lanes included.
+HAIR_LANE_KERNEL void specularKernel(const MayaHairBSDF2& m, float sinThetaI, float sinThetaR, float cosPhi,
+                                     Color4& spec, float& cosThetaI) {
+    // θi, θr and φ = acos(cos φ) = π/2 − asin(cos φ) in one pass, clamped as safeAsin.
+    const d4 a = asinWide(d4{clampf(sinThetaI, -1.0f, 1.0f), clampf(sinThetaR, -1.0f, 1.0f),
+                             clampf(cosPhi, -1.0f, 1.0f), 0.0});
+    const float thetaI = static_cast<float>(a[0]), thetaR = static_cast<float>(a[1]);
+    const float phi = static_cast<float>((wide::kHalfPi - a[2]) + wide::kHalfPiLo);
+    const float thetaH = (thetaI + thetaR) * 0.5f;
+    const float thetaD = (thetaI - thetaR) * 0.5f;
+    d4 sines, cosines;
+    sincosWide(d4{thetaD, thetaI, 0.0, 0.0}, sines, cosines);
+    cosThetaI = static_cast<float>(cosines[1]);
+    spec = specularLobes(m, thetaH, static_cast<float>(sines[0]), static_cast<float>(cosines[0]), cosThetaI, phi);
+}
+
+} // namespace
 
 quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
                                 quor::Color& unshadowedLightColor, float, int flags) {
@@ -142,17 +170,7 @@ quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector
     float cosThetaI;
     if (specularOn) {
         const Vec4 V = -Vec4(ctx.rayDir);
-        // θi, θr and φ = acos(cos φ) = π/2 − asin(cos φ) in one pass, clamped as safeAsin.
-        const d4 a = asinWide(d4{clampf(sinThetaI, -1.0f, 1.0f), clampf(dot(V, T), -1.0f, 1.0f),
-                                 clampf(azimuthCosine(L, V, T), -1.0f, 1.0f), 0.0});
-        const float thetaI = static_cast<float>(a[0]), thetaR = static_cast<float>(a[1]);
-        const float phi = static_cast<float>((wide::kHalfPi - a[2]) + wide::kHalfPiLo);
-        const float thetaH = (thetaI + thetaR) * 0.5f;
-        const float thetaD = (thetaI - thetaR) * 0.5f;
-        d4 sines, cosines;
-        sincosWide(d4{thetaD, thetaI, 0.0, 0.0}, sines, cosines);
-        cosThetaI = static_cast<float>(cosines[1]);
-        s = specular(thetaH, static_cast<float>(sines[0]), static_cast<float>(cosines[0]), cosThetaI, phi);
+        specularKernel(*this, sinThetaI, dot(V, T), azimuthCosine(L, V, T), s, cosThetaI);
     } else {
         float sinTheta;
         sincosPrecise(asinPrecise(sinThetaI), sinTheta, cosThetaI);

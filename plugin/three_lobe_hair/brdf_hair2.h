@@ -54,10 +54,6 @@ class MayaHairBSDF2 : public quor::BRDFSampler, public quor::BSDFSampler {
     // BSDFSampler
     quor::BRDFSampler* getBRDF(int side) override;
 
-    // The specular lobes for one geometry (θh, θd, cos θi and φ), before the light colour:
-    // (R + TT + TRT) / cos²θd.
-    Color4 specular(float thetaH, float sinThetaD, float cosThetaD, float cosThetaI, float phi) const;
-
     Color4 diffuseColor;      // already weighted by the opacity
     Color4 transparency;      // in [0, 1]
     Vec4 strandDir;           // T

@@ -66,15 +66,15 @@ template <class D> HAIR_LANES void sincosWide(D x, D& s, D& c) {
     const D j = t - kShift;
     const auto q = bits(t); // the low bits hold j
     const D r = (x - j * kHalfPi) - j * kHalfPiLo;
-    const D r2 = r * r;
-    const D sp = (((-2.4805636241834762e-08 * r2 + 2.755599092956532e-06) * r2 - 1.9841266916985966e-04) * r2 +
-                  8.333333331079223e-03) *
-                     r2 -
-                 0.16666666666663885;
-    const D cp = (((2.0700600483433117e-09 * r2 - 2.7556369695573007e-07) * r2 + 2.4801585210990515e-05) * r2 -
-                  1.3888888887277342e-03) *
-                     r2 +
-                 4.166666666666468e-02;
+    const D r2 = r * r, r4 = r2 * r2, r8 = r4 * r4;
+    // Estrin's scheme: in double the order of evaluation moves nothing a float can hold, and
+    // the shorter chain is what the callers wait for.
+    const D sp = ((-0.16666666666663885 + 8.333333331079223e-03 * r2) +
+                  (-1.9841266916985966e-04 + 2.755599092956532e-06 * r2) * r4) +
+                 -2.4805636241834762e-08 * r8;
+    const D cp = ((4.166666666666468e-02 + -1.3888888887277342e-03 * r2) +
+                  (2.4801585210990515e-05 + -2.7556369695573007e-07 * r2) * r4) +
+                 2.0700600483433117e-09 * r8;
     const D sr = r + r * r2 * sp;
     const D cr = (1.0 - 0.5 * r2) + r2 * r2 * cp;
     const auto odd = (q & 1) != 0;
@@ -91,19 +91,26 @@ template <class D> HAIR_LANES D asinWide(D x) {
     const auto big = a > 0.5;
     const D z = big ? (1.0 - a) * 0.5 : a * a;
     const D s = big ? sqrtOf(z) : a;
-    const D p = ((((((0.02930523970533579 * z + 0.0054431851027481075) * z + 0.019306260869368045) * z +
-                    0.022132443623426794) *
-                       z +
-                   0.030397634130580702) *
-                      z +
-                  0.044642358484883196) *
-                     z +
-                 0.07500000598829049) *
-                    z +
-                0.16666666665495086;
+    const D z2 = z * z, z4 = z2 * z2;
+    const D p = ((0.16666666665495086 + 0.07500000598829049 * z) + (0.044642358484883196 + 0.030397634130580702 * z) * z2) +
+                ((0.022132443623426794 + 0.019306260869368045 * z) + (0.0054431851027481075 + 0.02930523970533579 * z) * z2) *
+                    z4;
     D r = s + s * z * p;
     r = big ? (kHalfPi - 2.0 * r) + kHalfPiLo : r;
     return x < 0.0 ? -r : r;
+}
+
+// cos(asin y) of the angle rounded to float, for y in [-1, 1]: the value the single-precision
+// arcsine and cosine give in two steps, without the second. With γ = asin y and the rounding
+// ε = float(γ) − γ (|ε| < 1e-7), cos(γ + ε) = √(1 − y²)·(1 − ε²/2) − y·ε to double precision.
+// (At y = ±1, π/2 rounds up and the answer is −4.37e-8, as the two steps give.)
+HAIR_LANES double roundToFloat(double x) { return static_cast<float>(x); }
+HAIR_LANES d4 roundToFloat(d4 x) { return __builtin_convertvector(__builtin_convertvector(x, f4), d4); }
+template <class D> HAIR_LANES D cosOfFloatAsin(D y) {
+    const D gamma = asinWide(y);
+    const D eps = roundToFloat(gamma) - gamma;
+    const D c = wide::sqrtOf((1.0 - y) * (1.0 + y));
+    return c * (1.0 - 0.5 * eps * eps) - y * eps;
 }
 
 // exp x. Arguments are held to ±708 (a float result is 0 or infinite long before); NaN stays NaN.
@@ -115,15 +122,10 @@ template <class D> HAIR_LANES D expWide(D x) {
     const D kt = t * kLog2e + kShift;
     const D k = kt - kShift;
     const D r = (t - k * kLn2) - k * kLn2Lo;
-    const D e = (((((2.4859578222625295e-05 * r + 1.989927395864936e-04) * r + 1.388885404961482e-03) * r +
-                   8.333298483754886e-03) *
-                      r +
-                  4.1666666718980845e-02) *
-                     r +
-                 0.16666666718997508) *
-                    r +
-                0.5;
-    const D p = (1.0 + r) + r * r * e;
+    const D r2 = r * r, r4 = r2 * r2;
+    const D e = ((0.5 + 0.16666666718997508 * r) + (4.1666666718980845e-02 + 8.333298483754886e-03 * r) * r2) +
+                ((1.388885404961482e-03 + 1.989927395864936e-04 * r) + 2.4859578222625295e-05 * r2) * r4;
+    const D p = (1.0 + r) + r2 * e;
     const I scale = (bits(kt) - bits(splat<D>(kShift)) + 1023) << 52;
     const D y = p * fromBits<D>(scale);
     return t == t ? y : t;

@@ -72,14 +72,11 @@ HAIR_LANES void pathLanes(f8 h, f8 cosG, f8 p, float ct, const Fibre& f, f8& fac
     // sin γt = h/η', and cos γt of the angle γt rounded to float: one cosine for the path
     // length and the internal reflectance. (Not √(1 − sin²γt): at large η' the internal
     // reflectance cancels 1 − cos²γt against 1/η'², and answers the rounding of cos γt with
-    // changes of several percent, so cos γt has the bits of the angle's.)
+    // changes of several percent, so cos γt has the bits of the float angle's.)
     const f8 st = minOf(maxOf(h / f.etaP, splat<f8>(-1.0f)), splat<f8>(1.0f));
-    d4 lo, hi, sines, clo, chi;
+    d4 lo, hi;
     widen(st, lo, hi);
-    widen(narrow(asinWide(lo), asinWide(hi)), lo, hi);
-    sincosWide(lo, sines, clo);
-    sincosWide(hi, sines, chi);
-    const f8 cosT = narrow(clo, chi);
+    const f8 cosT = narrow(cosOfFloatAsin(lo), cosOfFloatAsin(hi));
     len = -2.0f * cosT / ct;
     const f8 fIn = internalFromCos(cosT, f.etaP, f.etaPP);
     const f8 through = (1.0f - fOut) * (1.0f - fIn);

@@ -234,10 +234,10 @@ HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, c
         gam[7] = shape.gammaC;
         use[7] = -1;
     }
-    f8 gamma;
-    i8 used;
-    std::memcpy(&gamma, gam, sizeof gamma);
-    std::memcpy(&used, use, sizeof used);
+    // Built lane by lane from the scalars (one wide load of eight scalar stores would wait for
+    // them to reach the cache).
+    const f8 gamma = {gam[0], gam[1], gam[2], gam[3], gam[4], gam[5], gam[6], gam[7]};
+    const i8 used = {use[0], use[1], use[2], use[3], use[4], use[5], use[6], use[7]};
 
     // sin γ, cos γ and asin(sin γ) of every path in double, rounded.
     d4 lo, hi, slo, shi, clo, chi;
@@ -275,22 +275,24 @@ HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, c
     }
     w = used ? w : f8{};
 
-    float sums[3][4];
-    for (int ch = 0; ch < 4; ++ch) {
-        f8 v;
-        if (ch == 3 && f.sigma[3] == f.sigma[2]) {
-            for (int l = 0; l < 3; ++l)
-                sums[l][3] = sums[l][2];
-            break;
-        }
-        v = w * absorptionLanes(f.sigma[ch], len, p);
-        sums[0][ch] = v[0];
-        sums[1][ch] = v[1] + v[2] + v[3];
-        sums[2][ch] = v[4] + v[5] + v[6] + v[7];
-    }
-    out.r = Color4(sums[0][0], sums[0][1], sums[0][2], sums[0][3]);
-    out.tt = Color4(sums[1][0], sums[1][1], sums[1][2], sums[1][3]);
-    out.trt = Color4(sums[2][0], sums[2][1], sums[2][2], sums[2][3]);
+    // Each channel's shares, then turned into one colour per lane: u0 = lanes 0 | 4,
+    // u1 = 1 | 5, u2 = 2 | 6, u3 = 3 | 7.
+    const f8 vr = w * absorptionLanes(f.sigma[0], len, p), vg = w * absorptionLanes(f.sigma[1], len, p);
+    const f8 vb = w * absorptionLanes(f.sigma[2], len, p);
+    const f8 va = f.sigma[3] == f.sigma[2] ? vb : w * absorptionLanes(f.sigma[3], len, p);
+    const f8 t0 = __builtin_shufflevector(vr, vg, 0, 8, 1, 9, 4, 12, 5, 13);
+    const f8 t1 = __builtin_shufflevector(vr, vg, 2, 10, 3, 11, 6, 14, 7, 15);
+    const f8 t2 = __builtin_shufflevector(vb, va, 0, 8, 1, 9, 4, 12, 5, 13);
+    const f8 t3 = __builtin_shufflevector(vb, va, 2, 10, 3, 11, 6, 14, 7, 15);
+    const f8 u0 = __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13);
+    const f8 u1 = __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15);
+    const f8 u2 = __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13);
+    const f8 u3 = __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15);
+    // Lanes 1 + 2 + 3 (TT) below, 5 + 6 + 7 above; TRT adds lane 4.
+    const f8 tail = (u1 + u2) + u3;
+    out.r = Color4(__builtin_shufflevector(u0, u0, 0, 1, 2, 3));
+    out.tt = Color4(__builtin_shufflevector(tail, tail, 0, 1, 2, 3));
+    out.trt = Color4(__builtin_shufflevector(u0, u0, 4, 5, 6, 7) + __builtin_shufflevector(tail, tail, 4, 5, 6, 7));
 }
 
 } // namespace lanes

@@ -253,8 +253,9 @@ HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, c
     const f8 slope = 6.0f * p * c / kPi - 2.0f;
     const f8 curve = p * c / kPiCubed;
     const f8 q = maxOf(splat<f8>(1e-5f), sqrtLanes(1.0f - h * h));
-    const f8 dPhidH = (slope - 24.0f * gp * gp * curve) / q;
-    f8 w = factor / maxOf(splat<f8>(1e-5f), 2.0f * absOf(dPhidH));
+    // factor / max(1e-5, 2·|dΦ/dh|) with dΦ/dh = slope'/q, in one division.
+    const f8 slopeH = slope - 24.0f * gp * gp * curve;
+    f8 w = factor * q / maxOf(1e-5f * q, 2.0f * absOf(slopeH));
 
     if (g) {
         // The caustic peaks of the root sum give way to the glint of bounded width Δh.

@@ -98,7 +98,7 @@ float azimuthCosine(Vec4 L, Vec4 V, Vec4 T) {
     float cosPhi = -1.0f;
     if (ll > 0.0 && vv > 0.0) {
         const double lv = pl[0] * pv[0] + pl[1] * pv[1] + pl[2] * pv[2];
-        cosPhi = static_cast<float>(lv / (std::sqrt(ll) * std::sqrt(vv)));
+        cosPhi = static_cast<float>(lv / std::sqrt(ll * vv));
     }
     return cosPhi;
 }

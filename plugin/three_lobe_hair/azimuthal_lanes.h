@@ -278,8 +278,11 @@ HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, c
 
     // Each channel's shares, then turned into one colour per lane: u0 = lanes 0 | 4,
     // u1 = 1 | 5, u2 = 2 | 6, u3 = 3 | 7.
-    const f8 vr = w * absorptionLanes(f.sigma[0], len, p), vg = w * absorptionLanes(f.sigma[1], len, p);
-    const f8 vb = w * absorptionLanes(f.sigma[2], len, p);
+    // A channel with its neighbour's absorption (grey hair, and the fourth lane, which repeats
+    // blue) takes its neighbour's shares.
+    const f8 vr = w * absorptionLanes(f.sigma[0], len, p);
+    const f8 vg = f.sigma[1] == f.sigma[0] ? vr : w * absorptionLanes(f.sigma[1], len, p);
+    const f8 vb = f.sigma[2] == f.sigma[1] ? vg : w * absorptionLanes(f.sigma[2], len, p);
     const f8 va = f.sigma[3] == f.sigma[2] ? vb : w * absorptionLanes(f.sigma[3], len, p);
     const f8 t0 = __builtin_shufflevector(vr, vg, 0, 8, 1, 9, 4, 12, 5, 13);
     const f8 t1 = __builtin_shufflevector(vr, vg, 2, 10, 3, 11, 6, 14, 7, 15);

@@ -18,7 +18,8 @@ using namespace lanes;
 namespace {
 
 // One pass of the lane code, for the functions below.
-HAIR_LANE_KERNEL void lobeSums(float c, float cosTheta, const Fibre& f, float phi, const Glint* g, LobeTerms& out) {
+HAIR_LANE_KERNEL void lobeSums(float c, float cosTheta, const Fibre& f, float phi, const Glint* g,
+                               LobeTerms& out) {
     lanes::lobeSumsOf(c, cosTheta, f, phi, g, out);
 }
 

@@ -139,8 +139,7 @@ inline CausticShape causticShape(float c, float etaP, float fadeRange) {
 // Δh of separate caustics from the curvature of Φ at the caustic, h = hC.
 inline float causticWidth(float c, float gamma, float hC, float width, float causticLimit) {
     const float root = std::sqrt(1.0f - hC * hC);
-    const float d =
-        std::fabs(-96.0f * c / kPiCubed * gamma * hC / std::max(1e-12f, (1.0f - hC * hC) * root));
+    const float d = std::fabs(-96.0f * c / kPiCubed * gamma * hC / std::max(1e-12f, (1.0f - hC * hC) * root));
     return std::min(causticLimit, 2.0f * std::sqrt(2.0f * width / d));
 }
 
@@ -219,7 +218,8 @@ HAIR_LANES int exitRootsOf(int p, float c, float phi, float roots[3]) {
 // lane, so that each step runs once for all of them. Without a glint, N_TRT is the bare root
 // sum. For HAIR_LANE_KERNEL functions: the eight lanes take one 256-bit pass where the CPU has
 // AVX2, two 128-bit halves otherwise, with the same bits.
-HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, const Glint* g, LobeTerms& out) {
+HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, const Glint* g,
+                           LobeTerms& out) {
     float gam[8] = {};
     int use[8] = {};
     use[0] = exitRootsOf(0, c, phi, gam) > 0 ? -1 : 0;
@@ -259,9 +259,9 @@ HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, c
 
     if (g) {
         // The caustic peaks of the root sum give way to the glint of bounded width Δh.
-        const float deltaH = shape.merged ? g->causticLimit
-                                          : causticWidth(c, shape.gammaC, std::fabs(h[7]), g->width,
-                                                         g->causticLimit);
+        const float deltaH = shape.merged
+                                 ? g->causticLimit
+                                 : causticWidth(c, shape.gammaC, std::fabs(h[7]), g->width, g->causticLimit);
         const float wg = floorWidth(g->width);
         const float norm = std::sqrt(kTwoPi * wg * wg);
         const float twoW2 = 2.0f * wg * wg;
@@ -296,7 +296,8 @@ HAIR_LANES void lobeSumsOf(float c, float cosTheta, const Fibre& f, float phi, c
     const f8 tail = (u1 + u2) + u3;
     out.r = Color4(__builtin_shufflevector(u0, u0, 0, 1, 2, 3));
     out.tt = Color4(__builtin_shufflevector(tail, tail, 0, 1, 2, 3));
-    out.trt = Color4(__builtin_shufflevector(u0, u0, 4, 5, 6, 7) + __builtin_shufflevector(tail, tail, 4, 5, 6, 7));
+    out.trt =
+        Color4(__builtin_shufflevector(u0, u0, 4, 5, 6, 7) + __builtin_shufflevector(tail, tail, 4, 5, 6, 7));
 }
 
 } // namespace lanes

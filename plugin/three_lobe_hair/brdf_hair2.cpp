@@ -131,8 +131,8 @@ HAIR_LANES Color4 specularLobes(const MayaHairBSDF2& m, float thetaH, float sinT
     // The normalised longitudinal Gaussians of R, TT and TRT side by side (widths floored as
     // in azimuthal.h).
     const f4 x = thetaH - f4{m.shiftR, m.shiftTT, m.shiftTRT, 0.0f};
-    const f4 w = {azimuthal::floorWidth(m.widthR), azimuthal::floorWidth(m.widthTT), azimuthal::floorWidth(m.widthTRT),
-                  1.0f};
+    const f4 w = {azimuthal::floorWidth(m.widthR), azimuthal::floorWidth(m.widthTT),
+                  azimuthal::floorWidth(m.widthTRT), 1.0f};
     const f4 e = __builtin_convertvector(expWide(__builtin_convertvector(-(x * x) / (2.0f * w * w), d4)), f4);
     const f4 mp = e / __builtin_ia32_sqrtps(kTwoPi * w * w);
     return (n.r * mp[0] * m.multR + n.tt * mp[1] * m.multTT + n.trt * mp[2] * m.multTRT) /
@@ -144,8 +144,8 @@ HAIR_LANES Color4 specularLobes(const MayaHairBSDF2& m, float thetaH, float sinT
 HAIR_LANE_KERNEL void specularKernel(const MayaHairBSDF2& m, float sinThetaI, float sinThetaR, float cosPhi,
                                      Color4& spec, float& cosThetaI) {
     // θi, θr and φ = acos(cos φ) = π/2 − asin(cos φ) in one pass, clamped as safeAsin.
-    const d4 a = asinWide(d4{clampf(sinThetaI, -1.0f, 1.0f), clampf(sinThetaR, -1.0f, 1.0f),
-                             clampf(cosPhi, -1.0f, 1.0f), 0.0});
+    const d4 a = asinWide(
+        d4{clampf(sinThetaI, -1.0f, 1.0f), clampf(sinThetaR, -1.0f, 1.0f), clampf(cosPhi, -1.0f, 1.0f), 0.0});
     const float thetaI = static_cast<float>(a[0]), thetaR = static_cast<float>(a[1]);
     const float phi = static_cast<float>((wide::kHalfPi - a[2]) + wide::kHalfPiLo);
     const float thetaH = (thetaI + thetaR) * 0.5f;
@@ -153,7 +153,8 @@ HAIR_LANE_KERNEL void specularKernel(const MayaHairBSDF2& m, float sinThetaI, fl
     d4 sines, cosines;
     sincosWide(d4{thetaD, thetaI, 0.0, 0.0}, sines, cosines);
     cosThetaI = static_cast<float>(cosines[1]);
-    spec = specularLobes(m, thetaH, static_cast<float>(sines[0]), static_cast<float>(cosines[0]), cosThetaI, phi);
+    spec = specularLobes(m, thetaH, static_cast<float>(sines[0]), static_cast<float>(cosines[0]), cosThetaI,
+                         phi);
 }
 
 } // namespace

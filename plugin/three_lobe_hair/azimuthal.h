@@ -9,7 +9,10 @@
 // (perpendicular) and η'' (parallel) of the longitudinally inclined fibre.
 //
 // Everything is single precision with the library's constants (π = 3.1415927, π³ = 31.006279);
-// the exact order of operations and the guards are part of the result.
+// the exact order of operations and the guards are part of the result. Sines, cosines,
+// arcsines, exponentials and cube roots are taken in double precision and rounded (see
+// math/wide_math.h), which gives the library's single-precision values; the paths of one
+// evaluation are worked on side by side in lanes.
 #pragma once
 #include <cmath>
 
@@ -71,11 +74,11 @@ struct Glint {
 // N_TRT with its caustic peaks removed and replaced by the bounded glint.
 Color4 trtWithGlint(float thetaI, const Fibre& f, float phi, const Glint& g);
 
-// N_R, N_TT and N_TRT (with its glint) of one evaluation.
+// N_R, N_TT and N_TRT (with its glint) of one evaluation: what the material's eval takes from
+// azimuthal_lanes.h.
 struct LobeTerms {
     Color4 r, tt, trt;
 };
-LobeTerms azimuthalTerms(float thetaI, const Fibre& f, float phi, const Glint& g);
 
 } // namespace azimuthal
 } // namespace hair

@@ -4,8 +4,10 @@
 #include <cmath>
 
 #include "frame/host_rules.h"
+#include "math/dispatch.h"
 #include "math/numeric.h"
-#include "three_lobe_hair/azimuthal.h"
+#include "math/wide_math.h"
+#include "three_lobe_hair/azimuthal_lanes.h"
 #include "three_lobe_hair/three_lobe_hair_params.h"
 
 namespace hair {
@@ -15,13 +17,6 @@ namespace {
 double dotD(Vec4 a, Vec4 b) {
     return static_cast<double>(a[0]) * b[0] + static_cast<double>(a[1]) * b[1] +
            static_cast<double>(a[2]) * b[2];
-}
-
-// Normalised Gaussian in the longitudinal half angle (widths floored as in azimuthal.h).
-float longitudinal(float thetaH, float shift, float width) {
-    const float x = thetaH - shift;
-    const float w = azimuthal::floorWidth(width);
-    return std::exp(-(x * x) / (2.0f * w * w)) / std::sqrt(kTwoPi * w * w);
 }
 
 // Light and view along the strand in opposite senses drive cos θd to 0 and the lobes' 1/cos²θd
@@ -91,7 +86,7 @@ void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
 
 // --- sampler ----------------------------------------------------------------------------------
 
-float relativeAzimuth(Vec4 L, Vec4 V, Vec4 T) {
+float azimuthCosine(Vec4 L, Vec4 V, Vec4 T) {
     const double lt = dotD(L, T), vt = dotD(V, T);
     double pl[3], pv[3];
     for (int i = 0; i < 3; ++i) {
@@ -103,15 +98,19 @@ float relativeAzimuth(Vec4 L, Vec4 V, Vec4 T) {
     float cosPhi = -1.0f;
     if (ll > 0.0 && vv > 0.0) {
         const double lv = pl[0] * pv[0] + pl[1] * pv[1] + pl[2] * pv[2];
-        cosPhi = static_cast<float>(lv / (std::sqrt(ll) * std::sqrt(vv)));
+        cosPhi = static_cast<float>(lv / std::sqrt(ll * vv));
     }
-    return safeAcos(cosPhi);
+    return cosPhi;
 }
 
-Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
-    const float thetaH = (thetaI + thetaR) * 0.5f;
-    const float thetaD = (thetaI - thetaR) * 0.5f;
-    const float s = std::sin(thetaD), k = std::cos(thetaD);
+namespace {
+
+// The specular lobes for one geometry (θh, θd, cos θi and φ), before the light colour:
+// (R + TT + TRT) / cos²θd.
+HAIR_LANES Color4 specularLobes(const MayaHairBSDF2& m, float thetaH, float sinThetaD, float cosThetaD,
+                                float cosThetaI, float phi) {
+    const float eta = m.eta;
+    const float s = sinThetaD, k = cosThetaD;
     azimuthal::Fibre f;
     f.eta = eta;
     f.etaP = std::sqrt(eta * eta - s * s) / k;
@@ -122,33 +121,63 @@ Color4 MayaHairBSDF2::specular(float thetaI, float thetaR, float phi) const {
     // An index below |sin θd| (η < 1, down to the registered 0) has no real η'.
     if (!(f.etaP >= kMinEtaP)) f.etaP = kMinEtaP;
     f.etaPP = eta * eta / f.etaP;
-    f.sigma = absorption;
+    f.sigma = m.absorption;
 
-    const azimuthal::Glint glint{causticWidth, glintScale, causticLimit, fadeRange};
-    const azimuthal::LobeTerms n = azimuthal::azimuthalTerms(thetaI, f, phi, glint);
+    const azimuthal::Glint glint{m.causticWidth, m.glintScale, m.causticLimit, m.fadeRange};
+    azimuthal::LobeTerms n;
+    // c = asin(1/η'), as azimuthal::criticalAngle.
+    azimuthal::lanes::lobeSumsOf(asinPrecise(1.0f / f.etaP), cosThetaI, f, phi, &glint, n);
 
-    const float mR = longitudinal(thetaH, shiftR, widthR);
-    const float mTT = longitudinal(thetaH, shiftTT, widthTT);
-    const float mTRT = longitudinal(thetaH, shiftTRT, widthTRT);
-    return (n.r * mR * multR + n.tt * mTT * multTT + n.trt * mTRT * multTRT) /
+    // The normalised longitudinal Gaussians of R, TT and TRT side by side (widths floored as
+    // in azimuthal.h).
+    const f4 x = thetaH - f4{m.shiftR, m.shiftTT, m.shiftTRT, 0.0f};
+    const f4 w = {azimuthal::floorWidth(m.widthR), azimuthal::floorWidth(m.widthTT),
+                  azimuthal::floorWidth(m.widthTRT), 1.0f};
+    const f4 e = __builtin_convertvector(expWide(__builtin_convertvector(-(x * x) / (2.0f * w * w), d4)), f4);
+    const f4 mp = e / __builtin_ia32_sqrtps(kTwoPi * w * w);
+    return (n.r * mp[0] * m.multR + n.tt * mp[1] * m.multTT + n.trt * mp[2] * m.multTRT) /
            std::max(k * k, kMinCosThetaD2);
 }
+
+// The specular lobes for the light at sin θi, the viewer at sin θr and the azimuth cos φ between
+// them, and cos θi: one pass, the paths' lanes included.
+HAIR_LANE_KERNEL void specularKernel(const MayaHairBSDF2& m, float sinThetaI, float sinThetaR, float cosPhi,
+                                     Color4& spec, float& cosThetaI) {
+    // θi, θr and φ = acos(cos φ) = π/2 − asin(cos φ) in one pass, clamped as safeAsin.
+    const d4 a = asinWide(
+        d4{clampf(sinThetaI, -1.0f, 1.0f), clampf(sinThetaR, -1.0f, 1.0f), clampf(cosPhi, -1.0f, 1.0f), 0.0});
+    const float thetaI = static_cast<float>(a[0]), thetaR = static_cast<float>(a[1]);
+    const float phi = static_cast<float>((wide::kHalfPi - a[2]) + wide::kHalfPiLo);
+    const float thetaH = (thetaI + thetaR) * 0.5f;
+    const float thetaD = (thetaI - thetaR) * 0.5f;
+    d4 sines, cosines;
+    sincosWide(d4{thetaD, thetaI, 0.0, 0.0}, sines, cosines);
+    cosThetaI = static_cast<float>(cosines[1]);
+    spec = specularLobes(m, thetaH, static_cast<float>(sines[0]), static_cast<float>(cosines[0]), cosThetaI,
+                         phi);
+}
+
+} // namespace
 
 quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector& Lh, quor::Color& lightColor,
                                 quor::Color& unshadowedLightColor, float, int flags) {
     const Vec4 L(Lh);
     if (dot(L, Vec4(ctx.normal)) < 0.0f) return {0, 0, 0, 0};
     const Vec4 T = strandDir;
-    const float thetaI = safeAsin(static_cast<float>(dotD(L, T)));
+    const float sinThetaI = static_cast<float>(dotD(L, T));
+    const bool specularOn = (flags & quor::EVAL_SPECULAR) && !(ctx.rayFlags & quor::RAY_NO_SPECULAR);
 
-    Color4 k(0.0f);
-    if (flags & quor::EVAL_DIFFUSE) k = diffuseColor * std::cos(thetaI) * diffuseMult;
     Color4 s(0.0f);
-    if ((flags & quor::EVAL_SPECULAR) && !(ctx.rayFlags & quor::RAY_NO_SPECULAR)) {
+    float cosThetaI;
+    if (specularOn) {
         const Vec4 V = -Vec4(ctx.rayDir);
-        const float thetaR = safeAsin(dot(V, T));
-        s = specular(thetaI, thetaR, relativeAzimuth(L, V, T));
+        specularKernel(*this, sinThetaI, dot(V, T), azimuthCosine(L, V, T), s, cosThetaI);
+    } else {
+        float sinTheta;
+        sincosPrecise(asinPrecise(sinThetaI), sinTheta, cosThetaI);
     }
+    Color4 k(0.0f);
+    if (flags & quor::EVAL_DIFFUSE) k = diffuseColor * cosThetaI * diffuseMult;
 
     const Color4 light = Color4(lightColor) * lightTransmission;
     lightColor = light.host();

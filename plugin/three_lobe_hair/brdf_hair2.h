@@ -54,9 +54,6 @@ class MayaHairBSDF2 : public quor::BRDFSampler, public quor::BSDFSampler {
     // BSDFSampler
     quor::BRDFSampler* getBRDF(int side) override;
 
-    // The specular lobes for one geometry, before the light colour: (R + TT + TRT) / cos²θd.
-    Color4 specular(float thetaI, float thetaR, float phi) const;
-
     Color4 diffuseColor;      // already weighted by the opacity
     Color4 transparency;      // in [0, 1]
     Vec4 strandDir;           // T
@@ -73,10 +70,10 @@ class MayaHairBSDF2 : public quor::BRDFSampler, public quor::BSDFSampler {
     Color4 absorption; // σ per unit of fibre radius
 };
 
-// Relative azimuth φ in [0, π] between the projections of L and V onto the plane normal to T.
-// The dot products and the cosine are taken in double precision; a projection of zero length
-// gives φ = π.
-float relativeAzimuth(Vec4 L, Vec4 V, Vec4 T);
+// cos φ of the relative azimuth φ in [0, π] between the projections of L and V onto the plane
+// normal to T. The dot products and the cosine are taken in double precision; a projection of
+// zero length gives φ = π (−1).
+float azimuthCosine(Vec4 L, Vec4 V, Vec4 T);
 
 class BRDFHair2 : public SimpleBSDF<MayaHairBSDF2> {
   public:

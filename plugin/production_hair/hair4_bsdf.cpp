@@ -110,6 +110,8 @@ template <class F> HAIR_LANES F absLanes(F x) { return x < 0.0f ? -x : x; }
 
 // Mp of the lanes' lobes for one incoming direction: hair4::longitudinal(), rearranged for lanes.
 template <class F> HAIR_LANES F mpLanes(const Hair4BSDF::LobePack<F>& l, F cosI, F sinI) {
+    // ln a as ln(cos θo'/v) + ln cos θi: the logarithm does not wait for the quotient.
+    F lnA = l.logCosOverV + logLanesOf(cosI);
     F a = l.cosO * cosI / l.v;
     F b = l.sinO * sinI / l.v;
     F i0 = i0Series(a);
@@ -119,7 +121,7 @@ template <class F> HAIR_LANES F mpLanes(const Hair4BSDF::LobePack<F>& l, F cosI,
     // the exponential, so the series and the exponential run side by side instead of one
     // after the other through a logarithm. Below e^-87.33 the exponential would be subnormal
     // and the lobe (under 1e-33 there) is 0.
-    F lnBig = a + 0.5f * (1.0f / (8.0f * a) - 1.837877f - logLanesOf(a));
+    F lnBig = a + 0.5f * (1.0f / (8.0f * a) - 1.837877f - lnA);
     F x = big ? lnBig - b - l.invV + l.logConst : (small ? -b - l.invV + l.logConst : -b);
     F m = expLanesOf(x);
     F series = small ? (x < -87.33f ? F{} : m * i0) : m * i0 * l.norm;
@@ -158,6 +160,7 @@ HAIR_LANES Hair4BSDF::LobePack<F> loadPack(const Hair4BSDF::LobePack<Hair4BSDF::
     loadLanes(l.v, m.v);
     loadLanes(l.invV, m.invV);
     loadLanes(l.logConst, m.logConst);
+    loadLanes(l.logCosOverV, m.logCosOverV);
     loadLanes(l.norm, m.norm);
     loadLanes(l.centre, m.centre);
     loadLanes(l.invS, m.invS);
@@ -208,7 +211,9 @@ HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     f8 tl = 1.0f / (sc * span);
     tl[3] = 0.0f; // the residual is uniform in azimuth
     Hair4BSDF::LobePack<Hair4BSDF::Lanes8>& p = s.pack;
-    storeLanes(p.cosO, lanes(s.lobeCosThetaO));
+    const f8 co = lanes(s.lobeCosThetaO);
+    storeLanes(p.cosO, co);
+    storeLanes(p.logCosOverV, logLanesOf(co * inv));
     storeLanes(p.sinO, lanes(s.lobeSinThetaO));
     storeLanes(p.v, v);
     storeLanes(p.invV, inv);

@@ -112,6 +112,7 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
         F cosO, sinO;   // tilted outgoing angle
         F v, invV;      // longitudinal variance and 1/v
         F logConst;     // 0.6931 + ln(1/(2v)), for v <= 0.1
+        F logCosOverV;  // ln(cos θo'/v)
         F norm;         // 1/(2v·sinh(1/v)), for v > 0.1
         F centre;       // azimuth of the logistic peak
         F invS, tlNorm; // 1/s and 1/(s·(c+ - c-)) of the trimmed logistic

@@ -363,7 +363,9 @@ OutgoingAngles setFrame(Hair4BSDF& s, const quor::QuorContext& ctx, const Strand
     Vec4 dir(ctx.rayDir);
     s.axisT = normalizeSafe(v.tangent);
     s.axisX = normalizeSafe(cross(s.axisT, dir));
-    s.axisY = normalizeSafe(cross(s.axisT, s.axisX));
+    // Unit already, up to rounding: both factors are unit and at right angles (or the frame is
+    // degenerate, and the vector is 0 either way).
+    s.axisY = cross(s.axisT, s.axisX);
     Vec4 wo = -dir;
     OutgoingAngles o;
     o.sinThetaO = clampf(dot(wo, s.axisT), -1.0f, 1.0f);

@@ -43,10 +43,6 @@ constexpr float kInvTail2P[] = {-0.03503536748f, 0.0214338958f, 0.00904298824f, 
 constexpr float kInvTail2Q[] = {0.690070511f, 0.1545292877f, 0.0104838177f};
 constexpr float kInvTail3P[] = {-0.01674315652f, 0.004062923052f, 0.0003263966422f, -1.716187795e-7f};
 constexpr float kInvTail3Q[] = {0.2813266474f, 0.01921842684f};
-constexpr float kInvTail4P[] = {-0.002497830523f, 0.0002628464743f, 6.739357275e-6f};
-constexpr float kInvTail4Q[] = {0.09879206268f, 0.002329627814f};
-constexpr float kInvTail5P[] = {-0.000539057027f, 2.295132834e-5f, 2.441601729e-7f};
-constexpr float kInvTail5Q[] = {0.04148086283f, 0.0004120497449f};
 
 } // namespace
 
@@ -77,19 +73,17 @@ float erfInverse(float y) {
         float g = std::sqrt(-2.0f * std::log(q));
         return g / (2.2494812f + rational(kInvMidP, kInvMidQ, q - 0.25f));
     }
-    q = std::fmax(q, 1e-38f); // y >= 1 (or NaN) stays finite
+    // y >= 1 (or NaN) stays finite; the floor also bounds r by √(-ln 1e-38) < 9.4, so the
+    // three tail ranges cover every float.
+    q = std::fmax(q, 1e-38f);
     float r = std::sqrt(-std::log(q));
     float c;
     if (r < 3.0f)
         c = 0.80722046f + rational(kInvTail1P, kInvTail1Q, r - 1.125f);
     else if (r < 6.0f)
         c = 0.9399557f + rational(kInvTail2P, kInvTail2Q, r - 3.0f);
-    else if (r < 18.0f)
-        c = 0.9836283f + rational(kInvTail3P, kInvTail3Q, r - 6.0f);
-    else if (r < 44.0f)
-        c = 0.99714565f + rational(kInvTail4P, kInvTail4Q, r - 18.0f);
     else
-        c = 0.9994135f + rational(kInvTail5P, kInvTail5Q, r - 44.0f);
+        c = 0.9836283f + rational(kInvTail3P, kInvTail3Q, r - 6.0f);
     return r * c;
 }
 

@@ -204,9 +204,9 @@ HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     f8 e2 = en * en;
     f8 k = kPi / sc;
     f8 ekn = expLanesOf(-k);
-    f8 cPlus = -k > 20.0f ? zero : 1.0f / (ekn + 1.0f);
-    // 1/(1/e + 1) = e·1/(e + 1).
-    f8 cMinus = k > 20.0f ? zero : ekn * (1.0f / (ekn + 1.0f));
+    f8 cPlus = 1.0f / (ekn + 1.0f); // k = π/s > 0
+    // 1/(1/e + 1) = e·c+.
+    f8 cMinus = k > 20.0f ? zero : ekn * cPlus;
     f8 span = cPlus - cMinus;
     f8 tl = 1.0f / (sc * span);
     tl[3] = 0.0f; // the residual is uniform in azimuth

@@ -184,6 +184,9 @@ template <class F> HAIR_LANES void storeLanes(Hair4BSDF::Lanes8& to, F from) {
 // Every constant of the pack, eight lanes at a time: 1/v, the small-variance log constant
 // 0.6931 + ln(1/(2v)), the large-variance norm 1/(2v·sinh(1/v)), e^(-2/v), and 1/s, c-,
 // c+ - c- of the trimmed logistic.
+// The largest 1/v whose e^(-2/v) is a normal float.
+constexpr float kMaxInvV = 43.6f;
+
 HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     const f8 zero = f8{};
     // Per-lobe arrays (R, TT, TRT, glitter, glint, residual) to lanes (R, TT, TRT, residual,
@@ -198,12 +201,16 @@ HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     f8 inv = 1.0f / v;
     // 1/(2v) is exactly half of 1/v.
     f8 lg = logLanesOf(0.5f * inv) + 0.6931f;
-    // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))².
-    f8 ep = expLanesOf(inv), en = 1.0f / ep;
+    // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))². Their arguments
+    // stop where the results would leave the normal floats (e^(-2/v) is then 0; the norm is kept
+    // for v > 0.1 only; c- is 0 past k = 20): arithmetic on subnormal numbers takes a slow path
+    // in the processor.
+    const f8 invE = inv < kMaxInvV ? inv : zero + kMaxInvV;
+    f8 ep = expLanesOf(invE), en = 1.0f / ep;
     f8 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
-    f8 e2 = en * en;
+    f8 e2 = inv > kMaxInvV ? zero : en * en;
     f8 k = kPi / sc;
-    f8 ekn = expLanesOf(-k);
+    f8 ekn = expLanesOf(-(k < 80.0f ? k : zero + 80.0f));
     f8 cPlus = 1.0f / (ekn + 1.0f); // k = π/s > 0
     // 1/(1/e + 1) = e·c+.
     f8 cMinus = k > 20.0f ? zero : ekn * cPlus;

@@ -29,15 +29,18 @@ template <class F> struct LaneInts;
 template <> struct LaneInts<f4> { using type = i4; };
 template <> struct LaneInts<f8> { using type = i8; };
 
-// exp(x) per lane: x clamped to ±88.37626, then 2^n × p(r) with ln 2 split in two parts. Built
-// for a short dependency chain: n is x·log2 e rounded to the nearest integer by adding and
+// exp(x) per lane: x clamped to 88.37626 above, 0 where the result would not be a normal float (a
+// subnormal result, and the arithmetic on it downstream, would take the processor's slow path,
+// many times the cost of the whole exponential); then 2^n × p(r) with ln 2 split in two parts.
+// Built for a short dependency chain: n is x·log2 e rounded to the nearest integer by adding and
 // taking away 1.5·2^23 (exact, as |x·log2 e| <= 127.5), and the polynomial is taken by pairs of
 // terms (Estrin's scheme), three short chains side by side instead of one long one.
 template <class F> HAIR_LANES F expLanesOf(F x) {
     using I = typename LaneInts<F>::type;
-    const F hi = F{} + kMaxExp;
+    const F hi = F{} + kMaxExp, lo = F{} + kMinNormalExp;
+    const auto vanishes = x < lo;
     x = x > hi ? hi : x;
-    x = x < -hi ? -hi : x;
+    x = vanishes ? lo : x;
     const F magic = F{} + 12582912.0f;
     const F fn = (x * 1.44269504088896341f + magic) - magic;
     x = x - fn * 0.693359375f;
@@ -58,7 +61,7 @@ template <class F> HAIR_LANES F expLanesOf(F x) {
     F p1, p2;
     std::memcpy(&p1, &e1, sizeof p1);
     std::memcpy(&p2, &e2, sizeof p2);
-    return y * p1 * p2;
+    return vanishes ? F{} : y * p1 * p2;
 }
 
 // Natural log per lane for positive finite x; 0 gives -inf, like the library's log.

@@ -9,7 +9,8 @@ constexpr float kPi = 3.1415927f;
 constexpr float kTwoPi = 6.2831855f;
 constexpr float kFourPi = 12.566371f;
 constexpr float kDegToRad = 0.017453292f;
-constexpr float kMaxExp = 88.37626f; // largest argument of expf that stays finite
+constexpr float kMaxExp = 88.37626f;     // largest argument of expf that stays finite
+constexpr float kMinNormalExp = -87.33f; // just above ln of the smallest normal float
 
 inline float sqr(float x) { return x * x; }
 inline float clampf(float x, float lo, float hi) { return std::min(std::max(x, lo), hi); }

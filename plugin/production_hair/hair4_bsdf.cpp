@@ -119,12 +119,12 @@ template <class F> HAIR_LANES F mpLanes(const Hair4BSDF::LobePack<F>& l, F cosI,
     auto small = l.v <= 0.1f;
     // Above 12, ln I0 has its asymptotic form inside the exponential; below, I0 multiplies
     // the exponential, so the series and the exponential run side by side instead of one
-    // after the other through a logarithm. Below e^-87.33 the exponential would be subnormal
-    // and the lobe (under 1e-33 there) is 0.
+    // after the other through a logarithm. (Below e^-87.33 the exponential is 0, and so is
+    // the lobe, under 1e-33 there.)
     F lnBig = a + 0.5f * (1.0f / (8.0f * a) - 1.837877f - lnA);
     F x = big ? lnBig - b - l.invV + l.logConst : (small ? -b - l.invV + l.logConst : -b);
     F m = expLanesOf(x);
-    F series = small ? (x < -87.33f ? F{} : m * i0) : m * i0 * l.norm;
+    F series = small ? m * i0 : m * i0 * l.norm;
     return big ? m : series;
 }
 
@@ -201,16 +201,15 @@ HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     f8 inv = 1.0f / v;
     // 1/(2v) is exactly half of 1/v.
     f8 lg = logLanesOf(0.5f * inv) + 0.6931f;
-    // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))². Their arguments
-    // stop where the results would leave the normal floats (e^(-2/v) is then 0; the norm is kept
-    // for v > 0.1 only; c- is 0 past k = 20): arithmetic on subnormal numbers takes a slow path
-    // in the processor.
+    // Two exponentials give all four: e^(-x) = 1/e^x, e^(-2/v) = (e^(-1/v))². e^(1/v) stops
+    // where e^(-2/v) would leave the normal floats (it is 0 then, and the norm is kept for
+    // v > 0.1 only): arithmetic on subnormal numbers takes a slow path in the processor.
     const f8 invE = inv < kMaxInvV ? inv : zero + kMaxInvV;
     f8 ep = expLanesOf(invE), en = 1.0f / ep;
     f8 nm = 1.0f / (v * (ep - en)); // 1/(2v·sinh(1/v))
     f8 e2 = inv > kMaxInvV ? zero : en * en;
     f8 k = kPi / sc;
-    f8 ekn = expLanesOf(-(k < 80.0f ? k : zero + 80.0f));
+    f8 ekn = expLanesOf(-k);
     f8 cPlus = 1.0f / (ekn + 1.0f); // k = π/s > 0
     // 1/(1/e + 1) = e·c+.
     f8 cMinus = k > 20.0f ? zero : ekn * cPlus;

@@ -72,7 +72,7 @@ void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
         if (geom != fc->geom) continue;
         unsigned prim = RTCHitN_primID(args->hit, args->N, i);
         const auto& g = fc->scene->groups[fc->scene->geomToGroup[geom]];
-        if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
+        if (g.pieces[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
             args->valid[i] = 0;
     }
 }
@@ -173,21 +173,27 @@ bool Tracer::intersect(const Ray& ray, Hit& hit) {
     return true;
 }
 
-// Fills the context and strand record of a hit as the host does, exactly on the round curve:
-// centre, tangent and radius of the curve at the hit's parameter, h from where the ray met the
-// fibre across its width, the surface normal of the tube at the hit.
+// Fills the context and strand record of a hit as the host does, on the smooth curve: the hit's
+// place on the linear piece maps to the segment's parameter, which gives the tangent and the
+// position along the strand; h (where the ray met the fibre across its width) and the normal are
+// taken about the axis of the piece the ray actually met, so that |h| reaches 1 at its edges.
 void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit,
                       Float3& P) const {
     const auto& g = scene_.groups[hit.group];
-    const auto& seg = g.segs[hit.prim];
-    float u = saturate(hit.u);
-    CurvePoint cp = evalSegment(&g.verts[4 * seg.v0], u);
-    float radius = std::max(cp.radius, 1e-12f);
+    const auto& piece = g.pieces[hit.prim];
+    const float w = saturate(hit.u);
+    const float u = saturate(piece.u0 + piece.du * w);
+    CurvePoint cp = evalSegment(&g.verts[4 * piece.seg], u);
     Float3 T = unit(cp.tangent);
+    const float* a = &g.lineVerts[4 * piece.v];
+    Float3 A{a[0], a[1], a[2]}, axis = Float3{a[4], a[5], a[6]} - A;
+    Float3 center = A + axis * w;
+    float radius = std::max(a[3] + (a[7] - a[3]) * w, 1e-12f);
+    Float3 Ta = dot(axis, axis) > 0 ? unit(axis) : T;
     Float3 D = ray.dir;
     P = ray.org + D * hit.t;
-    Float3 X = unit(cross(T, D));
-    Float3 off = P - cp.center;
+    Float3 X = unit(cross(Ta, D));
+    Float3 off = P - center;
     float h = std::clamp(dot(off, X) / radius, -1.0f, 1.0f);
     Float3 n = unit(off - T * dot(off, T));
     if (!(dot(n, n) > 0.5f)) n = dot(hit.ng, hit.ng) > 0 ? unit(hit.ng) : Float3{0, 0, 1};
@@ -197,7 +203,7 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
         if (dot(n, D) > 0) n = n * -1.0f;
     }
 
-    int s = seg.strand;
+    int s = piece.strand;
     const auto& info = g.strands[s];
     StrandRecord& rec = strand.record;
     Float3 col = info.color, tr = info.transparency;
@@ -207,7 +213,7 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
     rec.h = h;
     strand.shadowTransparency = {tr.x, tr.y, tr.z};
     strand.length = info.length;
-    strand.position = seg.pos0 * (1 - u) + seg.pos1 * u;
+    strand.position = piece.pos0 + piece.dpos * w;
     strand.index = s;
 
     ctx.rayDir = toVector(D);
@@ -235,7 +241,7 @@ struct ShadowQuery {
     int level;
     Float3 tr{1, 1, 1};
     static constexpr int kSeen = 32;
-    unsigned seen[kSeen][2]; // a primitive may be reported more than once; count it once
+    unsigned seen[kSeen][2]; // a segment may be reported more than once; count it once
     int nSeen = 0;
 };
 
@@ -261,14 +267,14 @@ void shadowFilter(const RTCFilterFunctionNArguments* args) {
 bool Tracer::shadowHit(ShadowQuery& q, Hit& hit) {
     const Ray& ray = *q.ray;
     hit.group = scene_.geomToGroup[hit.geom];
-    if (hit.geom == ray.ignoreGeom && scene_.groups[hit.group].segs[hit.prim].strand == ray.ignoreStrand &&
-        hit.t < ray.ignoreDist)
-        return false;
+    const auto& piece = scene_.groups[hit.group].pieces[hit.prim];
+    if (hit.geom == ray.ignoreGeom && piece.strand == ray.ignoreStrand && hit.t < ray.ignoreDist) return false;
+    // Counted once per curve segment, however many of its pieces (or their sides) report.
     for (int k = 0; k < q.nSeen; ++k)
-        if (q.seen[k][0] == hit.geom && q.seen[k][1] == hit.prim) return false;
+        if (q.seen[k][0] == hit.geom && q.seen[k][1] == piece.seg) return false;
     if (q.nSeen < ShadowQuery::kSeen) {
         q.seen[q.nSeen][0] = hit.geom;
-        q.seen[q.nSeen][1] = hit.prim;
+        q.seen[q.nSeen][1] = piece.seg;
         ++q.nSeen;
     }
     Level& lv = levels_[q.level];

@@ -103,6 +103,9 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
     Impl::Group g;
     g.instance = instance;
     std::vector<std::uint8_t> flags; // per piece: which neighbours it joins
+    // x, y, z, radius per control point, each strand's first and last point repeated so that the
+    // Catmull-Rom curve runs from root to tip.
+    std::vector<float> verts;
     for (const Strand& s : strands) {
         std::size_t n = s.points.size() / 4;
         if (n < 2) continue;
@@ -115,10 +118,10 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         }
         float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
         int strandIndex = static_cast<int>(g.strands.size());
-        unsigned base = static_cast<unsigned>(g.verts.size() / 4);
-        g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4);
-        g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4 * n);
-        g.verts.insert(g.verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
+        unsigned base = static_cast<unsigned>(verts.size() / 4);
+        verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4);
+        verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4 * n);
+        verts.insert(verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
         for (std::size_t k = 0; k < n; ++k) {
             const float* p = &s.points[4 * k];
             g.maxRadius = std::fmax(g.maxRadius, p[3]);
@@ -127,21 +130,31 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         }
         // The polyline through the curve: its root, then every piece's end.
         const unsigned firstPiece = static_cast<unsigned>(g.pieces.size());
-        appendLinePoint(g.lineVerts, evalSegment(&g.verts[4 * base], 0));
+        appendLinePoint(g.lineVerts, evalSegment(&verts[4 * base], 0));
         for (std::size_t k = 0; k + 1 < n; ++k) {
             unsigned v0 = base + static_cast<unsigned>(k);
             const float pos0 = cum[k] / length, pos1 = cum[k + 1] / length;
             ++g.segments;
-            const float* p = &g.verts[4 * v0];
+            const float* p = &verts[4 * v0];
             const int pieces = piecesFor(p);
             for (int j = 0; j < pieces; ++j) {
                 unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
-                float u0 = float(j) / pieces, du = 1.0f / pieces;
-                g.pieces.push_back({v, strandIndex, v0, u0, du, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du});
-                appendLinePoint(g.lineVerts, evalSegment(p, float(j + 1) / pieces));
+                float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
+                Impl::Group::Piece pc{v, strandIndex, v0, firstPiece, 0, pos0 + (pos1 - pos0) * u0,
+                                      (pos1 - pos0) * du, {}};
+                // The derivative is quadratic: fitted exactly through its start, middle and end.
+                Float3 t0 = evalSegment(p, u0).tangent, tm = evalSegment(p, 0.5f * (u0 + u1)).tangent,
+                       t1 = evalSegment(p, u1).tangent;
+                Float3 c[3] = {t0, tm * 4 - t0 * 3 - t1, (t0 + t1) * 2 - tm * 4};
+                for (int i = 0; i < 3; ++i)
+                    pc.tangent[i][0] = c[i].x, pc.tangent[i][1] = c[i].y, pc.tangent[i][2] = c[i].z;
+                g.pieces.push_back(pc);
+                appendLinePoint(g.lineVerts, evalSegment(p, u1));
             }
         }
         const unsigned lastPiece = static_cast<unsigned>(g.pieces.size()) - 1;
+        for (unsigned i = firstPiece; i <= lastPiece; ++i)
+            g.pieces[i].last = lastPiece;
         for (unsigned i = firstPiece; i <= lastPiece; ++i)
             flags.push_back(static_cast<std::uint8_t>((i > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
                                                       (i < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0)));

@@ -15,21 +15,19 @@ struct Scene::Impl {
         unsigned geomID = RTC_INVALID_GEOMETRY_ID;
         // Embree intersects round linear pieces, a few per segment, much faster than the
         // curves themselves; shading maps a hit back onto the smooth curve. All a hit needs of
-        // its segment is here, in half a cache line.
-        struct alignas(32) Piece {
-            unsigned v;           // first of its two points in lineVerts (Embree's index buffer)
+        // its segment is here, in one cache line.
+        struct alignas(64) Piece {
+            unsigned v; // first of its two points in lineVerts (Embree's index buffer)
             int strand;
-            unsigned seg;         // first control point of the segment it follows: names the segment
-            float u0, du;         // the segment's parameter at the piece's start, and its span
-            float pos0, dpos;     // fractional position along the strand at its start, and its span
+            unsigned seg;              // first control point of the segment it follows: names the segment
+            unsigned first, last;      // the strand's pieces (contiguous)
+            float pos0, dpos;          // fractional position along the strand at its start, and its span
+            float tangent[3][3];       // the curve's derivative at w across the piece: t0 + t1 w + t2 w²
         };
         struct StrandInfo {
             float length;
             Float3 color, transparency;
         };
-        // x, y, z, radius per control point; each strand's first and last point repeated so
-        // that the Catmull-Rom curve runs from root to tip.
-        std::vector<float> verts;
         std::size_t segments = 0; // Catmull-Rom segments
         // Points on the curves, x, y, z, radius, strand after strand: the pieces' ends.
         std::vector<float> lineVerts;

@@ -4,8 +4,6 @@
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
-#include <xmmintrin.h>
-#include <cstdlib>
 #include <algorithm>
 #include <array>
 #include <chrono>
@@ -297,8 +295,6 @@ FrameResult Renderer::renderFrame() {
             Tracer& tracer = *impl_->tracers[static_cast<std::size_t>(std::clamp(index, 0, o.threads - 1))];
             for (int t = range.begin(); t < range.end(); ++t) {
                 int tx = t % tilesX, ty = t / tilesX;
-                static const bool ftz = std::getenv("HAIR_FTZ") != nullptr;
-                if (ftz) _mm_setcsr(_mm_getcsr() | 0x8040);
                 double cpu0 = threadCpuSeconds();
                 renderTile(tracer, r, tx * kTile, ty * kTile, std::min(o.width, (tx + 1) * kTile),
                            std::min(o.height, (ty + 1) * kTile), splats[static_cast<std::size_t>(t)]);

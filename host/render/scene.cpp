@@ -1,10 +1,9 @@
-// Procedural hair, the Embree scene (every strand a round Catmull-Rom curve), framing and the
-// studio lights.
+// Procedural hair, the Embree scene (every strand a Catmull-Rom curve, traced as round linear
+// pieces that follow it closely), framing and the studio lights.
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -62,13 +61,8 @@ float chordError(const float* p, int k) {
 // Pieces for a segment (four control points): the error falls with the square of their count.
 int piecesFor(const float* p) {
     const float tol = kChordTolerance * std::max(std::min(p[7], p[11]), 1e-12f);
-    static const float tolScale = std::getenv("HAIR_TOL") ? std::atof(std::getenv("HAIR_TOL")) / kChordTolerance : 1.0f;
-    static const int fixedK = std::getenv("HAIR_K") ? std::atoi(std::getenv("HAIR_K")) : 0;
-    if (fixedK > 0) return fixedK;
-    const float t = tol * tolScale;
-    int k = static_cast<int>(std::ceil(std::sqrt(chordError(p, 1) / t)));
-    k = std::clamp(k, 1, kMaxPieces);
-    while (k < kMaxPieces && chordError(p, k) > t)
+    int k = std::clamp(static_cast<int>(std::ceil(std::sqrt(chordError(p, 1) / tol))), 1, kMaxPieces);
+    while (k < kMaxPieces && chordError(p, k) > tol)
         ++k;
     return k;
 }
@@ -86,11 +80,11 @@ void Bounds::add(Float3 p) {
 
 Scene::Scene() : impl_(std::make_unique<Impl>()) {
     // No thread limit: Embree applies its limit to the whole process, render threads included.
-    impl_->device = rtcNewDevice(std::getenv("HAIR_CFG"));
+    impl_->device = rtcNewDevice(nullptr);
     if (!impl_->device) throw std::runtime_error("cannot create the ray-tracing device");
     impl_->scene = rtcNewScene(impl_->device);
-    rtcSetSceneFlags(impl_->scene, RTCSceneFlags(RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION | (std::getenv("HAIR_SF") ? std::atoi(std::getenv("HAIR_SF")) : 0)));
-    rtcSetSceneBuildQuality(impl_->scene, std::getenv("HAIR_BQ") ? RTCBuildQuality(std::atoi(std::getenv("HAIR_BQ"))) : RTC_BUILD_QUALITY_HIGH);
+    rtcSetSceneFlags(impl_->scene, RTC_SCENE_FLAG_CONTEXT_FILTER_FUNCTION);
+    rtcSetSceneBuildQuality(impl_->scene, RTC_BUILD_QUALITY_HIGH);
 }
 
 Scene::~Scene() {
@@ -140,8 +134,8 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
             for (int j = 0; j < pieces; ++j) {
                 unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
                 float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
-                Impl::Group::Piece pc{v, strandIndex, v0, firstPiece, 0, pos0 + (pos1 - pos0) * u0,
-                                      (pos1 - pos0) * du, {}};
+                Impl::Group::Piece pc{
+                    v, strandIndex, v0, firstPiece, 0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, {}};
                 // The derivative is quadratic: fitted exactly through its start, middle and end.
                 Float3 t0 = evalSegment(p, u0).tangent, tm = evalSegment(p, 0.5f * (u0 + u1)).tangent,
                        t1 = evalSegment(p, u1).tangent;
@@ -168,7 +162,8 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4, g.lineVerts.data(), 0,
                                    4 * sizeof(float), g.lineVerts.size() / 4);
         rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT, g.pieces.data(),
-                                   offsetof(Impl::Group::Piece, v), sizeof(Impl::Group::Piece), g.pieces.size());
+                                   offsetof(Impl::Group::Piece, v), sizeof(Impl::Group::Piece),
+                                   g.pieces.size());
         auto* fl = static_cast<std::uint8_t*>(rtcSetNewGeometryBuffer(
             geom, RTC_BUFFER_TYPE_FLAGS, 0, RTC_FORMAT_UCHAR, sizeof(std::uint8_t), flags.size()));
         std::memcpy(fl, flags.data(), flags.size());

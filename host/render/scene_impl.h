@@ -19,10 +19,10 @@ struct Scene::Impl {
         struct alignas(64) Piece {
             unsigned v; // first of its two points in lineVerts (Embree's index buffer)
             int strand;
-            unsigned seg;              // first control point of the segment it follows: names the segment
-            unsigned first, last;      // the strand's pieces (contiguous)
-            float pos0, dpos;          // fractional position along the strand at its start, and its span
-            float tangent[3][3];       // the curve's derivative at w across the piece: t0 + t1 w + t2 w²
+            unsigned seg;         // first control point of the segment it follows: names the segment
+            unsigned first, last; // the strand's pieces (contiguous)
+            float pos0, dpos;     // fractional position along the strand at its start, and its span
+            float tangent[3][3];  // the curve's derivative at w across the piece: t0 + t1 w + t2 w²
         };
         struct StrandInfo {
             float length;

@@ -1,4 +1,5 @@
-// The stand-in renderer: hair as smooth round Embree curves, a camera that frames any aspect,
+// The stand-in renderer: hair as smooth curves (traced as round Embree pieces that follow them
+// within a tenth of their radius, shaded on the curve), a camera that frames any aspect,
 // distant lights and an environment, and a path tracer that drives hair materials only through
 // the host interfaces (instances, BSDF factories, samplers), exactly as a production host does.
 //

@@ -1,7 +1,9 @@
-// Procedural hair, the Embree scene (every strand a round Catmull-Rom curve), framing and the
-// studio lights.
+// Procedural hair, the Embree scene (every strand a Catmull-Rom curve, traced as round linear
+// pieces that follow it closely), framing and the studio lights.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 
@@ -29,6 +31,46 @@ void appendPoint(Strand& s, Float3 p, float r) { s.points.insert(s.points.end(),
 // Root radius at t = 0 thinning to a third of it at the tip.
 float taper(float root, float t) { return root * (1 - 0.65f * t * t); }
 
+// How far the linear pieces may stray from the curve, centre and radius together, as a fraction
+// of the strand's radius there; a tenth is far below what a silhouette or shadow edge shows.
+constexpr float kChordTolerance = 0.1f;
+constexpr int kMaxPieces = 16;
+
+// The largest distance between a Catmull-Rom segment and its k chords between the points at
+// parameters j/k, from three samples inside each piece.
+float chordError(const float* p, int k) {
+    float worst = 0;
+    CurvePoint a = evalSegment(p, 0);
+    for (int j = 0; j < k; ++j) {
+        CurvePoint b = evalSegment(p, float(j + 1) / k);
+        Float3 d = b.center - a.center;
+        float dd = dot(d, d);
+        for (int m = 1; m < 4; ++m) {
+            CurvePoint c = evalSegment(p, (j + 0.25f * m) / k);
+            Float3 w = c.center - a.center;
+            float s = dd > 0 ? std::clamp(dot(w, d) / dd, 0.0f, 1.0f) : 0.0f;
+            Float3 e = w - d * s;
+            float r = a.radius + (b.radius - a.radius) * s;
+            worst = std::max(worst, std::sqrt(dot(e, e)) + std::fabs(c.radius - r));
+        }
+        a = b;
+    }
+    return worst;
+}
+
+// Pieces for a segment (four control points): the error falls with the square of their count.
+int piecesFor(const float* p) {
+    const float tol = kChordTolerance * std::max(std::min(p[7], p[11]), 1e-12f);
+    int k = std::clamp(static_cast<int>(std::ceil(std::sqrt(chordError(p, 1) / tol))), 1, kMaxPieces);
+    while (k < kMaxPieces && chordError(p, k) > tol)
+        ++k;
+    return k;
+}
+
+void appendLinePoint(std::vector<float>& to, const CurvePoint& c) {
+    to.insert(to.end(), {c.center.x, c.center.y, c.center.z, c.radius});
+}
+
 } // namespace
 
 void Bounds::add(Float3 p) {
@@ -54,6 +96,10 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
     if (!instance) throw std::invalid_argument("a hair group needs a material instance");
     Impl::Group g;
     g.instance = instance;
+    std::vector<std::uint8_t> flags; // per piece: which neighbours it joins
+    // x, y, z, radius per control point, each strand's first and last point repeated so that the
+    // Catmull-Rom curve runs from root to tip.
+    std::vector<float> verts;
     for (const Strand& s : strands) {
         std::size_t n = s.points.size() / 4;
         if (n < 2) continue;
@@ -66,32 +112,61 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         }
         float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
         int strandIndex = static_cast<int>(g.strands.size());
-        unsigned base = static_cast<unsigned>(g.verts.size() / 4);
-        g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4);
-        g.verts.insert(g.verts.end(), s.points.begin(), s.points.begin() + 4 * n);
-        g.verts.insert(g.verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
+        unsigned base = static_cast<unsigned>(verts.size() / 4);
+        verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4);
+        verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4 * n);
+        verts.insert(verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
         for (std::size_t k = 0; k < n; ++k) {
             const float* p = &s.points[4 * k];
             g.maxRadius = std::fmax(g.maxRadius, p[3]);
             g.bounds.add(Float3{p[0], p[1], p[2]} - Float3{p[3], p[3], p[3]});
             g.bounds.add(Float3{p[0], p[1], p[2]} + Float3{p[3], p[3], p[3]});
         }
+        // The polyline through the curve: its root, then every piece's end.
+        const unsigned firstPiece = static_cast<unsigned>(g.pieces.size());
+        appendLinePoint(g.lineVerts, evalSegment(&verts[4 * base], 0));
         for (std::size_t k = 0; k + 1 < n; ++k) {
             unsigned v0 = base + static_cast<unsigned>(k);
-            g.index.push_back(v0);
-            g.segs.push_back({v0, strandIndex, cum[k] / length, cum[k + 1] / length});
+            const float pos0 = cum[k] / length, pos1 = cum[k + 1] / length;
+            ++g.segments;
+            const float* p = &verts[4 * v0];
+            const int pieces = piecesFor(p);
+            for (int j = 0; j < pieces; ++j) {
+                unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
+                float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
+                Impl::Group::Piece pc{
+                    v, strandIndex, v0, firstPiece, 0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, {}};
+                // The derivative is quadratic: fitted exactly through its start, middle and end.
+                Float3 t0 = evalSegment(p, u0).tangent, tm = evalSegment(p, 0.5f * (u0 + u1)).tangent,
+                       t1 = evalSegment(p, u1).tangent;
+                Float3 c[3] = {t0, tm * 4 - t0 * 3 - t1, (t0 + t1) * 2 - tm * 4};
+                for (int i = 0; i < 3; ++i)
+                    pc.tangent[i][0] = c[i].x, pc.tangent[i][1] = c[i].y, pc.tangent[i][2] = c[i].z;
+                g.pieces.push_back(pc);
+                appendLinePoint(g.lineVerts, evalSegment(p, u1));
+            }
         }
+        const unsigned lastPiece = static_cast<unsigned>(g.pieces.size()) - 1;
+        for (unsigned i = firstPiece; i <= lastPiece; ++i)
+            g.pieces[i].last = lastPiece;
+        for (unsigned i = firstPiece; i <= lastPiece; ++i)
+            flags.push_back(static_cast<std::uint8_t>((i > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
+                                                      (i < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0)));
         g.strands.push_back({length, s.color, s.transparency});
     }
     int group = static_cast<int>(impl_->groups.size());
-    if (!g.index.empty()) {
-        RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_ROUND_CATMULL_ROM_CURVE);
-        auto* v = static_cast<float*>(rtcSetNewGeometryBuffer(
-            geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4, 4 * sizeof(float), g.verts.size() / 4));
-        std::memcpy(v, g.verts.data(), g.verts.size() * sizeof(float));
-        auto* ix = static_cast<unsigned*>(rtcSetNewGeometryBuffer(
-            geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT, sizeof(unsigned), g.index.size()));
-        std::memcpy(ix, g.index.data(), g.index.size() * sizeof(unsigned));
+    if (!g.pieces.empty()) {
+        RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_ROUND_LINEAR_CURVE);
+        // Shared, not copied: shading reads the points of the piece Embree has just met, still
+        // in the cache. (Moving the group keeps the vectors' storage.)
+        rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_VERTEX, 0, RTC_FORMAT_FLOAT4, g.lineVerts.data(), 0,
+                                   4 * sizeof(float), g.lineVerts.size() / 4);
+        rtcSetSharedGeometryBuffer(geom, RTC_BUFFER_TYPE_INDEX, 0, RTC_FORMAT_UINT, g.pieces.data(),
+                                   offsetof(Impl::Group::Piece, v), sizeof(Impl::Group::Piece),
+                                   g.pieces.size());
+        auto* fl = static_cast<std::uint8_t*>(rtcSetNewGeometryBuffer(
+            geom, RTC_BUFFER_TYPE_FLAGS, 0, RTC_FORMAT_UCHAR, sizeof(std::uint8_t), flags.size()));
+        std::memcpy(fl, flags.data(), flags.size());
         rtcCommitGeometry(geom);
         g.geomID = rtcAttachGeometry(impl_->scene, geom);
         rtcReleaseGeometry(geom);
@@ -112,7 +187,7 @@ PluginBase* Scene::groupInstance(int group) const { return impl_->groups[group].
 std::size_t Scene::segmentCount() const {
     std::size_t n = 0;
     for (auto& g : impl_->groups)
-        n += g.index.size();
+        n += g.segments;
     return n;
 }
 Bounds Scene::groupBounds(int group) const { return impl_->groups[group].bounds; }

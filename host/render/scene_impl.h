@@ -2,6 +2,7 @@
 #pragma once
 #include <embree3/rtcore.h>
 
+#include <cstdint>
 #include <vector>
 
 #include "render/render.h"
@@ -12,21 +13,25 @@ struct Scene::Impl {
     struct Group {
         PluginBase* instance = nullptr;
         unsigned geomID = RTC_INVALID_GEOMETRY_ID;
-        // Packed so that a hit touches few cache lines.
-        struct Segment {
-            unsigned v0; // first of the segment's four control points
+        // Embree intersects round linear pieces, a few per segment, much faster than the
+        // curves themselves; shading maps a hit back onto the smooth curve. All a hit needs of
+        // its segment is here, in one cache line.
+        struct alignas(64) Piece {
+            unsigned v; // first of its two points in lineVerts (Embree's index buffer)
             int strand;
-            float pos0, pos1; // fractional position along the strand at both ends
+            unsigned seg;         // first control point of the segment it follows: names the segment
+            unsigned first, last; // the strand's pieces (contiguous)
+            float pos0, dpos;     // fractional position along the strand at its start, and its span
+            float tangent[3][3];  // the curve's derivative at w across the piece: t0 + t1 w + t2 w²
         };
         struct StrandInfo {
             float length;
             Float3 color, transparency;
         };
-        // x, y, z, radius per control point; each strand's first and last point repeated so
-        // that the Catmull-Rom curve runs from root to tip.
-        std::vector<float> verts;
-        std::vector<unsigned> index; // first control point of each segment (for Embree)
-        std::vector<Segment> segs;
+        std::size_t segments = 0; // Catmull-Rom segments
+        // Points on the curves, x, y, z, radius, strand after strand: the pieces' ends.
+        std::vector<float> lineVerts;
+        std::vector<Piece> pieces;
         std::vector<StrandInfo> strands;
         float maxRadius = 0;
         Bounds bounds;

@@ -56,23 +56,18 @@ struct Disc {
 
 struct FilterContext {
     RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
-    const Scene::Impl* scene;
-    unsigned geom;
-    int strand;
+    unsigned geom, first, last;
     float dist;
 };
 
-// Ignores the strand a ray leaves near its origin.
+// Ignores the strand a ray leaves near its origin: its pieces are numbered in a row.
 void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
     auto* fc = reinterpret_cast<const FilterContext*>(args->context);
-    if (fc->strand < 0) return;
     for (unsigned i = 0; i < args->N; ++i) {
         if (args->valid[i] != -1) continue;
-        unsigned geom = RTCHitN_geomID(args->hit, args->N, i);
-        if (geom != fc->geom) continue;
+        if (RTCHitN_geomID(args->hit, args->N, i) != fc->geom) continue;
         unsigned prim = RTCHitN_primID(args->hit, args->N, i);
-        const auto& g = fc->scene->groups[fc->scene->geomToGroup[geom]];
-        if (g.segs[prim].strand == fc->strand && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
+        if (prim - fc->first <= fc->last - fc->first && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
             args->valid[i] = 0;
     }
 }
@@ -153,10 +148,10 @@ bool Tracer::intersect(const Ray& ray, Hit& hit) {
     ++rays;
     FilterContext fc;
     rtcInitIntersectContext(&fc.rtc);
-    fc.rtc.filter = ray.ignoreStrand >= 0 ? ignoreStrandFilter : nullptr;
-    fc.scene = &scene_;
+    fc.rtc.filter = ray.ignoreGeom != RTC_INVALID_GEOMETRY_ID ? ignoreStrandFilter : nullptr;
     fc.geom = ray.ignoreGeom;
-    fc.strand = ray.ignoreStrand;
+    fc.first = ray.ignoreFirst;
+    fc.last = ray.ignoreLast;
     fc.dist = ray.ignoreDist;
     RTCRayHit rh;
     rh.ray = embreeRay(ray.org, ray.dir);
@@ -173,21 +168,27 @@ bool Tracer::intersect(const Ray& ray, Hit& hit) {
     return true;
 }
 
-// Fills the context and strand record of a hit as the host does, exactly on the round curve:
-// centre, tangent and radius of the curve at the hit's parameter, h from where the ray met the
-// fibre across its width, the surface normal of the tube at the hit.
+// Fills the context and strand record of a hit as the host does, on the smooth curve: the hit's
+// place on the linear piece maps to the segment's parameter, which gives the tangent and the
+// position along the strand; h (where the ray met the fibre across its width) and the normal are
+// taken about the axis of the piece the ray actually met, so that |h| reaches 1 at its edges.
 void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray, const Hit& hit,
                       Float3& P) const {
     const auto& g = scene_.groups[hit.group];
-    const auto& seg = g.segs[hit.prim];
-    float u = saturate(hit.u);
-    CurvePoint cp = evalSegment(&g.verts[4 * seg.v0], u);
-    float radius = std::max(cp.radius, 1e-12f);
-    Float3 T = unit(cp.tangent);
+    const auto& piece = g.pieces[hit.prim];
+    const float w = saturate(hit.u);
+    const float(&t)[3][3] = piece.tangent;
+    Float3 T = unit(Float3{t[0][0] + w * (t[1][0] + w * t[2][0]), t[0][1] + w * (t[1][1] + w * t[2][1]),
+                           t[0][2] + w * (t[1][2] + w * t[2][2])});
+    const float* a = &g.lineVerts[4 * piece.v];
+    Float3 A{a[0], a[1], a[2]}, axis = Float3{a[4], a[5], a[6]} - A;
+    Float3 center = A + axis * w;
+    float radius = std::max(a[3] + (a[7] - a[3]) * w, 1e-12f);
+    Float3 Ta = dot(axis, axis) > 0 ? unit(axis) : T;
     Float3 D = ray.dir;
     P = ray.org + D * hit.t;
-    Float3 X = unit(cross(T, D));
-    Float3 off = P - cp.center;
+    Float3 X = unit(cross(Ta, D));
+    Float3 off = P - center;
     float h = std::clamp(dot(off, X) / radius, -1.0f, 1.0f);
     Float3 n = unit(off - T * dot(off, T));
     if (!(dot(n, n) > 0.5f)) n = dot(hit.ng, hit.ng) > 0 ? unit(hit.ng) : Float3{0, 0, 1};
@@ -197,7 +198,7 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
         if (dot(n, D) > 0) n = n * -1.0f;
     }
 
-    int s = seg.strand;
+    int s = piece.strand;
     const auto& info = g.strands[s];
     StrandRecord& rec = strand.record;
     Float3 col = info.color, tr = info.transparency;
@@ -207,7 +208,7 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
     rec.h = h;
     strand.shadowTransparency = {tr.x, tr.y, tr.z};
     strand.length = info.length;
-    strand.position = seg.pos0 * (1 - u) + seg.pos1 * u;
+    strand.position = piece.pos0 + piece.dpos * w;
     strand.index = s;
 
     ctx.rayDir = toVector(D);
@@ -235,7 +236,7 @@ struct ShadowQuery {
     int level;
     Float3 tr{1, 1, 1};
     static constexpr int kSeen = 32;
-    unsigned seen[kSeen][2]; // a primitive may be reported more than once; count it once
+    unsigned seen[kSeen][2]; // a segment may be reported more than once; count it once
     int nSeen = 0;
 };
 
@@ -261,14 +262,16 @@ void shadowFilter(const RTCFilterFunctionNArguments* args) {
 bool Tracer::shadowHit(ShadowQuery& q, Hit& hit) {
     const Ray& ray = *q.ray;
     hit.group = scene_.geomToGroup[hit.geom];
-    if (hit.geom == ray.ignoreGeom && scene_.groups[hit.group].segs[hit.prim].strand == ray.ignoreStrand &&
+    if (hit.geom == ray.ignoreGeom && hit.prim - ray.ignoreFirst <= ray.ignoreLast - ray.ignoreFirst &&
         hit.t < ray.ignoreDist)
         return false;
+    const auto& piece = scene_.groups[hit.group].pieces[hit.prim];
+    // Counted once per curve segment, however many of its pieces (or their sides) report.
     for (int k = 0; k < q.nSeen; ++k)
-        if (q.seen[k][0] == hit.geom && q.seen[k][1] == hit.prim) return false;
+        if (q.seen[k][0] == hit.geom && q.seen[k][1] == piece.seg) return false;
     if (q.nSeen < ShadowQuery::kSeen) {
         q.seen[q.nSeen][0] = hit.geom;
-        q.seen[q.nSeen][1] = hit.prim;
+        q.seen[q.nSeen][1] = piece.seg;
         ++q.nSeen;
     }
     Level& lv = levels_[q.level];
@@ -299,7 +302,8 @@ Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
     ray.depth = from.depth;
     ray.flags = RAY_SHADOW;
     ray.ignoreGeom = from.ignoreGeom;
-    ray.ignoreStrand = from.ignoreStrand;
+    ray.ignoreFirst = from.ignoreFirst;
+    ray.ignoreLast = from.ignoreLast;
     ray.ignoreDist = from.ignoreDist;
     ShadowQuery q;
     rtcInitIntersectContext(&q.rtc);
@@ -512,10 +516,14 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         // The ray that leaves this hit, whether straight on or sampled.
         Ray next = ray;
         next.org = P;
+        const auto& piece = scene_.groups[hit.group].pieces[hit.prim];
         next.ignoreGeom = hit.geom;
-        next.ignoreStrand = lv.strand.index;
+        next.ignoreFirst = piece.first;
+        next.ignoreLast = piece.last;
         next.ignoreDist = 4 * scene_.groups[hit.group].maxRadius;
         lv.hitGeom = hit.geom;
+        lv.hitFirst = piece.first;
+        lv.hitLast = piece.last;
         lv.hitIgnoreDist = next.ignoreDist;
         lv.dims = dims;
         for (int i = 0; i < 2; ++i)
@@ -563,7 +571,6 @@ Float3 Tracer::giRadiance(const HitContext& ctx) {
     ray.depth = ctx.rayDepth + 1;
     ray.flags = RAY_GI;
     ray.ignoreGeom = RTC_INVALID_GEOMETRY_ID;
-    ray.ignoreStrand = -1;
     ray.dirDiff[0] = fromVector(ctx.dirDiff[0]);
     ray.dirDiff[1] = fromVector(ctx.dirDiff[1]);
     ray.posDiff[0] = fromVector(ctx.posDiff[0]);
@@ -571,7 +578,8 @@ Float3 Tracer::giRadiance(const HitContext& ctx) {
     const Level& parent = levels_[ctx.level];
     if (&ctx == &parent.ctx) { // the strand just shaded is ignored nearby
         ray.ignoreGeom = parent.hitGeom;
-        ray.ignoreStrand = parent.strand.index;
+        ray.ignoreFirst = parent.hitFirst;
+        ray.ignoreLast = parent.hitLast;
         ray.ignoreDist = parent.hitIgnoreDist;
     }
     return trace(ray, level, Kind::GI, 0);

@@ -49,8 +49,9 @@ struct Ray {
     Float3 org, dir;
     int depth = 0;
     int flags = 0;
-    unsigned ignoreGeom = RTC_INVALID_GEOMETRY_ID; // the strand just left, ignored nearby
-    int ignoreStrand = -1;
+    // The strand just left (its geometry and range of pieces), ignored nearby.
+    unsigned ignoreGeom = RTC_INVALID_GEOMETRY_ID;
+    unsigned ignoreFirst = 0, ignoreLast = 0;
     float ignoreDist = 0;
     Float3 dirDiff[2], posDiff[2];
 };
@@ -128,6 +129,7 @@ class Tracer {
         SimpleStrandData strand, shadowStrand;
         RayRecord ray;
         unsigned hitGeom = RTC_INVALID_GEOMETRY_ID; // the strand shaded at ctx, for GI-source rays
+        unsigned hitFirst = 0, hitLast = 0;
         float hitIgnoreDist = 0;
         std::uint32_t dims = 0; // the sample dimensions of the event shaded at ctx
     };

@@ -269,27 +269,31 @@ inline float sampledCosD2(const LobeView& v, float sinI, float cosI) {
 // sample is one chain of dependent steps, where each step's latency counts, and a library call
 // would also make every live vector register go to the stack and back.
 //
+// Both shapes come scaled by invNorm (one over the lobe's normalisation) and multiply the late
+// exponential in last: 1/(cos² θd·normalisation) and the other factors do not wait for it.
+//
 // The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
 // 1e18 guard on the divisor; 0 for a degenerate pair. The Gaussian does not wait for cos φ.
-inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
+inline float primaryShape(Vec4 L, const LobeView& v, int lane, float invNorm) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
     const float thetaH = 0.5f * (asinViaDouble(sinI) + v.thetaOSampled);
     const float t = thetaH * v.invSigma[lane];
-    const float g = expViaDouble(-0.5f * t * t) * v.gauss[lane];
+    const float e = expViaDouble(-0.5f * t * t);
     Vec4 lp = L - v.T * sinI;
     float ll = dot(lp, lp) * v.vpvp;
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const float cosI = safeSqrt(1.0f - sinI * sinI);
     const float cosD2 = sampledCosD2(v, sinI, cosI);
-    const float num = g * std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
-    return num < cosD2 * 1e18f ? num / cosD2 : 0.0f;
+    const float c = std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
+    const float num = e * v.gauss[lane] * c;
+    return num < cosD2 * 1e18f ? e * (v.gauss[lane] * c * (invNorm / cosD2)) : 0.0f;
 }
 
 // The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the correctly
 // rounded arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is as
 // large a step for a narrow σW. 0 for a degenerate pair.
-inline float transmissionShape(Vec4 L, const LobeView& v) {
+inline float transmissionShape(Vec4 L, const LobeView& v, float invNorm) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
     const float thetaH = 0.5f * (asinViaDouble(sinI) + v.thetaOSampled);
@@ -298,10 +302,11 @@ inline float transmissionShape(Vec4 L, const LobeView& v) {
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const float tL = thetaH * v.invSigma[2];
     const float tW = (kPi - acosViaDouble(cosPhi)) * v.invSigma[3];
-    const float gL = expViaDouble(-0.5f * tL * tL) * v.gauss[2];
-    const float gW = expViaDouble(-0.5f * tW * tW) * v.gauss[3];
+    const float eL = expViaDouble(-0.5f * tL * tL);
+    const float eW = expViaDouble(-0.5f * tW * tW);
     const float cosI = safeSqrt(1.0f - sinI * sinI);
-    return gL * gW * cosI / sampledCosD2(v, sinI, cosI);
+    const float k = v.gauss[2] * v.gauss[3] * cosI * (invNorm / sampledCosD2(v, sinI, cosI));
+    return eW * (eL * k);
 }
 
 // The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).

@@ -305,7 +305,7 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float norm = view.norms.transmission(*transmissionNormTable);
-        const float value = double(norm) < 1e-6 ? 0.0f : transmissionShape(d, view) / norm;
+        const float value = double(norm) < 1e-6 ? 0.0f : transmissionShape(d, view, 1.0f / norm);
         weight = transmissionColor * value * (2.0f * inv / pT);
     } else {
         const bool primary = u < pD + pT + pP;
@@ -324,7 +324,7 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float norm =
             primary ? view.norms.primary(*primaryNormTable) : view.norms.secondary(*primaryNormTable);
-        const float value = double(norm) < 1e-6 ? 0.0f : primaryShape(d, view, primary ? 0 : 1) / norm;
+        const float value = double(norm) < 1e-6 ? 0.0f : primaryShape(d, view, primary ? 0 : 1, 1.0f / norm);
         weight = (primary ? primaryColor : secondaryColor) * value * (2.0f * inv / prob);
     }
     const float pdf = inv >= 1e-6f ? 0.5f / inv : 0.0f;

@@ -1,13 +1,14 @@
 // Scalar single-precision exp, sin/cos, asin and acos evaluated in double precision.
 //
 // A sampled direction is one long chain of dependent scalar steps, where what counts is the
-// latency of each step rather than lanes (the lane functions of fast_math.h and asin_lanes.h
-// take twice as long on one value) or a library call. These take the argument to double,
-// reduce it with plain arithmetic and evaluate a short polynomial by pairs of terms, with
-// errors near 1e-13 relative: the float they return is the correctly rounded value in all but
-// rare cases, where it is one unit in the last place away, as the library's float functions are
-// in a few per cent of cases. Only additions, multiplications, a square root and bit operations,
-// without fused multiply-adds, so every build of a kernel gives the same bits.
+// latency of each step: the lane functions of fast_math.h and asin_lanes.h take longer on one
+// value, and a library call makes every live vector register go to the stack and back. These
+// take the argument to double, reduce it with plain arithmetic and evaluate a short polynomial
+// by pairs of terms, with errors of 1e-12 relative or less: the float they return is the
+// correctly rounded value in all but rare cases, where it is one unit in the last place away
+// (the library's float arcsine and arccosine are so for several per cent of arguments). Only
+// additions, multiplications, a square root and bit operations, without fused multiply-adds, so
+// every build of a kernel gives the same bits.
 #pragma once
 #include <cmath>
 #include <cstdint>

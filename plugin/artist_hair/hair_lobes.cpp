@@ -221,7 +221,7 @@ void LobeView::take(Vec4 view, Vec4 tangent, Float4 w) {
     vpvp = dot(vp, vp);
     cosO = safeSqrt(1.0f - sinO * sinO);
     thetaO = asinLanes(f4{sinO, 0.0f, 0.0f, 0.0f})[0];
-    thetaOLib = std::asin(sinO);
+    thetaOSampled = asinViaDouble(sinO);
     halfCosO = std::sqrt((1.0f + cosO) * 0.5f);
     halfSinO = sinO / (2.0f * halfCosO);
     const f4 one = {1, 1, 1, 1}, zero = {0, 0, 0, 0};

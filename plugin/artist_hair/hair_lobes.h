@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "math/asin_lanes.h"
+#include "math/double_eval.h"
 #include "math/fast_math.h"
 #include "math/numeric.h"
 #include "math/vec4.h"
@@ -159,7 +160,9 @@ struct LobeNorms {
 };
 
 inline LobeTable::RowSample LobeTable::sampleCdf(const float* row, float u) const {
-    const int n = cdfSamples_;
+    // Every table's rows have kCdfSamples values; a constant length lets the search unroll.
+    constexpr int n = kCdfSamples;
+    static_assert(n == 50, "the search below counts row[1..48] in twelve groups of four");
     float t;
     if (u >= 1.0f) {
         t = 1.0f;
@@ -167,19 +170,18 @@ inline LobeTable::RowSample LobeTable::sampleCdf(const float* row, float u) cons
         t = 0.0f;
     } else {
         // The last k in [0, n - 2] with row[k] <= u: a row never decreases and starts at 0, so
-        // that is the count of row[1..n-2] at or below u, taken four at a time.
-        const int last = n - 2;
+        // that is the count of row[1..n-2] at or below u, taken four at a time and summed as a
+        // tree (a true comparison is -1 in its lane).
         const f4 uu = {u, u, u, u};
-        i4 count = {0, 0, 0, 0};
-        int k = 1;
-        for (; k + 3 <= last; k += 4) {
+        i4 c[12];
+        for (int g = 0; g < 12; ++g) {
             f4 a;
-            std::memcpy(&a, row + k, sizeof a);
-            count -= a <= uu;
+            std::memcpy(&a, row + 1 + 4 * g, sizeof a);
+            c[g] = a <= uu;
         }
-        int lo = count[0] + count[1] + count[2] + count[3];
-        for (; k <= last; ++k)
-            lo += row[k] <= u;
+        const i4 h = (((c[0] + c[1]) + (c[2] + c[3])) + ((c[4] + c[5]) + (c[6] + c[7]))) +
+                     ((c[8] + c[9]) + (c[10] + c[11]));
+        const int lo = -((h[0] + h[1]) + (h[2] + h[3]));
         float r0 = row[lo], r1 = row[lo + 1];
         float frac = r1 != r0 ? (u - r0) / (r1 - r0) : 0.0f;
         t = (float(lo) + frac) / float(n - 1);
@@ -200,9 +202,9 @@ struct LobeView {
     Float4 widths{-1.0f, -1.0f, -1.0f, -1.0f};
     bool degenerate = true; // the view within 1e-6 of the strand axis
     float vt = 0, sinO = 0, cosO = 0, thetaO = 0, vpvp = 0;
-    // For the shapes at sampled directions: θo from the library's arcsine, as the tables and
-    // earlier results took it, and cos(θo/2), sin(θo/2).
-    float thetaOLib = 0, halfCosO = 1, halfSinO = 0;
+    // For the shapes at sampled directions: θo from the correctly rounded arcsine
+    // (math/double_eval.h), and cos(θo/2), sin(θo/2).
+    float thetaOSampled = 0, halfCosO = 1, halfSinO = 0;
     Vec4 vp; // -V in the plane normal to T
     f4 invSigma = {1, 1, 1, 1}, gauss = {0, 0, 0, 0};
     // Gaussian factor over normalisation for R, TRT and TT (0 for a normalisation below 1e-6),
@@ -261,41 +263,50 @@ inline float sampledCosD2(const LobeView& v, float sinI, float cosI) {
     return d * d;
 }
 
-// The shapes at a sampled direction take θi and θo from the library's arcsine, as the tables
-// were built: a lobe of width 1e-3 turns one unit in the last place of θh into 1e-4 of its value.
+// The shapes at a sampled direction take θi and θo from the correctly rounded arcsine, not the
+// four-lane polynomial: a lobe of width 1e-3 turns one unit in the last place of θh into 1e-4 of
+// its value. Their exponentials and the TT arccosine are the double-precision ones as well: a
+// sample is one chain of dependent steps, where each step's latency counts, and a library call
+// would also make every live vector register go to the stack and back.
+//
+// Both shapes come scaled by invNorm (one over the lobe's normalisation) and multiply the late
+// exponential in last: 1/(cos² θd·normalisation) and the other factors do not wait for it.
 //
 // The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
 // 1e18 guard on the divisor; 0 for a degenerate pair. The Gaussian does not wait for cos φ.
-inline float primaryShape(Vec4 L, const LobeView& v, int lane) {
+inline float primaryShape(Vec4 L, const LobeView& v, int lane, float invNorm) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
-    const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
+    const float thetaH = 0.5f * (asinViaDouble(sinI) + v.thetaOSampled);
     const float t = thetaH * v.invSigma[lane];
-    const float g = expLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[lane];
+    const float e = expViaDouble(-0.5f * t * t);
     Vec4 lp = L - v.T * sinI;
     float ll = dot(lp, lp) * v.vpvp;
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const float cosI = safeSqrt(1.0f - sinI * sinI);
     const float cosD2 = sampledCosD2(v, sinI, cosI);
-    const float num = g * std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
-    return num < cosD2 * 1e18f ? num / cosD2 : 0.0f;
+    const float c = std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
+    const float num = e * v.gauss[lane] * c;
+    return num < cosD2 * 1e18f ? e * (v.gauss[lane] * c * (invNorm / cosD2)) : 0.0f;
 }
 
-// The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the library's
-// arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is as large a
-// step for a narrow σW. 0 for a degenerate pair.
-inline float transmissionShape(Vec4 L, const LobeView& v) {
+// The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the correctly
+// rounded arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is as
+// large a step for a narrow σW. 0 for a degenerate pair.
+inline float transmissionShape(Vec4 L, const LobeView& v, float invNorm) {
     const float sinI = dot(L, v.T);
     if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
-    const float thetaH = 0.5f * (std::asin(sinI) + v.thetaOLib);
+    const float thetaH = 0.5f * (asinViaDouble(sinI) + v.thetaOSampled);
     Vec4 lp = L - v.T * sinI;
     float ll = dot(lp, lp) * v.vpvp;
     float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
-    const f4 x = {0.0f, 0.0f, thetaH, kPi - std::acos(cosPhi)};
-    const f4 t = x * v.invSigma;
-    const f4 g = expLanes(-0.5f * t * t) * v.gauss;
+    const float tL = thetaH * v.invSigma[2];
+    const float tW = (kPi - acosViaDouble(cosPhi)) * v.invSigma[3];
+    const float eL = expViaDouble(-0.5f * tL * tL);
+    const float eW = expViaDouble(-0.5f * tW * tW);
     const float cosI = safeSqrt(1.0f - sinI * sinI);
-    return g[2] * g[3] * cosI / sampledCosD2(v, sinI, cosI);
+    const float k = v.gauss[2] * v.gauss[3] * cosI * (invNorm / sampledCosD2(v, sinI, cosI));
+    return eW * (eL * k);
 }
 
 // The three lobes, normalised (R and TRT without the 1e18 guard, as evalThreeLobes).

@@ -3,6 +3,7 @@
 
 #include "artist_hair/brdf_hair3.h"
 #include "math/dispatch.h"
+#include "math/double_eval.h"
 #include "math/erf.h"
 #include "math/fast_math.h"
 #include "math/numeric.h"
@@ -27,7 +28,7 @@ float misWeight(float q, float pb) {
 // The TT azimuthal Gaussian G(σW, ω) through the view's factors (0 below σW = 1e-6).
 float azimuthGaussian(const LobeView& v, float omega) {
     const float t = omega * v.invSigma[3];
-    return expLanes(f4{-0.5f * t * t, 0.0f, 0.0f, 0.0f})[0] * v.gauss[3];
+    return expViaDouble(-0.5f * t * t) * v.gauss[3];
 }
 
 void writeColor(quor::RenderChannelTarget& ch, int alias, Color4 c) { ch.write(alias, c.host()); }
@@ -267,8 +268,10 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         z = rs.z;
         const float phi = kTwoPi * xi;
         const float r = safeSqrt(1.0f - z * z);
-        x = std::cos(phi) * r;
-        y = std::sin(phi) * r;
+        float sinPhi, cosPhi;
+        sinCosViaDouble(phi, sinPhi, cosPhi);
+        x = cosPhi * r;
+        y = sinPhi * r;
         inv = double(rs.density) >= kMinProb ? 1.0f / rs.density : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float dt = dot(d, axisT);
@@ -294,13 +297,15 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         z = rs.z;
         const float phi = kTwoPi * fraction; // about π: through the strand, away from the viewer
         const float r = safeSqrt(1.0f - z * z);
-        x = std::cos(phi) * r;
-        y = std::sin(phi) * r;
+        float sinPhi, cosPhi;
+        sinCosViaDouble(phi, sinPhi, cosPhi);
+        x = cosPhi * r;
+        y = sinPhi * r;
         const float p = a * rs.density;
         inv = double(p) >= kMinProb ? 1.0f / p : 0.0f;
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float norm = view.norms.transmission(*transmissionNormTable);
-        const float value = double(norm) < 1e-6 ? 0.0f : transmissionShape(d, view) / norm;
+        const float value = double(norm) < 1e-6 ? 0.0f : transmissionShape(d, view, 1.0f / norm);
         weight = transmissionColor * value * (2.0f * inv / pT);
     } else {
         const bool primary = u < pD + pT + pP;
@@ -319,7 +324,7 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         const Vec4 d = axisW * x + axisB * y + axisT * z;
         const float norm =
             primary ? view.norms.primary(*primaryNormTable) : view.norms.secondary(*primaryNormTable);
-        const float value = double(norm) < 1e-6 ? 0.0f : primaryShape(d, view, primary ? 0 : 1) / norm;
+        const float value = double(norm) < 1e-6 ? 0.0f : primaryShape(d, view, primary ? 0 : 1, 1.0f / norm);
         weight = (primary ? primaryColor : secondaryColor) * value * (2.0f * inv / prob);
     }
     const float pdf = inv >= 1e-6f ? 0.5f / inv : 0.0f;

@@ -61,9 +61,16 @@ inline double asinPoly(double z) {
     return a + z4 * b;
 }
 
+// asin s for s = a = |x| (the lower half) or s = √((1 - a)/2) (big: the upper half).
+inline double asinOfHalf(double a, bool big) {
+    const double z = big ? (1.0 - a) * 0.5 : a * a;
+    const double s = big ? std::sqrt(z) : a;
+    return s + s * z * asinPoly(z);
+}
+
 } // namespace double_eval
 
-// e^x for float x, x clamped to ±88.37626 first as expLanes does (NaN stays NaN).
+// e^x for float x, x clamped to ±88.37626 first (NaN stays NaN).
 inline float expViaDouble(float x) {
     using namespace double_eval;
     x = x > 88.37626f ? 88.37626f : x;
@@ -118,9 +125,7 @@ inline float asinViaDouble(float x) {
     using namespace double_eval;
     const double xd = x, a = std::fabs(xd);
     const bool big = a > 0.5;
-    const double z = big ? (1.0 - a) * 0.5 : a * a;
-    const double s = big ? std::sqrt(z) : a;
-    const double p = s + s * z * asinPoly(z); // asin s
+    const double p = asinOfHalf(a, big);
     return float(std::copysign(big ? 1.5707963267948966 - 2.0 * p : p, xd));
 }
 
@@ -130,9 +135,7 @@ inline float acosViaDouble(float x) {
     using namespace double_eval;
     const double xd = x, a = std::fabs(xd);
     const bool big = a > 0.5;
-    const double z = big ? (1.0 - a) * 0.5 : a * a;
-    const double s = big ? std::sqrt(z) : a;
-    const double p = s + s * z * asinPoly(z); // asin s
+    const double p = asinOfHalf(a, big);
     if (big) return float(xd < 0.0 ? 3.141592653589793 - 2.0 * p : 2.0 * p);
     return float(1.5707963267948966 - std::copysign(p, xd));
 }

@@ -14,24 +14,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "math/wide_math.h"
+
 namespace hair {
 
 namespace double_eval {
 
-inline double fromBits(std::uint64_t b) {
-    double d;
-    std::memcpy(&d, &b, sizeof d);
-    return d;
-}
-inline std::uint64_t toBits(double d) {
-    std::uint64_t b;
-    std::memcpy(&b, &d, sizeof b);
-    return b;
-}
-
-// Adding 1.5·2^52 rounds a double below 2^51 in size to an integer, which the low bits of the
-// sum then hold in two's complement.
-constexpr double kRoundShift = 6755399441055744.0;
+inline double fromBits(std::uint64_t b) { return wide::fromBits<double>(static_cast<std::int64_t>(b)); }
+inline std::uint64_t toBits(double d) { return static_cast<std::uint64_t>(wide::bits(d)); }
+constexpr double kRoundShift = wide::kShift;
 
 // 2^(j/128) for j = 0..127, each from the exponential series at j·ln2/128 (correct to a unit
 // in the last place of a double).
@@ -51,21 +42,11 @@ struct Exp2Table {
 };
 inline constexpr Exp2Table kExp2{};
 
-// asin √z / √z - 1 = z·A(z) on z in [0, 1/4] (a near-minimax fit, error 2e-12).
-inline double asinPoly(double z) {
-    const double z2 = z * z, z4 = z2 * z2;
-    const double a = (0.16666666665495086 + z * 0.075000005988290491) +
-                     z2 * (0.044642358484883195 + z * 0.030397634130580702);
-    const double b = (0.022132443623426793 + z * 0.019306260869368044) +
-                     z2 * (0.0054431851027481071 + z * 0.029305239705335789);
-    return a + z4 * b;
-}
-
 // asin s for s = a = |x| (the lower half) or s = √((1 - a)/2) (big: the upper half).
 inline double asinOfHalf(double a, bool big) {
     const double z = big ? (1.0 - a) * 0.5 : a * a;
     const double s = big ? std::sqrt(z) : a;
-    return s + s * z * asinPoly(z);
+    return s + s * z * wide::asinSeries(z);
 }
 
 } // namespace double_eval

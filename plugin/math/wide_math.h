@@ -83,6 +83,20 @@ template <class D> HAIR_LANES void sincosWide(D x, D& s, D& c) {
     c = ((q + 1) & 2) != 0 ? -cv : cv;
 }
 
+namespace wide {
+
+// asin √z / √z − 1 = z·p(z) for z = s² ≤ 1/4: p by pairs of terms.
+template <class D> HAIR_LANES D asinSeries(D z) {
+    const D z2 = z * z, z4 = z2 * z2;
+    return ((0.16666666665495086 + 0.07500000598829049 * z) +
+            (0.044642358484883196 + 0.030397634130580702 * z) * z2) +
+           ((0.022132443623426794 + 0.019306260869368045 * z) +
+            (0.0054431851027481075 + 0.02930523970533579 * z) * z2) *
+               z4;
+}
+
+} // namespace wide
+
 // asin x for x in [-1, 1] (NaN stays NaN). Above |x| = 1/2 through
 // asin x = π/2 − 2·asin √((1 − |x|)/2), so the polynomial only sees z = s² ≤ 1/4.
 template <class D> HAIR_LANES D asinWide(D x) {
@@ -91,13 +105,7 @@ template <class D> HAIR_LANES D asinWide(D x) {
     const auto big = a > 0.5;
     const D z = big ? (1.0 - a) * 0.5 : a * a;
     const D s = big ? sqrtOf(z) : a;
-    const D z2 = z * z, z4 = z2 * z2;
-    const D p = ((0.16666666665495086 + 0.07500000598829049 * z) +
-                 (0.044642358484883196 + 0.030397634130580702 * z) * z2) +
-                ((0.022132443623426794 + 0.019306260869368045 * z) +
-                 (0.0054431851027481075 + 0.02930523970533579 * z) * z2) *
-                    z4;
-    D r = s + s * z * p;
+    D r = s + s * z * asinSeries(z);
     r = big ? (kHalfPi - 2.0 * r) + kHalfPiLo : r;
     return x < 0.0 ? -r : r;
 }

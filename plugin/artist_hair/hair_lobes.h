@@ -230,18 +230,25 @@ struct LobeView {
     float azimuthMass();
 };
 
-// The angles of a light against a LobeView; false for a degenerate pair (the light or the view
-// within 1e-6 of the strand axis).
+// sin θi and cos φ of a light against a LobeView; false for a degenerate pair (the light or the
+// view within 1e-6 of the strand axis).
+inline bool lightAngles(Vec4 L, const LobeView& v, float& sinI, float& cosPhi) {
+    sinI = dot(L, v.T);
+    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return false;
+    Vec4 lp = L - v.T * sinI;
+    float ll = dot(lp, lp) * v.vpvp;
+    cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    return true;
+}
+
+// The angles of a light against a LobeView; false for a degenerate pair.
 struct LobeAngles {
     float sinI, cosI, cosPhi, cosHalfPhi, cosD2;
     f4 x; // (θh, θh, θh, π - φ): the arguments of the four Gaussians
 };
 inline bool lobeAngles(Vec4 L, const LobeView& v, LobeAngles& a) {
-    const float sinI = dot(L, v.T);
-    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return false;
-    Vec4 lp = L - v.T * sinI;
-    float ll = dot(lp, lp) * v.vpvp;
-    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
+    float sinI, cosPhi;
+    if (!lightAngles(L, v, sinI, cosPhi)) return false;
     f4 angles = asinLanes(f4{sinI, cosPhi, 0.0f, 0.0f});
     float thetaH = 0.5f * (angles[0] + v.thetaO);
     float phi = 1.5707964f - angles[1];
@@ -273,16 +280,13 @@ inline float sampledCosD2(const LobeView& v, float sinI, float cosI) {
 // exponential in last: 1/(cos² θd·normalisation) and the other factors do not wait for it.
 //
 // The R (lane 0) or TRT (lane 1) shape G(σ, θh)·cos(φ/2)·cos θi/cos² θd at a light, with the
-// 1e18 guard on the divisor; 0 for a degenerate pair. The Gaussian does not wait for cos φ.
+// 1e18 guard on the divisor; 0 for a degenerate pair.
 inline float primaryShape(Vec4 L, const LobeView& v, int lane, float invNorm) {
-    const float sinI = dot(L, v.T);
-    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
+    float sinI, cosPhi;
+    if (!lightAngles(L, v, sinI, cosPhi)) return 0.0f;
     const float thetaH = 0.5f * (asinViaDouble(sinI) + v.thetaOSampled);
     const float t = thetaH * v.invSigma[lane];
     const float e = expViaDouble(-0.5f * t * t);
-    Vec4 lp = L - v.T * sinI;
-    float ll = dot(lp, lp) * v.vpvp;
-    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const float cosI = safeSqrt(1.0f - sinI * sinI);
     const float cosD2 = sampledCosD2(v, sinI, cosI);
     const float c = std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
@@ -294,12 +298,9 @@ inline float primaryShape(Vec4 L, const LobeView& v, int lane, float invNorm) {
 // rounded arccosine: near φ = π, where the lobe peaks, one unit in the last place of φ is as
 // large a step for a narrow σW. 0 for a degenerate pair.
 inline float transmissionShape(Vec4 L, const LobeView& v, float invNorm) {
-    const float sinI = dot(L, v.T);
-    if (v.degenerate || !(std::fabs(sinI) <= 0.999999f)) return 0.0f;
+    float sinI, cosPhi;
+    if (!lightAngles(L, v, sinI, cosPhi)) return 0.0f;
     const float thetaH = 0.5f * (asinViaDouble(sinI) + v.thetaOSampled);
-    Vec4 lp = L - v.T * sinI;
-    float ll = dot(lp, lp) * v.vpvp;
-    float cosPhi = ll > 1e-12f ? clampf(dot(lp, v.vp) / std::sqrt(ll), -1.0f, 1.0f) : 0.0f;
     const float tL = thetaH * v.invSigma[2];
     const float tW = (kPi - acosViaDouble(cosPhi)) * v.invSigma[3];
     const float eL = expViaDouble(-0.5f * tL * tL);

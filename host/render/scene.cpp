@@ -131,19 +131,21 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
             ++g.segments;
             const float* p = &verts[4 * v0];
             const int pieces = piecesFor(p);
+            CurvePoint start = evalSegment(p, 0);
             for (int j = 0; j < pieces; ++j) {
                 unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
                 float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
                 Impl::Group::Piece pc{
                     v, strandIndex, v0, firstPiece, 0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, {}};
+                const CurvePoint end = evalSegment(p, u1);
                 // The derivative is quadratic: fitted exactly through its start, middle and end.
-                Float3 t0 = evalSegment(p, u0).tangent, tm = evalSegment(p, 0.5f * (u0 + u1)).tangent,
-                       t1 = evalSegment(p, u1).tangent;
+                Float3 t0 = start.tangent, tm = evalSegment(p, 0.5f * (u0 + u1)).tangent, t1 = end.tangent;
                 Float3 c[3] = {t0, tm * 4 - t0 * 3 - t1, (t0 + t1) * 2 - tm * 4};
                 for (int i = 0; i < 3; ++i)
                     pc.tangent[i][0] = c[i].x, pc.tangent[i][1] = c[i].y, pc.tangent[i][2] = c[i].z;
                 g.pieces.push_back(pc);
-                appendLinePoint(g.lineVerts, evalSegment(p, u1));
+                appendLinePoint(g.lineVerts, end);
+                start = end;
             }
         }
         const unsigned lastPiece = static_cast<unsigned>(g.pieces.size()) - 1;

@@ -181,12 +181,12 @@ template <class F> HAIR_LANES void storeLanes(Hair4BSDF::Lanes8& to, F from) {
     std::memcpy(to.v, &from, sizeof from);
 }
 
-// Every constant of the pack, eight lanes at a time: 1/v, the small-variance log constant
-// 0.6931 + ln(1/(2v)), the large-variance norm 1/(2v·sinh(1/v)), e^(-2/v), and 1/s, c-,
-// c+ - c- of the trimmed logistic.
 // The largest 1/v whose e^(-2/v) is a normal float.
 constexpr float kMaxInvV = 43.6f;
 
+// Every constant of the pack, eight lanes at a time: 1/v, the small-variance log constant
+// 0.6931 + ln(1/(2v)), the large-variance norm 1/(2v·sinh(1/v)), e^(-2/v), and 1/s, c-,
+// c+ - c- of the trimmed logistic.
 HAIR_LANE_KERNEL void packLobes8(Hair4BSDF& s) {
     const f8 zero = f8{};
     // Per-lobe arrays (R, TT, TRT, glitter, glint, residual) to lanes (R, TT, TRT, residual,

@@ -99,7 +99,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
     std::vector<std::uint8_t> flags; // per piece: which neighbours it joins
     // x, y, z, radius per control point, each strand's first and last point repeated so that the
     // Catmull-Rom curve runs from root to tip.
-    std::vector<float> verts;
+    std::vector<float>& verts = g.curveVerts;
     for (const Strand& s : strands) {
         std::size_t n = s.points.size() / 4;
         if (n < 2) continue;
@@ -131,30 +131,19 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
             ++g.segments;
             const float* p = &verts[4 * v0];
             const int pieces = piecesFor(p);
-            CurvePoint start = evalSegment(p, 0);
             for (int j = 0; j < pieces; ++j) {
                 unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
                 float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
-                Impl::Group::Piece pc{
-                    v, strandIndex, v0, firstPiece, 0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, {}};
-                const CurvePoint end = evalSegment(p, u1);
-                // The derivative is quadratic: fitted exactly through its start, middle and end.
-                Float3 t0 = start.tangent, tm = evalSegment(p, 0.5f * (u0 + u1)).tangent, t1 = end.tangent;
-                Float3 c[3] = {t0, tm * 4 - t0 * 3 - t1, (t0 + t1) * 2 - tm * 4};
-                for (int i = 0; i < 3; ++i)
-                    pc.tangent[i][0] = c[i].x, pc.tangent[i][1] = c[i].y, pc.tangent[i][2] = c[i].z;
-                g.pieces.push_back(pc);
-                appendLinePoint(g.lineVerts, end);
-                start = end;
+                g.pieces.push_back(
+                    {v, strandIndex, v0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, u0, du});
+                appendLinePoint(g.lineVerts, evalSegment(p, u1));
             }
         }
         const unsigned lastPiece = static_cast<unsigned>(g.pieces.size()) - 1;
         for (unsigned i = firstPiece; i <= lastPiece; ++i)
-            g.pieces[i].last = lastPiece;
-        for (unsigned i = firstPiece; i <= lastPiece; ++i)
             flags.push_back(static_cast<std::uint8_t>((i > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
                                                       (i < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0)));
-        g.strands.push_back({length, s.color, s.transparency});
+        g.strands.push_back({length, s.color, s.transparency, firstPiece, lastPiece});
     }
     int group = static_cast<int>(impl_->groups.size());
     if (!g.pieces.empty()) {

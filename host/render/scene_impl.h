@@ -14,23 +14,25 @@ struct Scene::Impl {
         PluginBase* instance = nullptr;
         unsigned geomID = RTC_INVALID_GEOMETRY_ID;
         // Embree intersects round linear pieces, a few per segment, much faster than the
-        // curves themselves; shading maps a hit back onto the smooth curve. All a hit needs of
-        // its segment is here, in one cache line.
-        struct alignas(64) Piece {
+        // curves themselves; shading maps a hit back onto the smooth curve. A piece names its
+        // segment and where it lies on it; two pieces share a cache line.
+        struct alignas(32) Piece {
             unsigned v; // first of its two points in lineVerts (Embree's index buffer)
             int strand;
-            unsigned seg;         // first control point of the segment it follows: names the segment
-            unsigned first, last; // the strand's pieces (contiguous)
-            float pos0, dpos;     // fractional position along the strand at its start, and its span
-            float tangent[3][3];  // the curve's derivative at w across the piece: t0 + t1 w + t2 w²
+            unsigned seg;     // first of the segment's four points in curveVerts: names the segment
+            float pos0, dpos; // fractional position along the strand at its start, and its span
+            float u0, du;     // the segment's parameter at its start, and its span
         };
         struct StrandInfo {
             float length;
             Float3 color, transparency;
+            unsigned first, last; // its pieces (contiguous)
         };
         std::size_t segments = 0; // Catmull-Rom segments
         // Points on the curves, x, y, z, radius, strand after strand: the pieces' ends.
         std::vector<float> lineVerts;
+        // The curves' control points, x, y, z, radius, each strand's ends repeated.
+        std::vector<float> curveVerts;
         std::vector<Piece> pieces;
         std::vector<StrandInfo> strands;
         float maxRadius = 0;

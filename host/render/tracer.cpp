@@ -177,9 +177,7 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
     const auto& g = scene_.groups[hit.group];
     const auto& piece = g.pieces[hit.prim];
     const float w = saturate(hit.u);
-    const float(&t)[3][3] = piece.tangent;
-    Float3 T = unit(Float3{t[0][0] + w * (t[1][0] + w * t[2][0]), t[0][1] + w * (t[1][1] + w * t[2][1]),
-                           t[0][2] + w * (t[1][2] + w * t[2][2])});
+    Float3 T = unit(evalSegment(&g.curveVerts[4 * piece.seg], piece.u0 + piece.du * w).tangent);
     const float* a = &g.lineVerts[4 * piece.v];
     Float3 A{a[0], a[1], a[2]}, axis = Float3{a[4], a[5], a[6]} - A;
     Float3 center = A + axis * w;
@@ -516,14 +514,15 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         // The ray that leaves this hit, whether straight on or sampled.
         Ray next = ray;
         next.org = P;
-        const auto& piece = scene_.groups[hit.group].pieces[hit.prim];
+        const auto& group = scene_.groups[hit.group];
+        const auto& info = group.strands[group.pieces[hit.prim].strand];
         next.ignoreGeom = hit.geom;
-        next.ignoreFirst = piece.first;
-        next.ignoreLast = piece.last;
-        next.ignoreDist = 4 * scene_.groups[hit.group].maxRadius;
+        next.ignoreFirst = info.first;
+        next.ignoreLast = info.last;
+        next.ignoreDist = 4 * group.maxRadius;
         lv.hitGeom = hit.geom;
-        lv.hitFirst = piece.first;
-        lv.hitLast = piece.last;
+        lv.hitFirst = info.first;
+        lv.hitLast = info.last;
         lv.hitIgnoreDist = next.ignoreDist;
         lv.dims = dims;
         for (int i = 0; i < 2; ++i)

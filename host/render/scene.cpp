@@ -97,8 +97,6 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
     Impl::Group g;
     g.instance = instance;
     std::vector<std::uint8_t> flags; // per piece: which neighbours it joins
-    // x, y, z, radius per control point, each strand's first and last point repeated so that the
-    // Catmull-Rom curve runs from root to tip.
     std::vector<float>& verts = g.curveVerts;
     for (const Strand& s : strands) {
         std::size_t n = s.points.size() / 4;

@@ -31,7 +31,8 @@ struct Scene::Impl {
         std::size_t segments = 0; // Catmull-Rom segments
         // Points on the curves, x, y, z, radius, strand after strand: the pieces' ends.
         std::vector<float> lineVerts;
-        // The curves' control points, x, y, z, radius, each strand's ends repeated.
+        // The curves' control points, x, y, z, radius, each strand's first and last point
+        // repeated so that its Catmull-Rom curve runs from root to tip.
         std::vector<float> curveVerts;
         std::vector<Piece> pieces;
         std::vector<StrandInfo> strands;

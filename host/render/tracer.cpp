@@ -515,7 +515,7 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         Ray next = ray;
         next.org = P;
         const auto& group = scene_.groups[hit.group];
-        const auto& info = group.strands[group.pieces[hit.prim].strand];
+        const auto& info = group.strands[lv.strand.index]; // the strand setupHit filled in
         next.ignoreGeom = hit.geom;
         next.ignoreFirst = info.first;
         next.ignoreLast = info.last;

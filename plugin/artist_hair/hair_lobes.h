@@ -289,9 +289,8 @@ inline float primaryShape(Vec4 L, const LobeView& v, int lane, float invNorm) {
     const float e = expViaDouble(-0.5f * t * t);
     const float cosI = safeSqrt(1.0f - sinI * sinI);
     const float cosD2 = sampledCosD2(v, sinI, cosI);
-    const float c = std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI;
-    const float num = e * v.gauss[lane] * c;
-    return num < cosD2 * 1e18f ? e * (v.gauss[lane] * c * (invNorm / cosD2)) : 0.0f;
+    const float gc = v.gauss[lane] * (std::sqrt((cosPhi + 1.0f) * 0.5f) * cosI);
+    return e * gc < cosD2 * 1e18f ? e * (gc * (invNorm / cosD2)) : 0.0f;
 }
 
 // The TT shape G(σL, θh)·G(σW, π - φ)·cos θi/cos² θd at a light, with φ from the correctly

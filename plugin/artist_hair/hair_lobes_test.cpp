@@ -127,6 +127,7 @@ TEST(ArtistHairLobes, DiffuseRowIsSymmetricAndSampledAtItsCentre) {
     for (int k = 0; k < 50; ++k)
         EXPECT_NEAR(row[k] + row[49 - k], 1.0f, 2e-6f) << k;
     EXPECT_NEAR(d.sampleRow(0.5f, 0.0f, 0.0f).z, 0.0f, 1e-6f);
+    EXPECT_EQ(d.sampleRow(0.0f, 0.0f, 0.0f).z, -1.0f);
     EXPECT_EQ(d.sampleRow(1.0f, 0.0f, 0.0f).z, 1.0f);
     EXPECT_EQ(d.sampleRow(-3.0f, 0.0f, 0.0f).z, -1.0f);
     // The slope follows (2/π)·√(1 - x²) over t = (x + 1)/2, i.e. (4/π)·√(1 - x²).

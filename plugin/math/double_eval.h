@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "math/numeric.h"
 #include "math/wide_math.h"
 
 namespace hair {
@@ -51,11 +52,11 @@ inline double asinOfHalf(double a, bool big) {
 
 } // namespace double_eval
 
-// e^x for float x, x clamped to ±88.37626 first (NaN stays NaN).
+// e^x for float x, x clamped to ±kMaxExp first (NaN stays NaN).
 inline float expViaDouble(float x) {
     using namespace double_eval;
-    x = x > 88.37626f ? 88.37626f : x;
-    x = x < -88.37626f ? -88.37626f : x;
+    x = x > kMaxExp ? kMaxExp : x;
+    x = x < -kMaxExp ? -kMaxExp : x;
     // x = (128m + j + r)·ln2/128 with |r| <= 1/2: e^x = 2^m · 2^(j/128) · e^(r·ln2/128).
     const double z = double(x) * 184.6649652337873; // 128/ln2
     const double shifted = z + kRoundShift;

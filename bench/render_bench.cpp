@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "harness/library.h"
-#include "harness/presets.h"
 #include "harness/shading_point.h"
+#include "lookdev/shot.h"
 #include "render/render.h"
 #include "render/scene_impl.h"
 
@@ -38,15 +38,15 @@ harness::Library& library() {
 }
 
 void BM_RenderLock(benchmark::State& state, const char* type) {
-    harness::Instance inst(library(), type, harness::registeredDefaults(library(), type));
-    Scene scene;
-    buildSwatch(scene, inst.base(), HairStyle{});
-    frame(scene, 128, 128);
-    RenderOptions o;
-    o.width = 128;
-    o.height = 128;
-    o.spp = 2;
-    o.threads = 1;
+    lookdev::Shot shot;
+    shot.subject = lookdev::Subject::Swatch;
+    shot.looks.emplace_back().type = type;
+    shot.render.width = shot.render.height = 128;
+    shot.render.spp = 2;
+    shot.render.threads = 1;
+    std::unique_ptr<lookdev::Composition> swatch = lookdev::compose(library(), shot);
+    Scene& scene = swatch->scene;
+    RenderOptions o = swatch->options;
     Renderer renderer(scene, o);
     renderer.renderFrame(); // warm pools and lazily filled tables
     double points = 0, shadow = 0, cpu = 0, rays = 0;
@@ -96,26 +96,17 @@ std::vector<int> pixelGroups(const Scene& scene, int width, int height) {
 }
 
 void BM_SheetNoise(benchmark::State& state, bool curated) {
-    std::vector<std::unique_ptr<harness::Instance>> instances;
-    std::vector<quor::PluginBase*> row;
-    std::vector<std::string> names = harness::sheetTypes(library());
-    for (const std::string& t : names) {
-        harness::ParamSets sets = harness::registeredDefaults(library(), t);
-        if (const harness::Preset* look = curated ? harness::sheetLook(t) : nullptr)
-            sets.insert(sets.end(), look->sets.begin(), look->sets.end());
-        instances.push_back(std::make_unique<harness::Instance>(library(), t, sets));
-        row.push_back(instances.back()->base());
-    }
-    Scene scene;
-    buildSheet(scene, row, HairStyle{});
-    RenderOptions o;
-    o.width = 640;
-    o.height = 360;
-    frame(scene, o.width, o.height);
-    o.spp = 16;
-    o.threads = 0;
+    lookdev::Shot shot;
+    shot.looks = lookdev::sheetLooks(library(), curated);
+    std::unique_ptr<lookdev::Composition> sheet = lookdev::compose(library(), shot);
+    Scene& scene = sheet->scene;
+    RenderOptions o = sheet->options;
+    std::vector<std::string> names;
+    for (const lookdev::Look& l : shot.looks)
+        names.push_back(l.type);
+    const std::size_t locks = names.size();
     std::vector<int> groups = pixelGroups(scene, o.width, o.height);
-    std::vector<double> noise(row.size());
+    std::vector<double> noise(locks);
     double cpu = 0, rays = 0;
     for (auto _ : state) {
         std::vector<float> a, b; // the whole picture, hair over its backdrop
@@ -129,7 +120,7 @@ void BM_SheetNoise(benchmark::State& state, bool curated) {
                 for (int i = 0; i < 3; ++i)
                     out->push_back(f.hair.data[4 * p + i] + f.backdrop.data[3 * p + i]);
         }
-        for (std::size_t g = 0; g < row.size(); ++g) {
+        for (std::size_t g = 0; g < locks; ++g) {
             double diff2 = 0, sum = 0;
             long n = 0;
             for (std::size_t p = 0; p < groups.size(); ++p) {
@@ -144,7 +135,7 @@ void BM_SheetNoise(benchmark::State& state, bool curated) {
             noise[g] = n > 0 && sum > 0 ? std::sqrt(diff2 / n) / (sum / n) : 0;
         }
     }
-    for (std::size_t g = 0; g < row.size(); ++g)
+    for (std::size_t g = 0; g < locks; ++g)
         state.counters["noise_" + names[g]] = noise[g];
     state.counters["cpu_s"] = cpu / 2;
     state.counters["rays_per_sample"] = rays / (2.0 * o.width * o.height * o.spp);

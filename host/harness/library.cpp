@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "harness/error.h"
+#include "harness/names.h"
 
 namespace harness {
 
@@ -53,7 +54,8 @@ quor::PluginDesc* Library::type(const std::string& name) {
     std::string known;
     for (const std::string& n : typeNames())
         known += (known.empty() ? "" : ", ") + n;
-    throw InputError("unknown type '" + name + "' (this library has: " + known + ")");
+    throw InputError("unknown type '" + name + "'" + didYouMean(name, typeNames()) +
+                     "; this library has: " + known);
 }
 
 std::vector<std::string> Library::typeNames() const {

@@ -46,4 +46,9 @@ std::string nearestName(const std::string& name, const std::vector<std::string>&
     return best;
 }
 
+std::string didYouMean(const std::string& name, const std::vector<std::string>& names) {
+    std::string near = nearestName(name, names);
+    return near.empty() ? "" : " (did you mean " + near + "?)";
+}
+
 } // namespace harness

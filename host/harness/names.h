@@ -10,4 +10,8 @@ namespace harness {
 // of the longer word changed.
 std::string nearestName(const std::string& name, const std::vector<std::string>& names);
 
+// " (did you mean X?)" for the nearest known name, or "" when none is near: the one way every
+// front end names a near miss.
+std::string didYouMean(const std::string& name, const std::vector<std::string>& names);
+
 } // namespace harness

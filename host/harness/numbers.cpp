@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -102,6 +103,37 @@ std::vector<float> parseFloats(const std::string& what, const std::string& text,
         }
     }
     return values;
+}
+
+std::string rangeText(double lo, double hi) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "[%g, %g]", lo, hi);
+    return buf;
+}
+
+std::uint64_t parseUnsignedIn(const std::string& what, const std::string& text, std::uint64_t lo,
+                              std::uint64_t hi) {
+    if (text.empty()) throw InputError(what + ": empty value");
+    std::uint64_t v = parseUnsigned(what, text);
+    if (v < lo || v > hi)
+        throw InputError(what + ": '" + text + "' is outside [" + std::to_string(lo) + ", " +
+                         std::to_string(hi) + "]");
+    return v;
+}
+
+float parseFloatIn(const std::string& what, const std::string& text, double lo, double hi) {
+    if (text.empty()) throw InputError(what + ": empty value");
+    float v = parseFloat(what, text);
+    if (!(v >= lo && v <= hi)) throw InputError(what + ": '" + text + "' is outside " + rangeText(lo, hi));
+    return v;
+}
+
+void checkIn(const std::string& what, double value, double lo, double hi) {
+    if (!(value >= lo && value <= hi)) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.9g", value);
+        throw InputError(what + ": " + buf + " is outside " + rangeText(lo, hi));
+    }
 }
 
 } // namespace harness

@@ -19,4 +19,14 @@ std::vector<float> parseFloats(const std::string& what, const std::string& text,
                                const char* shape);
 std::vector<std::string> splitCommas(const std::string& text);
 
+// The one range check of every bounded option: "WHAT: 'TEXT' is outside [LO, HI]" (an empty text:
+// "WHAT: empty value"). Integers in decimal or 0x hex; numbers as parseFloat reads them.
+std::uint64_t parseUnsignedIn(const std::string& what, const std::string& text, std::uint64_t lo,
+                              std::uint64_t hi);
+float parseFloatIn(const std::string& what, const std::string& text, double lo, double hi);
+// The same refusal for a value that is already a number (from a look file, say).
+void checkIn(const std::string& what, double value, double lo, double hi);
+// "[LO, HI]" as the refusals write it.
+std::string rangeText(double lo, double hi);
+
 } // namespace harness

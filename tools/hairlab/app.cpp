@@ -2,11 +2,13 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
 
 #include "commands.h"
 #include "errors.h"
 #include "harness/library.h"
+#include "harness/names.h"
 
 namespace hairlab {
 
@@ -52,6 +54,32 @@ std::string printable(const std::string& s) {
         }
     }
     return r;
+}
+
+// " (did you mean --spp?)" for the first unexpected argument of CLI11's message, from the options
+// of the command (and the global ones).
+std::string nearestOption(CLI::App& app, const std::string& command, const std::string& message) {
+    std::size_t colon = message.rfind(": ");
+    if (colon == std::string::npos) return "";
+    std::istringstream words(message.substr(colon + 2));
+    std::string first;
+    while (words >> first && first[0] != '-') {
+    }
+    if (first.empty() || first[0] != '-') return "";
+    first = first.substr(0, first.find('='));
+    std::vector<std::string> names;
+    auto collect = [&](CLI::App* a) {
+        for (const CLI::Option* o : a->get_options()) {
+            for (const std::string& n : o->get_lnames())
+                names.push_back("--" + n);
+            for (const std::string& n : o->get_snames())
+                names.push_back("-" + n);
+        }
+    };
+    collect(&app);
+    for (CLI::App* sub : app.get_subcommands({}))
+        if (sub->get_name() == command) collect(sub);
+    return harness::didYouMean(first, names);
 }
 
 // One line on stderr: "hairlab[ COMMAND]: message".
@@ -118,7 +146,10 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
         if (command.empty() && what.find("subcommand") != std::string::npos)
             return fail(err, "", "no command given (commands: " + known + "; see hairlab --help)",
                         kUsageExit);
+        if (dynamic_cast<const CLI::ExtrasError*>(&e)) what += nearestOption(app, command, what);
         return fail(err, command, what, kUsageExit);
+    } catch (const UsageError& e) { // a value an option's own parser refused
+        return fail(err, command, e.what(), kUsageExit);
     }
 
     try {

@@ -38,7 +38,7 @@ Action addEvalCommand(CLI::App& app) {
         "light multiplier for weight 1.");
 
     return [args](Session& s) {
-        PointOptions options = args->point.options();
+        PointOptions options = args->point.options(s.library);
         std::vector<Vec3> lights;
         for (const std::string& l : args->lights)
             lights.push_back(parseDirection("--light", l));

@@ -42,11 +42,8 @@ Action addFurnaceCommand(CLI::App& app) {
                 "fibre gives 1.");
 
     return [args](Session& s) {
-        PointOptions options = args->point.options();
-        std::uint64_t n = parseUnsigned("--samples", args->samples);
-        if (n < 4 || n > std::uint64_t(kMaxSamples))
-            throw UsageError("--samples: '" + args->samples + "' is outside [4, " +
-                             std::to_string(kMaxSamples) + "]");
+        PointOptions options = args->point.options(s.library);
+        std::uint64_t n = harness::parseUnsignedIn("--samples", args->samples, 4, kMaxSamples);
         std::uint64_t seed = parseUnsigned("--seed", args->seed);
 
         auto point = openPoint(s.library, options);

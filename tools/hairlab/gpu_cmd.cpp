@@ -28,7 +28,7 @@ Action addGpuCommand(CLI::App& app) {
                 "{\"result\": N, \"text\": \"...\"}.");
 
     return [args](Session& s) {
-        PointOptions options = args->point.options();
+        PointOptions options = args->point.options(s.library);
         auto point = openPoint(s.library, options);
         auto* mtl =
             static_cast<quor::RTMtlInterface*>(point->instance().base()->getInterface(quor::EXT_RTMTL));

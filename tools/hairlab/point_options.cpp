@@ -8,6 +8,8 @@
 #include <limits>
 
 #include "errors.h"
+#include "lookdev/look_file.h"
+#include "options.h"
 
 namespace hairlab {
 
@@ -36,8 +38,12 @@ Rgb parseRgb(const std::string& option, const std::string& text) {
 
 void PointArgs::add(CLI::App& cmd, PointScope scope) {
     scope_ = scope;
-    cmd.add_option("--type", type_, "Material type, e.g. BRDFHair or BRDFHair4 (see hairlab list)")
-        ->required();
+    typeOpt_ = cmd.add_option(
+        "--type", type_,
+        "Material type, e.g. BRDFHair or BRDFHair4 (see hairlab list); required unless --look names it");
+    cmd.add_option("--look", look_,
+                   "A look file of one material (or pick one with --lock); --set goes over it");
+    cmd.add_option("--lock", lock_, "With --look: the look of that lock of the file, from 0");
     cmd.add_option(
            "--set", sets_,
            "Parameter value NAME=VALUE, repeatable. Colours r,g,b or r,g,b,a; a texture parameter given a "
@@ -79,14 +85,32 @@ void PointArgs::add(CLI::App& cmd, PointScope scope) {
     cmd.add_option("--mis", mis_, "The host's multiple-importance answer, 0 or 1; default 0");
 }
 
+PointOptions PointArgs::options(Library& library) const {
+    PointOptions o = options();
+    if (look_.empty()) {
+        if (!lock_.empty()) throw UsageError("--lock: goes with --look");
+        if (!typeOpt_->count()) throw UsageError("--type is required");
+        return o;
+    }
+    if (unbound_) throw UsageError("--unbound: the look file says which texture slots are connected");
+    lookdev::Shot shot = lookdev::loadShot(library, look_, unchecked_);
+    int lock = lock_.empty() ? -1 : static_cast<int>(parseUnsigned("--lock", lock_));
+    lookdev::Look look = lookdev::pickLook(shot, look_, lock);
+    if (!type_.empty() && type_ != look.type)
+        throw UsageError("--type: '" + look_ + "' holds a " + look.type + ", not a " + type_);
+    o.type = look.type;
+    o.unchecked = o.unchecked || shot.unchecked;
+    o.bindDefaults = false; // the file names every parameter, unconnected slots included
+    harness::ParamSets sets = lookdev::resolve(library, look);
+    sets.insert(sets.end(), o.sets.begin(), o.sets.end());
+    o.sets = std::move(sets);
+    return o;
+}
+
 PointOptions PointArgs::options() const {
     PointOptions o;
     o.type = type_;
-    for (const std::string& s : sets_) {
-        std::size_t eq = s.find('=');
-        if (eq == std::string::npos || eq == 0) throw UsageError("--set: '" + s + "' is not NAME=VALUE");
-        o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
-    }
+    o.sets = parseSets("--set", sets_);
     o.unchecked = unchecked_;
     o.bindDefaults = !unbound_;
     if (unitScaleOpt_ && unitScaleOpt_->count()) {

@@ -43,6 +43,8 @@ class PointArgs {
     void add(CLI::App& cmd, PointScope scope = PointScope::Shading);
     // The checked options. Throws UsageError for a malformed value.
     PointOptions options() const;
+    // The same, with the material of a look file (--look, --lock) under the --set values.
+    PointOptions options(Library& library) const;
     bool json() const { return json_; }
 
   private:
@@ -51,6 +53,7 @@ class PointArgs {
     std::vector<std::string> sets_;
     bool unchecked_ = false;
     bool unbound_ = false;
+    std::string look_, lock_;
     // Defaults as text, so that a value typed by hand and a default go through one parser.
     std::string dir_ = "0,0,-1", tangent_ = "0,1,0", normal_, h_ = "0";
     std::string strandColor_ = "0,0,0", strandTransparency_ = "0,0,0";
@@ -60,6 +63,7 @@ class PointArgs {
     std::string depth_ = "0", rayFlags_ = "0", contextFlags_ = "0x20", side_ = "0";
     std::string unitScale_, gi_ = "0,0,0", mis_ = "0";
     // Options whose absence means something (not offered, derived).
+    CLI::Option* typeOpt_ = nullptr;
     CLI::Option* normalOpt_ = nullptr;
     CLI::Option* coverageOpt_ = nullptr;
     CLI::Option* unitScaleOpt_ = nullptr;

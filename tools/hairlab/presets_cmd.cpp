@@ -5,32 +5,32 @@
 #include <string>
 
 #include "commands.h"
-#include "harness/presets.h"
+#include "lookdev/looks.h"
 #include "point_options.h"
 
 namespace hairlab {
 
 Action addPresetsCommand(CLI::App& app) {
     auto* cmd = app.add_subcommand("presets", std::string("List the hair colour presets of ") +
-                                                  harness::kPresetType + " and their values");
+                                                  lookdev::kPresetType + " and their values");
     auto json = std::make_shared<bool>(false);
     cmd->add_flag("--json", *json, "Machine-readable output");
     return [json](Session& s) {
-        const auto& presets = harness::colorPresets();
+        const auto& presets = lookdev::colorPresets();
         if (*json) {
             Json list = Json::array();
-            for (const harness::Preset& p : presets) {
+            for (const lookdev::Preset& p : presets) {
                 Json sets = Json::object();
                 for (auto& [name, value] : p.sets)
                     sets[name] = value;
                 list.push_back({{"name", p.name}, {"description", p.description}, {"sets", sets}});
             }
-            s.out << Json{{"type", harness::kPresetType}, {"presets", list}}.dump(2) << "\n";
+            s.out << Json{{"type", lookdev::kPresetType}, {"presets", list}}.dump(2) << "\n";
             return 0;
         }
-        s.out << presets.size() << " presets for " << harness::kPresetType
+        s.out << presets.size() << " presets for " << lookdev::kPresetType
               << " (render --preset NAME; --set wins over a preset):\n";
-        for (const harness::Preset& p : presets) {
+        for (const lookdev::Preset& p : presets) {
             std::string values;
             for (auto& [name, value] : p.sets)
                 values += (values.empty() ? "" : " ") + name + "=" + value;

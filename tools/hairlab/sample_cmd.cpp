@@ -17,16 +17,6 @@ struct SampleArgs {
     std::string mode = "0";
 };
 
-// The host's random numbers live in [0, 1]; outside it a sampler may index past its tables.
-float unitInterval(const std::string& option, float v, const std::string& text, float upper) {
-    if (!(v >= 0.0f && v <= upper)) {
-        char range[32];
-        std::snprintf(range, sizeof range, "[0, %g]", double(upper));
-        throw UsageError(option + ": '" + text + "' is outside " + range);
-    }
-    return v;
-}
-
 } // namespace
 
 Action addSampleCommand(CLI::App& app) {
@@ -46,11 +36,13 @@ Action addSampleCommand(CLI::App& app) {
         "probability; the last three are null when no ray was set up.");
 
     return [args](Session& s) {
-        PointOptions options = args->point.options();
-        float u = unitInterval("--u", parseFloat("--u", args->u), args->u, 2.0f);
+        PointOptions options = args->point.options(s.library);
+        // The host's random numbers live in [0, 1]; outside it a sampler may index past its tables.
+        float u = harness::parseFloatIn("--u", args->u, 0, 2);
         std::vector<float> xi = parseFloats("--xi", args->xi, 3, "three numbers A,B,C");
         for (float v : xi)
-            unitInterval("--xi", v, args->xi, 1.0f);
+            if (!(v >= 0 && v <= 1))
+                throw UsageError("--xi: '" + args->xi + "' is outside " + harness::rangeText(0, 1));
         int mode = parseInt("--mode", args->mode);
 
         auto point = openPoint(s.library, options);

@@ -1,9 +1,12 @@
-#include "harness/presets.h"
+#include "lookdev/looks.h"
 
 #include <algorithm>
 #include <cctype>
 
-namespace harness {
+#include "harness/error.h"
+#include "harness/names.h"
+
+namespace lookdev {
 
 namespace {
 
@@ -56,7 +59,7 @@ std::vector<std::string> presetNames() {
 }
 
 std::vector<std::string> sheetTypes(Library& library) {
-    std::vector<quor::PluginDesc*> descs = enumerateTypes(library.lib());
+    std::vector<quor::PluginDesc*> descs = harness::enumerateTypes(library.lib());
     std::stable_sort(descs.begin(), descs.end(), [](quor::PluginDesc* a, quor::PluginDesc* b) {
         return a->getPluginTypeId() < b->getPluginTypeId();
     });
@@ -66,7 +69,7 @@ std::vector<std::string> sheetTypes(Library& library) {
     return names;
 }
 
-const Preset* sheetLook(const std::string& type) {
+const Preset* curatedLook(const std::string& type) {
     static const std::vector<std::pair<std::string, Preset>> looks = {
         {"BRDFHair",
          {"warm brown",
@@ -105,4 +108,33 @@ const Preset* sheetLook(const std::string& type) {
     return nullptr;
 }
 
-} // namespace harness
+const Preset& presetOrRefuse(const std::string& what, const std::string& name) {
+    if (const Preset* p = findPreset(name)) return *p;
+    throw harness::InputError(what + ": unknown preset '" + name + "'" +
+                              harness::didYouMean(name, presetNames()) + "; 'hairlab presets' lists them");
+}
+
+std::vector<std::string> parameterNames(Library& library, const std::string& type) {
+    std::vector<std::string> names;
+    const quor::QuorParameterListDesc* d = library.host().params(library.type(type));
+    for (int i = 0; d && i < d->count(); ++i)
+        names.push_back(d->param(i).name);
+    return names;
+}
+
+ParamSets resolve(Library& library, const Look& look) {
+    ParamSets sets;
+    auto add = [&](const ParamSets& more) { sets.insert(sets.end(), more.begin(), more.end()); };
+    if (look.saved)
+        add(*look.saved);
+    else if (!look.unbound)
+        add(harness::registeredDefaults(library, look.type));
+    if (look.curated)
+        if (const Preset* c = curatedLook(look.type)) add(c->sets);
+    if (!look.preset.empty()) add(presetOrRefuse("--preset", look.preset).sets);
+    add(look.swept);
+    add(look.values);
+    return sets;
+}
+
+} // namespace lookdev

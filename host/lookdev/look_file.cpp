@@ -54,9 +54,12 @@ Json valueJson(const quor::ParamInfo& p, const std::string* text) {
     case K::TextureFloat:
         if (!text || *text == "none") return nullptr;
         return number(unchecked(*text));
-    case K::Float: return number(text ? unchecked(*text) : p.floatDefault);
-    case K::Int: return text ? harness::parseInt("value", *text) : p.intDefault;
-    case K::Bool: return text ? (*text == "true" || *text == "1" || *text == "on") : p.intDefault != 0;
+    case K::Float:
+        return number(text ? unchecked(*text) : p.floatDefault);
+    case K::Int:
+        return text ? harness::parseInt("value", *text) : p.intDefault;
+    case K::Bool:
+        return text ? (*text == "true" || *text == "1" || *text == "on") : p.intDefault != 0;
     }
     return nullptr;
 }
@@ -98,7 +101,8 @@ Json optionalRgb(const std::optional<harness::Rgb>& c) {
 // Reads one JSON object: every key taken is remembered, the rest are refused by done().
 class Reader {
   public:
-    Reader(const Json& j, std::string file, std::string path) : j_(j), file_(std::move(file)), path_(std::move(path)) {
+    Reader(const Json& j, std::string file, std::string path)
+        : j_(j), file_(std::move(file)), path_(std::move(path)) {
         if (!j.is_object()) fail(path_, "expected an object, not " + typeName(j));
     }
     [[noreturn]] void fail(const std::string& key, const std::string& why) const {
@@ -125,8 +129,9 @@ class Reader {
                       : (std::is_integral_v<T> ? v->is_number_integer() : v->is_number());
         if (!ok) fail(key(k), "expected " + expected<T>() + ", not " + typeName(*v));
         if constexpr (std::is_integral_v<T> && !std::is_same_v<T, bool>) {
-            if (v->is_number_unsigned() ? v->get<std::uint64_t>() > std::uint64_t(std::numeric_limits<T>::max())
-                                        : v->get<long long>() < (long long)std::numeric_limits<T>::min())
+            if (v->is_number_unsigned()
+                    ? v->get<std::uint64_t>() > std::uint64_t(std::numeric_limits<T>::max())
+                    : v->get<long long>() < (long long)std::numeric_limits<T>::min())
                 fail(key(k), "expected " + expected<T>() + ", not " + v->dump());
         }
         if constexpr (std::is_floating_point_v<T>) {
@@ -139,7 +144,8 @@ class Reader {
     std::optional<harness::Rgb> rgb(const std::string& k) {
         const Json* v = find(k);
         if (!v || v->is_null()) return std::nullopt;
-        if (!v->is_array() || v->size() != 3 || !(*v)[0].is_number() || !(*v)[1].is_number() || !(*v)[2].is_number())
+        if (!v->is_array() || v->size() != 3 || !(*v)[0].is_number() || !(*v)[1].is_number() ||
+            !(*v)[2].is_number())
             fail(key(k), "expected a colour [r, g, b], not " + v->dump());
         return harness::Rgb{(*v)[0].get<float>(), (*v)[1].get<float>(), (*v)[2].get<float>()};
     }
@@ -152,21 +158,28 @@ class Reader {
     void done() const {
         for (auto it = j_.begin(); it != j_.end(); ++it)
             if (std::find(seen_.begin(), seen_.end(), it.key()) == seen_.end())
-                throw InputError(file_ + ": unknown key '" + key(it.key()) + "'" + harness::didYouMean(it.key(), seen_));
+                throw InputError(file_ + ": unknown key '" + key(it.key()) + "'" +
+                                 harness::didYouMean(it.key(), seen_));
     }
     static std::string typeName(const Json& v) {
-        return v.is_null() ? "null" : v.is_boolean() ? "a boolean" : v.is_number() ? "a number"
-                                  : v.is_string()  ? "a string"
-                                  : v.is_array()   ? "an array"
-                                                   : "an object";
+        return v.is_null()      ? "null"
+               : v.is_boolean() ? "a boolean"
+               : v.is_number()  ? "a number"
+               : v.is_string()  ? "a string"
+               : v.is_array()   ? "an array"
+                                : "an object";
     }
 
   private:
     template <class T> static std::string expected() {
-        if constexpr (std::is_same_v<T, bool>) return "a boolean";
-        else if constexpr (std::is_same_v<T, std::string>) return "a string";
-        else if constexpr (std::is_integral_v<T>) return "an integer";
-        else return "a number";
+        if constexpr (std::is_same_v<T, bool>)
+            return "a boolean";
+        else if constexpr (std::is_same_v<T, std::string>)
+            return "a string";
+        else if constexpr (std::is_integral_v<T>)
+            return "an integer";
+        else
+            return "a number";
     }
     const Json& j_;
     std::string file_, path_;
@@ -192,10 +205,11 @@ Look readLook(Library& library, Reader r, std::size_t index, bool unchecked) {
         r.fail(r.key("type"), e.what());
     }
     if (r.get("id", id) && id != std::uint64_t(desc->getPluginTypeId()))
-        r.fail(r.key("id"), "the file's " + look.type + " is type " + std::to_string(id) + ", this library's is " +
-                                std::to_string(desc->getPluginTypeId()));
+        r.fail(r.key("id"), "the file's " + look.type + " is type " + std::to_string(id) +
+                                ", this library's is " + std::to_string(desc->getPluginTypeId()));
     const Json& params = r.need("parameters");
-    if (!params.is_object()) r.fail(r.key("parameters"), "expected an object, not " + Reader::typeName(params));
+    if (!params.is_object())
+        r.fail(r.key("parameters"), "expected an object, not " + Reader::typeName(params));
     harness::Instance probe(library, look.type);
     std::vector<std::string> names = parameterNames(library, look.type);
     ParamSets saved;
@@ -243,7 +257,8 @@ SweepAxis readSweep(Reader r) {
         r.get("to", axis.to, true);
         r.get("count", axis.count, true);
         if (axis.count < 1 || axis.count > kMaxLocks)
-            r.fail(r.key("count"), std::to_string(axis.count) + " is outside [1, " + std::to_string(kMaxLocks) + "]");
+            r.fail(r.key("count"),
+                   std::to_string(axis.count) + " is outside [1, " + std::to_string(kMaxLocks) + "]");
     }
     r.done();
     return axis;
@@ -266,15 +281,18 @@ Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
             auto it = last.find(p.name);
             params[p.name] = valueJson(p, it == last.end() ? nullptr : it->second);
         }
-        looks.push_back(
-            {{"type", look.type}, {"id", desc->getPluginTypeId()}, {"label", look.label}, {"parameters", params}});
+        looks.push_back({{"type", look.type},
+                         {"id", desc->getPluginTypeId()},
+                         {"label", look.label},
+                         {"parameters", params}});
     }
     Json sweeps = Json::array();
     for (const SweepAxis& a : shot.sweeps) {
         if (a.name == "preset")
             sweeps.push_back({{"presets", a.presets}});
         else
-            sweeps.push_back({{"parameter", a.name}, {"from", number(a.from)}, {"to", number(a.to)}, {"count", a.count}});
+            sweeps.push_back(
+                {{"parameter", a.name}, {"from", number(a.from)}, {"to", number(a.to)}, {"count", a.count}});
     }
     const Groom& g = shot.groom;
     Json outputs = Json::array();
@@ -334,8 +352,8 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
     const Json& looks = r.need("looks");
     if (!looks.is_array()) r.fail("looks", "expected an array of looks, not " + Reader::typeName(looks));
     for (std::size_t i = 0; i < looks.size(); ++i)
-        shot.looks.push_back(readLook(library, Reader(looks[i], file, "looks[" + std::to_string(i) + "]"), i,
-                                      shot.unchecked));
+        shot.looks.push_back(
+            readLook(library, Reader(looks[i], file, "looks[" + std::to_string(i) + "]"), i, shot.unchecked));
     if (const Json* sweeps = r.find("sweeps")) {
         if (!sweeps->is_array()) r.fail("sweeps", "expected an array of sweep axes");
         for (std::size_t i = 0; i < sweeps->size(); ++i)
@@ -380,7 +398,8 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
     s.get("threads", shot.render.threads);
     s.get("seed", shot.render.seed);
     if (const Json* outs = s.find("outputs")) {
-        if (!outs->is_array() || std::any_of(outs->begin(), outs->end(), [](const Json& o) { return !o.is_string(); }))
+        if (!outs->is_array() ||
+            std::any_of(outs->begin(), outs->end(), [](const Json& o) { return !o.is_string(); }))
             s.fail(s.key("outputs"), "expected an array of file names");
         for (const Json& o : *outs)
             shot.render.outputs.push_back(anchored(o.get<std::string>(), folder));
@@ -401,7 +420,8 @@ void saveShot(Library& library, const Shot& shot, const std::string& path) {
 
 Shot loadShot(Library& library, const std::string& path, bool unchecked) {
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) throw InputError("--look: cannot read '" + path + "': " + std::strerror(errno));
+    if (stat(path.c_str(), &st) != 0)
+        throw InputError("--look: cannot read '" + path + "': " + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw InputError("--look: '" + path + "' is not a regular file");
     if (st.st_size > (16 << 20)) throw InputError("--look: '" + path + "' is larger than 16 MiB");
     std::ifstream in(path, std::ios::binary);
@@ -428,11 +448,12 @@ Look pickLook(const Shot& shot, const std::string& file, int lock) {
     const int n = static_cast<int>(shot.looks.size());
     if (lock < 0 && n == 1) return shot.looks[0];
     if (lock < 0)
-        throw InputError("--look: '" + file + "' holds " + std::to_string(n) + " looks; pick one with --lock N (0 to " +
-                         std::to_string(n - 1) + ")");
+        throw InputError("--look: '" + file + "' holds " + std::to_string(n) +
+                         " looks; pick one with --lock N (0 to " + std::to_string(n - 1) + ")");
     if (lock >= n)
-        throw InputError("--lock: " + std::to_string(lock) + " is outside [0, " + std::to_string(n - 1) + "] ('" +
-                         file + "' holds " + std::to_string(n) + " look" + (n == 1 ? "" : "s") + ")");
+        throw InputError("--lock: " + std::to_string(lock) + " is outside [0, " + std::to_string(n - 1) +
+                         "] ('" + file + "' holds " + std::to_string(n) + " look" + (n == 1 ? "" : "s") +
+                         ")");
     return shot.looks[static_cast<std::size_t>(lock)];
 }
 

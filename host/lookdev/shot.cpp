@@ -70,13 +70,14 @@ void checkName(const std::string& what, const std::string& name, const std::vect
 void checkOutput(const std::string& what, const std::string& path) {
     if (path.empty()) throw InputError(what + ": empty path");
     if (path[0] == '-')
-        throw InputError(what + ": '" + path + "' looks like an option; write ./" + path + " for such a file");
+        throw InputError(what + ": '" + path + "' looks like an option; write ./" + path +
+                         " for such a file");
     const std::vector<std::string>& extensions = quor::render::imageExtensions();
     std::string ext = lowerExtension(path);
     if (!has(extensions, ext))
         throw InputError(what + ": '" + path + "' has " +
-                         (ext.empty() ? "no extension" : "the unknown extension " + ext) + " (known: " +
-                         joined(extensions) + ")");
+                         (ext.empty() ? "no extension" : "the unknown extension " + ext) +
+                         " (known: " + joined(extensions) + ")");
     std::size_t slash = path.find_last_of('/');
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     auto refuse = [&](const std::string& why, int error) {
@@ -114,8 +115,8 @@ std::vector<std::unique_ptr<harness::Instance>> makeInstances(Library& library, 
             throw InputError(where.look(i, "type", "--type") + ": " + e.what());
         }
         try {
-            instances.push_back(
-                std::make_unique<harness::Instance>(library, look.type, resolve(library, look), shot.unchecked));
+            instances.push_back(std::make_unique<harness::Instance>(library, look.type,
+                                                                    resolve(library, look), shot.unchecked));
         } catch (const InputError& e) {
             std::string what = e.what();
             for (auto& [name, value] : look.swept)
@@ -129,12 +130,14 @@ std::vector<std::unique_ptr<harness::Instance>> makeInstances(Library& library, 
 void checkSubject(const Shot& shot, const Where& where) {
     const Subject s = shot.subject;
     if ((s == Subject::Sweep) != !shot.sweeps.empty())
-        throw InputError(where.plain(kSweeps, s == Subject::Sweep ? "--scene sweep needs --sweep NAME=FROM:TO:COUNT"
-                                                                   : "--sweep goes with --scene sweep"));
+        throw InputError(where.plain(kSweeps, s == Subject::Sweep
+                                                  ? "--scene sweep needs --sweep NAME=FROM:TO:COUNT"
+                                                  : "--sweep goes with --scene sweep"));
     if (shot.sweeps.size() > 2) throw InputError(where(kSweeps) + ": at most two (columns and rows)");
     if ((s == Subject::Groom) != !shot.groom.file.empty())
-        throw InputError(where.plain(kGroomFile, s == Subject::Groom ? "--scene groom needs --groom FILE.hair"
-                                                                      : "--groom FILE.hair goes with --scene groom"));
+        throw InputError(where.plain(kGroomFile, s == Subject::Groom
+                                                     ? "--scene groom needs --groom FILE.hair"
+                                                     : "--groom FILE.hair goes with --scene groom"));
     if (s == Subject::Furnace && !shot.lighting.environment.empty())
         throw InputError(where(kEnvironment) + ": the furnace stays a uniform white environment");
     if (shot.looks.empty()) throw InputError(where(kLooks) + ": the shot has no look");
@@ -143,8 +146,8 @@ void checkSubject(const Shot& shot, const Where& where) {
         throw InputError(where(kSweeps) + ": " + std::to_string(locks) + " locks is more than " +
                          std::to_string(kMaxLocks));
     if (s != Subject::Sheet && shot.looks.size() != std::size_t(locks))
-        throw InputError(where(kLooks) + ": a " + subjectName(s) + " shot has " + std::to_string(locks) + " look" +
-                         (locks == 1 ? "" : "s") + ", not " + std::to_string(shot.looks.size()));
+        throw InputError(where(kLooks) + ": a " + subjectName(s) + " shot has " + std::to_string(locks) +
+                         " look" + (locks == 1 ? "" : "s") + ", not " + std::to_string(shot.looks.size()));
 }
 
 void checkSettings(const Shot& shot, const Where& where) {
@@ -176,7 +179,8 @@ void checkSweeps(Library& library, const Shot& shot, const Where& where) {
     for (const SweepAxis& axis : shot.sweeps) {
         if (axis.name == "preset") {
             if (types[0] != kPresetType)
-                throw InputError(where(kSweeps) + ": the presets are for " + kPresetType + ", not " + types[0]);
+                throw InputError(where(kSweeps) + ": the presets are for " + kPresetType + ", not " +
+                                 types[0]);
             continue;
         }
         checkName(where(kSweeps), axis.name, known, types);
@@ -255,7 +259,8 @@ SweepAxis parseSweep(const std::string& text) {
     axis.to = harness::parseFloat(what, parts[1]);
     std::uint64_t count = parts[2].empty() ? 0 : harness::parseUnsigned(what, parts[2]);
     if (count < 1 || count > std::uint64_t(kMaxLocks))
-        throw InputError(what + ": the count '" + parts[2] + "' is outside [1, " + std::to_string(kMaxLocks) + "]");
+        throw InputError(what + ": the count '" + parts[2] + "' is outside [1, " + std::to_string(kMaxLocks) +
+                         "]");
     axis.count = static_cast<int>(count);
     return axis;
 }
@@ -312,7 +317,8 @@ void applyToLooks(Library& library, Shot& shot, const std::string& preset, const
         checkName("--set", name, known, types);
     const Preset* p = preset.empty() ? nullptr : &presetOrRefuse("--preset", preset);
     if (p && !has(types, kPresetType))
-        throw InputError(std::string("--preset: the presets are for ") + kPresetType + ", not " + joined(types));
+        throw InputError(std::string("--preset: the presets are for ") + kPresetType + ", not " +
+                         joined(types));
     for (Look& look : shot.looks) {
         if (p && look.type == kPresetType) {
             look.preset = p->name;

@@ -94,9 +94,10 @@ struct Field {
 constexpr Field kLooks{"--type", "looks"}, kSweeps{"--sweep", "sweeps"}, kGroomFile{"--groom", "groom.file"},
     kStrands{"--strands", "groom.strands"}, kEnvironment{"--env", "lighting.environment"},
     kExposure{"--exposure", "lighting.exposure"}, kWidth{"--width", "render.width"},
-    kHeight{"--height", "render.height"}, kSpp{"--spp", "render.spp"}, kThreads{"--threads", "render.threads"},
-    kOutputs{"-o", "render.outputs"}, kOrbit{"--camera-orbit", "camera.orbit"},
-    kElevation{"--camera-elevation", "camera.elevation"}, kZoom{"--camera-zoom", "camera.zoom"};
+    kHeight{"--height", "render.height"}, kSpp{"--spp", "render.spp"},
+    kThreads{"--threads", "render.threads"}, kOutputs{"-o", "render.outputs"},
+    kOrbit{"--camera-orbit", "camera.orbit"}, kElevation{"--camera-elevation", "camera.elevation"},
+    kZoom{"--camera-zoom", "camera.zoom"};
 
 // How refusals name what was wrong: by option (a shot from the command line), or by the look
 // file and its key.

@@ -26,12 +26,15 @@ CLI::Option* addInteger(CLI::App& cmd, const std::string& name, int& target, int
     return cmd.add_option_function<std::string>(
         name,
         [&target, what, lo, hi](const std::string& text) {
-            target = static_cast<int>(harness::parseUnsignedIn(what, text, std::uint64_t(lo), std::uint64_t(hi)));
+            target =
+                static_cast<int>(harness::parseUnsignedIn(what, text, std::uint64_t(lo), std::uint64_t(hi)));
         },
-        help + ", " + std::to_string(lo) + " to " + std::to_string(hi) + "; default " + std::to_string(target));
+        help + ", " + std::to_string(lo) + " to " + std::to_string(hi) + "; default " +
+            std::to_string(target));
 }
 
-CLI::Option* addUnsigned(CLI::App& cmd, const std::string& name, std::uint64_t& target, const std::string& help) {
+CLI::Option* addUnsigned(CLI::App& cmd, const std::string& name, std::uint64_t& target,
+                         const std::string& help) {
     std::string what = shown(name);
     return cmd.add_option_function<std::string>(
         name, [&target, what](const std::string& text) { target = parseUnsigned(what, text); },
@@ -42,7 +45,10 @@ CLI::Option* addNumber(CLI::App& cmd, const std::string& name, float& target, do
                        const std::string& help) {
     std::string what = shown(name);
     return cmd.add_option_function<std::string>(
-        name, [&target, what, lo, hi](const std::string& text) { target = harness::parseFloatIn(what, text, lo, hi); },
+        name,
+        [&target, what, lo, hi](const std::string& text) {
+            target = harness::parseFloatIn(what, text, lo, hi);
+        },
         help + ", " + g(lo) + " to " + g(hi) + "; default " + g(target));
 }
 

@@ -15,7 +15,8 @@ namespace hairlab {
 CLI::Option* addInteger(CLI::App& cmd, const std::string& name, int& target, int lo, int hi,
                         const std::string& help);
 // A non-negative integer of any size, decimal or 0x hex ("...; default D").
-CLI::Option* addUnsigned(CLI::App& cmd, const std::string& name, std::uint64_t& target, const std::string& help);
+CLI::Option* addUnsigned(CLI::App& cmd, const std::string& name, std::uint64_t& target,
+                         const std::string& help);
 // A number in [lo, hi] ("..., LO to HI; default D").
 CLI::Option* addNumber(CLI::App& cmd, const std::string& name, float& target, double lo, double hi,
                        const std::string& help);

@@ -264,6 +264,31 @@ SweepAxis readSweep(Reader r) {
     return axis;
 }
 
+// JSON indented by two, with arrays of plain values on one line (colours read as [r, g, b, a]).
+void pretty(const Json& j, std::string& out, int depth) {
+    const std::string pad(2 * depth + 2, ' '), close(2 * depth, ' ');
+    bool flat = j.is_array() && std::none_of(j.begin(), j.end(), [](const Json& e) { return e.is_structured(); });
+    if (!j.is_structured() || j.empty() || flat) {
+        if (!flat || j.empty()) {
+            out += j.dump();
+            return;
+        }
+        out += "[";
+        for (std::size_t i = 0; i < j.size(); ++i)
+            out += (i ? ", " : "") + j[i].dump();
+        out += "]";
+        return;
+    }
+    out += j.is_array() ? "[\n" : "{\n";
+    bool first = true;
+    for (auto it = j.begin(); it != j.end(); ++it, first = false) {
+        out += (first ? "" : ",\n") + pad;
+        if (j.is_object()) out += Json(it.key()).dump() + ": ";
+        pretty(*it, out, depth + 1);
+    }
+    out += "\n" + close + (j.is_array() ? "]" : "}");
+}
+
 } // namespace
 
 Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
@@ -411,7 +436,9 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
 
 void saveShot(Library& library, const Shot& shot, const std::string& path) {
     std::string folder = fs::path(path).parent_path().string();
-    std::string text = shotToJson(library, shot, folder.empty() ? "." : folder).dump(2) + "\n";
+    std::string text;
+    pretty(shotToJson(library, shot, folder.empty() ? "." : folder), text, 0);
+    text += "\n";
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << text;
     out.close();

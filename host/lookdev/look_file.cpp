@@ -267,7 +267,8 @@ SweepAxis readSweep(Reader r) {
 // JSON indented by two, with arrays of plain values on one line (colours read as [r, g, b, a]).
 void pretty(const Json& j, std::string& out, int depth) {
     const std::string pad(2 * depth + 2, ' '), close(2 * depth, ' ');
-    bool flat = j.is_array() && std::none_of(j.begin(), j.end(), [](const Json& e) { return e.is_structured(); });
+    bool flat =
+        j.is_array() && std::none_of(j.begin(), j.end(), [](const Json& e) { return e.is_structured(); });
     if (!j.is_structured() || j.empty() || flat) {
         if (!flat || j.empty()) {
             out += j.dump();

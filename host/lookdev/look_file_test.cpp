@@ -25,7 +25,9 @@ std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
-void writeFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
 
 // A small .hair groom of three straight strands.
 std::string groomFile() {
@@ -48,13 +50,15 @@ TEST(LookFile, RenderAgainFromTheFileGivesTheSameBytes) {
     const Args small = {"--res", "48x27", "--spp", "1", "--strands", "200", "--threads", "2"};
     const std::vector<Args> shots = {
         {"--scene", "sheet", "--set", "glossiness=0.3"},
-        {"--scene", "sweep", "--sweep", "melanin=0:1:3", "--sweep", "preset=red,white", "--camera-orbit", "20"},
+        {"--scene", "sweep", "--sweep", "melanin=0:1:3", "--sweep", "preset=red,white", "--camera-orbit",
+         "20"},
         {"--scene", "groom", "--groom", groomFile(), "--type", "BRDFHair3", "--strand-color", "0.5,0.2,0.1"},
     };
     for (const Args& shot : shots) {
         const std::string png = temp("round.png"), look = temp("round.json");
-        Outcome first = hairlab(hairlab::test::with(hairlab::test::with({"render", "-q"}, shot),
-                                                    hairlab::test::with(small, {"-o", png, "--save-look", look})));
+        Outcome first =
+            hairlab(hairlab::test::with(hairlab::test::with({"render", "-q"}, shot),
+                                        hairlab::test::with(small, {"-o", png, "--save-look", look})));
         ASSERT_EQ(first.status, 0) << first.err;
         const std::string picture = readFile(png);
         std::remove(png.c_str());
@@ -67,8 +71,8 @@ TEST(LookFile, RenderAgainFromTheFileGivesTheSameBytes) {
 // Every registered parameter is written out, so the file keeps its meaning if a default changes.
 TEST(LookFile, HoldsEveryParameterOfEveryMaterial) {
     const std::string look = temp("every.json");
-    ASSERT_EQ(hairlab({"render", "-q", "--res", "8x8", "--spp", "1", "--strands", "10", "-o", temp("every.png"),
-                       "--save-look", look})
+    ASSERT_EQ(hairlab({"render", "-q", "--res", "8x8", "--spp", "1", "--strands", "10", "-o",
+                       temp("every.png"), "--save-look", look})
                   .status,
               0);
     Json j = Json::parse(readFile(look));
@@ -82,15 +86,16 @@ TEST(LookFile, HoldsEveryParameterOfEveryMaterial) {
     }
     // The probes read the material of a lock: the same answer as its values given by hand.
     Outcome fromFile = hairlab({"eval", "--look", look, "--lock", "3", "--light", "0,0.6,0.8"});
-    Outcome byHand = hairlab({"eval", "--type", "BRDFHair4", "--set", "melanin=0.55", "--set", "pheomelanin=0.35",
-                              "--set", "glint_strength=0.7", "--set", "glint_variation=0.5", "--set",
-                              "glitter_strength=0.9", "--set", "random_melanin=0.05", "--set", "trace_depth=6",
-                              "--light", "0,0.6,0.8"});
+    Outcome byHand =
+        hairlab({"eval", "--type", "BRDFHair4", "--set", "melanin=0.55", "--set", "pheomelanin=0.35", "--set",
+                 "glint_strength=0.7", "--set", "glint_variation=0.5", "--set", "glitter_strength=0.9",
+                 "--set", "random_melanin=0.05", "--set", "trace_depth=6", "--light", "0,0.6,0.8"});
     ASSERT_EQ(fromFile.status, 0) << fromFile.err;
     EXPECT_EQ(fromFile.out, byHand.out);
     Outcome unpicked = hairlab({"eval", "--look", look, "--light", "0,0,1"});
     EXPECT_EQ(unpicked.status, 2);
-    EXPECT_NE(unpicked.err.find("holds 4 looks; pick one with --lock N (0 to 3)"), std::string::npos) << unpicked.err;
+    EXPECT_NE(unpicked.err.find("holds 4 looks; pick one with --lock N (0 to 3)"), std::string::npos)
+        << unpicked.err;
     // The command line wins over the file.
     Outcome over = hairlab({"render", "--look", look, "--res", "10x6", "-q"});
     EXPECT_NE(over.out.find("10x6, 1 spp"), std::string::npos) << over.out << over.err;
@@ -107,35 +112,49 @@ std::string shot(const std::string& extra, const std::string& looks = "[" + kLoo
     return R"({"format": 1, "subject": "swatch", "looks": )" + looks +
            R"(, "render": {"width": 8, "height": 8, "spp": 1})" + extra + "}";
 }
-std::string look(const std::string& params) { return shot("", R"([{"type": "BRDFHair4", "parameters": )" + params + "}]"); }
+std::string look(const std::string& params) {
+    return shot("", R"([{"type": "BRDFHair4", "parameters": )" + params + "}]");
+}
 
 TEST(LookFile, RefusesEveryMalformedFileInOneLine) {
     const std::vector<BadFile> bad = {
         {"not JSON", "{\"format\": 1,", "not JSON"},
         {"not an object", "[1, 2]", "expected an object, not an array"},
         {"no format", R"({"subject": "swatch", "looks": []})", "key 'format': missing"},
-        {"newer format", R"({"format": 2, "subject": "swatch", "looks": []})", "version 2 is newer than this build"},
+        {"newer format", R"({"format": 2, "subject": "swatch", "looks": []})",
+         "version 2 is newer than this build"},
         {"format as text", R"({"format": "1"})", "key 'format': expected an integer, not a string"},
         {"no looks", R"({"format": 1, "subject": "swatch"})", "key 'looks': missing"},
         {"unknown key", shot(R"(, "lookz": 1)"), "unknown key 'lookz' (did you mean looks?)"},
-        {"unknown nested key", shot(R"(, "camera": {"zom": 2})"), "unknown key 'camera.zom' (did you mean zoom?)"},
+        {"unknown nested key", shot(R"(, "camera": {"zom": 2})"),
+         "unknown key 'camera.zom' (did you mean zoom?)"},
         {"unknown subject", R"({"format": 1, "subject": "teapot", "looks": []})", "'teapot' is not one of"},
-        {"unknown type", shot("", R"([{"type": "BRDFHair9", "parameters": {}}])"), "key 'looks[0].type': unknown type"},
+        {"unknown type", shot("", R"([{"type": "BRDFHair9", "parameters": {}}])"),
+         "key 'looks[0].type': unknown type"},
         {"no type", shot("", R"([{"parameters": {}}])"), "key 'looks[0].type': missing"},
         {"wrong id", shot("", R"([{"type": "BRDFHair4", "id": 7, "parameters": {}}])"), "key 'looks[0].id'"},
-        {"unknown parameter", look(R"({"melanine": 0.5})"), "unknown parameter 'melanine' for BRDFHair4 (did you mean melanin?)"},
-        {"value past its limit", look(R"({"melanin": 5})"), "key 'looks[0].parameters.melanin': value 5 is outside"},
-        {"parameter of a wrong type", look(R"({"melanin": {"a": 1}})"), "key 'looks[0].parameters.melanin': expected"},
+        {"unknown parameter", look(R"({"melanine": 0.5})"),
+         "unknown parameter 'melanine' for BRDFHair4 (did you mean melanin?)"},
+        {"value past its limit", look(R"({"melanin": 5})"),
+         "key 'looks[0].parameters.melanin': value 5 is outside"},
+        {"parameter of a wrong type", look(R"({"melanin": {"a": 1}})"),
+         "key 'looks[0].parameters.melanin': expected"},
         {"colour of words", look(R"({"dye_color": [1, "x", 1]})"), "key 'looks[0].parameters.dye_color'"},
         {"negative exposure", shot(R"(, "lighting": {"exposure": -1})"), "key 'lighting.exposure'"},
-        {"orbit as text", shot("", "[" + kLook + R"(], "camera": {"orbit": "left"})"), "key 'camera.orbit': expected a number"},
-        {"zoom out of range", shot(R"(, "camera": {"zoom": 1000})"), "key 'camera.zoom': 1000 is outside [0.1, 100]"},
-        {"lock shape", shot(R"(, "groom": {"lock": "curly"})"), "key 'groom.lock': 'curly' is not straight or wavy"},
-        {"strand colour", shot(R"(, "groom": {"strand_color": [1, 2]})"), "key 'groom.strand_color': expected a colour"},
-        {"groom that cannot be read", shot(R"(, "groom": {"file": "missing.hair"})"), "key 'groom.file': cannot read"},
+        {"orbit as text", shot("", "[" + kLook + R"(], "camera": {"orbit": "left"})"),
+         "key 'camera.orbit': expected a number"},
+        {"zoom out of range", shot(R"(, "camera": {"zoom": 1000})"),
+         "key 'camera.zoom': 1000 is outside [0.1, 100]"},
+        {"lock shape", shot(R"(, "groom": {"lock": "curly"})"),
+         "key 'groom.lock': 'curly' is not straight or wavy"},
+        {"strand colour", shot(R"(, "groom": {"strand_color": [1, 2]})"),
+         "key 'groom.strand_color': expected a colour"},
+        {"groom that cannot be read", shot(R"(, "groom": {"file": "missing.hair"})"),
+         "key 'groom.file': cannot read"},
         {"environment that cannot be read", shot(R"(, "lighting": {"environment": "sky.exr"})"),
          "key 'lighting.environment': cannot read"},
-        {"looks for another subject", shot("", "[" + kLook + "," + kLook + "]"), "a swatch shot has 1 look, not 2"},
+        {"looks for another subject", shot("", "[" + kLook + "," + kLook + "]"),
+         "a swatch shot has 1 look, not 2"},
         {"sweep count", shot(R"(, "sweeps": [{"parameter": "melanin", "from": 0, "to": 1, "count": 0}])"),
          "key 'sweeps[0].count': 0 is outside [1, 64]"},
     };

@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "options.h"
 #include "point_options.h"
 
 namespace hairlab {
@@ -28,10 +29,9 @@ Action addEvalCommand(CLI::App& app) {
                     "Light direction x,y,z (towards the light), normalised; repeatable")
         ->required()
         ->allow_extra_args(false);
-    cmd->add_option("--flags", args->flags,
-                    "Evaluation flags: 1 diffuse, 2 specular (decimal or 0x hex); default 3");
-    cmd->add_option("--light-color", args->lightColor, "Light colour r,g,b; default 1,1,1");
-    cmd->add_option("--light-prob", args->lightProb, "Light-selection probability handed to eval; default 1");
+    addDefaulted(*cmd, "--flags", args->flags, "Evaluation flags: 1 diffuse, 2 specular (decimal or 0x hex)");
+    addDefaulted(*cmd, "--light-color", args->lightColor, "Light colour r,g,b");
+    addDefaulted(*cmd, "--light-prob", args->lightProb, "Light-selection probability handed to eval");
     cmd->footer(
         "Text output: one line per light, the four lanes of the result (%.9g). JSON: results (light, color, "
         "light_color and unshadowed_color as eval left them), then the sampler's transparency, opacity and "

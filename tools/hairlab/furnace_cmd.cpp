@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "harness/estimators.h"
+#include "options.h"
 #include "point_options.h"
 
 namespace hairlab {
@@ -30,10 +31,9 @@ Action addFurnaceCommand(CLI::App& app) {
         app.add_subcommand("furnace", "Estimate the directional albedo of one shading point, two ways");
     auto args = std::make_shared<FurnaceArgs>();
     args->point.add(*cmd);
-    cmd->add_option("--samples", args->samples,
-                    "Number of directions and of sampleRay calls; default " +
-                        std::to_string(kFurnaceSamples));
-    cmd->add_option("--seed", args->seed, "Seed of the stratification jitter and sequence shift; default 1");
+    addDefaulted(*cmd, "--samples", args->samples,
+                 "Number of directions and of sampleRay calls, 4 to " + std::to_string(kMaxSamples));
+    addDefaulted(*cmd, "--seed", args->seed, "Seed of the stratification jitter and sequence shift");
     cmd->footer("eval = (1/pi) * integral of eval over the whole sphere (stratified uniform directions, "
                 "light colour 1, "
                 "flags 3, light weighting neutral); sampled = mean path weight of sampleRay (a refused "

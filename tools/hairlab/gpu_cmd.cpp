@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "options.h"
 #include "point_options.h"
 #include "quor/gpu.h"
 
@@ -23,7 +24,7 @@ Action addGpuCommand(CLI::App& app) {
         "gpu", "Print the description a material writes for the GPU renderer (getRTSource)");
     auto args = std::make_shared<GpuArgs>();
     args->point.add(*cmd, PointScope::InstanceOnly);
-    cmd->add_option("--kind", args->kind, "Kind of description asked for; default MaterialDescriptor");
+    addDefaulted(*cmd, "--kind", args->kind, "Kind of description asked for");
     cmd->footer("Output: exactly the text getRTSource wrote; its result goes to stderr as 'result N'. JSON: "
                 "{\"result\": N, \"text\": \"...\"}.");
 

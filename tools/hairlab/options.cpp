@@ -75,6 +75,11 @@ CLI::Option* addText(CLI::App& cmd, const std::string& name, std::string& text, 
         text.empty() ? help : help + "; default " + text);
 }
 
+CLI::Option* addDefaulted(CLI::App& cmd, const std::string& name, std::string& text,
+                          const std::string& help) {
+    return cmd.add_option(name, text, help + "; default " + text);
+}
+
 harness::ParamSets parseSets(const std::string& option, const std::vector<std::string>& texts) {
     harness::ParamSets sets;
     for (const std::string& s : texts) {

@@ -26,6 +26,9 @@ CLI::Option* addColor(CLI::App& cmd, const std::string& name, std::optional<harn
 // A text option ("...; default TEXT" when text holds one); an empty value is refused.
 CLI::Option* addText(CLI::App& cmd, const std::string& name, std::string& text, const std::string& help);
 
+// A text option read later by its parser, its default shown ("...; default TEXT").
+CLI::Option* addDefaulted(CLI::App& cmd, const std::string& name, std::string& text, const std::string& help);
+
 // NAME=VALUE, as --set takes it.
 harness::ParamSets parseSets(const std::string& option, const std::vector<std::string>& texts);
 

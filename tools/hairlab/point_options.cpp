@@ -58,31 +58,29 @@ void PointArgs::add(CLI::App& cmd, PointScope scope) {
     cmd.add_flag("--json", json_, "Machine-readable output");
     if (scope == PointScope::InstanceOnly) return;
 
-    cmd.add_option("--dir", dir_, "Ray direction D x,y,z (towards the surface), normalised; default 0,0,-1");
-    cmd.add_option("--tangent", tangent_, "Strand tangent x,y,z in the strand record; default 0,1,0");
+    addDefaulted(cmd, "--dir", dir_, "Ray direction D x,y,z (towards the surface), normalised");
+    addDefaulted(cmd, "--tangent", tangent_, "Strand tangent x,y,z in the strand record");
     normalOpt_ = cmd.add_option("--normal", normal_,
                                 "Surface normal x,y,z, normalised; default -D with its tangent part removed");
-    cmd.add_option("--h", h_, "Across-strand offset in the strand record; default 0");
-    cmd.add_option("--strand-color", strandColor_, "Strand record colour r,g,b; default 0,0,0");
-    cmd.add_option("--strand-transparency", strandTransparency_,
-                   "Strand record transparency r,g,b; default 0,0,0");
-    cmd.add_option("--strand-index", strandIndex_, "Strand index; default 0");
-    cmd.add_option("--strand-length", strandLength_, "Strand length; default 1");
-    cmd.add_option("--strand-position", strandPosition_,
-                   "Position along the strand, root 0 to tip 1; default 0.5");
+    addDefaulted(cmd, "--h", h_, "Across-strand offset in the strand record");
+    addDefaulted(cmd, "--strand-color", strandColor_, "Strand record colour r,g,b");
+    addDefaulted(cmd, "--strand-transparency", strandTransparency_, "Strand record transparency r,g,b");
+    addDefaulted(cmd, "--strand-index", strandIndex_, "Strand index");
+    addDefaulted(cmd, "--strand-length", strandLength_, "Strand length");
+    addDefaulted(cmd, "--strand-position", strandPosition_, "Position along the strand, root 0 to tip 1");
     cmd.add_flag("--no-strand-data", noStrandData_, "The context offers no strand-data interface");
     coverageOpt_ =
         cmd.add_option("--coverage", coverage_,
                        "Offer the strand-opacity interface with this coverage (default: not offered)");
-    cmd.add_option("--depth", depth_, "Ray depth; default 0");
-    cmd.add_option("--ray-flags", rayFlags_,
-                   "Ray flags, decimal or 0x hex (0x8 shadow, 0x10 GI, 0x200 no specular); default 0");
-    cmd.add_option("--context-flags", contextFlags_,
-                   "Context flags, decimal or 0x hex (0x1 render elements, 0x20 skip the below-surface "
-                   "test); default 0x20, a renderer's hair hit");
-    cmd.add_option("--side", side_, "The mode passed to getBRDF; default 0");
-    cmd.add_option("--gi", gi_, "Colour r,g,b of the host's GI source; default 0,0,0");
-    cmd.add_option("--mis", mis_, "The host's multiple-importance answer, 0 or 1; default 0");
+    addDefaulted(cmd, "--depth", depth_, "Ray depth, 0 to 1000000");
+    addDefaulted(cmd, "--ray-flags", rayFlags_,
+                 "Ray flags, decimal or 0x hex (0x8 shadow, 0x10 GI, 0x200 no specular)");
+    addDefaulted(cmd, "--context-flags", contextFlags_,
+                 "Context flags, decimal or 0x hex (0x1 render elements, 0x20 skip the below-surface test; "
+                 "0x20 is a renderer's hair hit)");
+    addDefaulted(cmd, "--side", side_, "The mode passed to getBRDF");
+    addDefaulted(cmd, "--gi", gi_, "Colour r,g,b of the host's GI source");
+    addDefaulted(cmd, "--mis", mis_, "The host's multiple-importance answer, 0 or 1");
 }
 
 PointOptions PointArgs::options(Library& library) const {

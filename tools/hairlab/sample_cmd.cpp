@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "errors.h"
+#include "options.h"
 #include "point_options.h"
 
 namespace hairlab {
@@ -26,11 +27,9 @@ Action addSampleCommand(CLI::App& app) {
     cmd->add_option("--u", args->u,
                     "Lobe-selection number handed to sampleRay, in [0, 2] (a sampler may fold u >= 1)")
         ->required();
-    cmd->add_option(
-        "--xi", args->xi,
-        "The host's random numbers A,B,C for getDMCParam dimensions 1, 2, 3, each in [0, 1]; default "
-        "0.5,0.5,0.5");
-    cmd->add_option("--mode", args->mode, "The mode argument of sampleRay; default 0");
+    addDefaulted(*cmd, "--xi", args->xi,
+                 "The host's random numbers A,B,C for getDMCParam dimensions 1, 2, 3, each in [0, 1]");
+    addDefaulted(*cmd, "--mode", args->mode, "The mode argument of sampleRay");
     cmd->footer(
         "Output: the value sampleRay returned, then the new ray's direction, path weight (four lanes) and "
         "probability; the last three are null when no ray was set up.");

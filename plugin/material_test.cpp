@@ -42,7 +42,7 @@ TEST_P(Material, ShadingAllocatesNothingOnceWarm) {
     o.type = GetParam();
     o.sets = test::registeredDefaults(GetParam());
     o.dir = {0.3f, -0.2f, -0.9f};
-    o.contextFlags = 0x20;
+    o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
     ShadingPoint p(library(), o);
     auto round = [&](int i) {
         p.shade();
@@ -80,7 +80,7 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
             o.strandColor = look.strand;
             o.dir = d;
             o.h = 0.3f;
-            o.contextFlags = 0x20;
+            o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
             ShadingPoint p(library(), o);
             FurnaceResult f = furnace(p, 60000, ++k);
             float e[3] = {f.eval.r, f.eval.g, f.eval.b},
@@ -166,9 +166,13 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
             o.strandPosition = rng.uniform();
             o.noStrandData = rng.uniform() < 0.25f;
             if (rng.uniform() < 0.3f) o.coverage = rng.uniform() < 0.5f ? 0.0f : rng.uniform();
-            static const int kRayFlags[] = {0, 0x8, 0x10, 0x200, 0x210};
+            static const int kRayFlags[] = {0, quor::RAY_SHADOW, quor::RAY_GI, quor::RAY_NO_SPECULAR,
+                                            quor::RAY_GI | quor::RAY_NO_SPECULAR};
             o.rayFlags = kRayFlags[rng.next() % 5];
-            o.contextFlags = rng.uniform() < 0.5f ? 0x20 : (rng.uniform() < 0.5f ? 0x21 : 0);
+            o.contextFlags =
+                rng.uniform() < 0.5f
+                    ? quor::CTX_SKIP_BELOW_SURFACE
+                    : (rng.uniform() < 0.5f ? quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS : 0);
             o.depth = static_cast<int>(rng.next() % 4) * (rng.uniform() < 0.2f ? 100 : 1);
             o.side = static_cast<int>(rng.next() % 3);
             o.mis = static_cast<int>(rng.next() % 2);

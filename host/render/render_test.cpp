@@ -174,8 +174,8 @@ TEST(StandInRenderer, ExrKeepsHairBackdropAndNamedChannelLayers) {
         f.hair.data.push_back(0.125f * i);
     for (int i = 0; i < 18; ++i)
         f.backdrop.data.push_back(1 + 0.5f * i);
-    f.channels[106] = {3, 2, 3, std::vector<float>(18, 0.25f)};
-    f.channels[131] = {3, 2, 3, std::vector<float>(18, -0.5f)};
+    f.channels[CHANNEL_SPECULAR] = {3, 2, 3, std::vector<float>(18, 0.25f)};
+    f.channels[CHANNEL_STRAND_FRAME] = {3, 2, 3, std::vector<float>(18, -0.5f)};
     std::string path = ::testing::TempDir() + "render_test.exr";
     writeImage(path, f);
     auto in = OIIO::ImageInput::open(path);

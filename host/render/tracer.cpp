@@ -92,7 +92,7 @@ RTCRay embreeRay(Float3 org, Float3 dir) {
 class Tracer::ShadedHit {
   public:
     ShadedHit(BSDFInterface* bsdf, QuorContext& ctx) : iface_(bsdf), ctx_(ctx), bsdf_(bsdf->newBSDF(ctx, 0)) {
-        if (bsdf_) brdf_ = bsdf_->getBRDF(0);
+        if (bsdf_) brdf_ = bsdf_->getBRDF(SIDE_FRONT);
     }
     ~ShadedHit() { release(); }
     ShadedHit(const ShadedHit&) = delete;
@@ -452,7 +452,7 @@ bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dim
     sampler_->get2D(dims + kPairBsdf, u, q.dmc[1]);
     sampler_->get2D(dims + kPairBsdf2, q.dmc[2], q.dmc[3]);
     q.dmc[0] = q.dmc[3];
-    float made = shaded.brdf()->sampleRay(lv.ctx, q, u, 0);
+    float made = shaded.brdf()->sampleRay(lv.ctx, q, u, SAMPLE_MODE_PATH);
     shaded.release();
     if (made < 0.5f) return false;
     T = T * fromColor(q.pathWeight);
@@ -536,7 +536,7 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         L = L + T * directLight(shaded.brdf(), ctx, P, next, level, dims);
         if (ctx.channels) shaded.brdf()->commitLightSample(1);
 
-        if (shaded.brdf()->getSamplerFlags() & 8) {
+        if (shaded.brdf()->getSamplerFlags() & SAMPLER_SAMPLES_RAYS) {
             if (!sampledContinuation(shaded, lv, dims, next, T, lastProb)) break;
             ray = next;
             kind = Kind::Sampled;

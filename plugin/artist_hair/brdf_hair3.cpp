@@ -41,10 +41,11 @@ quor::PluginInterface* BRDFHair3::getInterface(int id) {
 }
 
 int BRDFHair3::getBSDFFlags() {
-    if (opaqueForShadows_ || !transparency_) return 1;
+    if (opaqueForShadows_ || !transparency_) return quor::BSDF_OPAQUE;
     quor::AColor lower{0, 0, 0, 0}, upper{1, 1, 1, 1};
     transparency_->getColorRange(lower, upper, 1.0f);
-    return (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f) ? 1 : 0;
+    return (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f) ? quor::BSDF_OPAQUE
+                                                                                        : 0;
 }
 
 namespace {

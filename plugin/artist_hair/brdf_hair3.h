@@ -53,7 +53,10 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
                      quor::Color& unshadowedLightColor, float lightProb, int flags) override;
     void scaleLightSample(float f) override;
     void commitLightSample(int arg) override;
-    int getSamplerFlags() override { return useCachedGI ? 11 : 10; }
+    int getSamplerFlags() override {
+        return quor::SAMPLER_SAMPLES_RAYS | quor::SAMPLER_LIGHT_ELEMENTS |
+               (useCachedGI ? quor::SAMPLER_CACHED_GI : 0);
+    }
     void traceForward(quor::QuorContext& ctx, int doGI) override;
     quor::Color getTransparency() override { return lightTransmission.host(); }
     int addContextRay(quor::QuorContext& ctx, void* arg, int mode) override;

@@ -53,12 +53,13 @@ void BRDFHair4::frameBegin(quor::QuorRenderer* renderer) {
 }
 
 int BRDFHair4::getBSDFFlags() {
-    if (!transparencyTex_) return 2;
+    if (!transparencyTex_) return quor::BSDF_MULTIPLE_SCATTERING;
     quor::AColor lower{0, 0, 0, 0}, upper{1, 1, 1, 1};
     transparencyTex_->getColorRange(lower, upper, 1.0f);
     // A transparency that can only be black: the hair is never see-through.
-    if (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f) return 3;
-    return 2;
+    if (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f)
+        return quor::BSDF_MULTIPLE_SCATTERING | quor::BSDF_OPAQUE;
+    return quor::BSDF_MULTIPLE_SCATTERING;
 }
 
 namespace {

@@ -68,7 +68,7 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     quor::Color getLightMultiplier(quor::Color& weight) override;
     quor::Color eval(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
                      quor::Color& unshadowedLightColor, float lightProb, int flags) override;
-    int getSamplerFlags() override { return 8; }
+    int getSamplerFlags() override { return quor::SAMPLER_SAMPLES_RAYS; }
     void traceForward(quor::QuorContext& ctx, int arg) override;
     int getAuxFlags() override { return sampleCount; }
     quor::Color getTransparency() override { return transparency.host(); }

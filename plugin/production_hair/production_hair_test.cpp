@@ -34,7 +34,7 @@ struct Hair4Point {
         o.h = h;
         o.strandIndex = strand;
         o.depth = depth;
-        o.contextFlags = 0x20;
+        o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
         return o;
     }
     explicit Hair4Point(ParamSets sets, float thetaDeg = 0, float aroundDeg = 0, float h = 0, int strand = 0,

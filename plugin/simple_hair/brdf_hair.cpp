@@ -40,7 +40,8 @@ void BRDFHair::setupSampler(quor::QuorContext& ctx, MayaHairBSDF& s, int) {
 
 quor::BRDFSampler* MayaHairBSDF::getBRDF(int mode) {
     Color4 one(1.0f);
-    passThrough = mode != 0 ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
+    passThrough =
+        mode != quor::SIDE_FRONT ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
     return this;
 }
 

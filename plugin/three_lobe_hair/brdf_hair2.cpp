@@ -188,7 +188,8 @@ quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector
 
 quor::BRDFSampler* MayaHairBSDF2::getBRDF(int side) {
     const Color4 one(1.0f);
-    lightTransmission = side == 0 ? (one + transparency) * 0.5f : 2.0f * transparency / (one + transparency);
+    lightTransmission =
+        side == quor::SIDE_FRONT ? (one + transparency) * 0.5f : 2.0f * transparency / (one + transparency);
     return this;
 }
 

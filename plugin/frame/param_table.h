@@ -20,8 +20,8 @@ struct ParamSpec {
 
     const char* name;
     quor::ParamKind kind;
-    quor::Color color;  // Texture and TextureRGB (a unused for TextureRGB)
-    float value;        // TextureFloat and Float; Int and Bool as a whole number
+    quor::Color color; // Texture and TextureRGB (a unused for TextureRGB)
+    float value;       // TextureFloat and Float; Int and Bool as a whole number
     const char* description;
     const char* hints;
     Unbound unbound = Unbound::Registered;
@@ -46,8 +46,12 @@ struct ParamSpec {
         p.unbound = Unbound::Strand;
         return p;
     }
-    constexpr quor::Color unboundColorValue() const { return unbound == Unbound::Constant ? unboundColor : color; }
-    constexpr float unboundFloatValue() const { return unbound == Unbound::Constant ? unboundColor.r : value; }
+    constexpr quor::Color unboundColorValue() const {
+        return unbound == Unbound::Constant ? unboundColor : color;
+    }
+    constexpr float unboundFloatValue() const {
+        return unbound == Unbound::Constant ? unboundColor.r : value;
+    }
 };
 
 // Rows of the table, one maker per kind of add-parameter call.
@@ -105,11 +109,19 @@ template <const auto& Table> class ParamBlock {
             Slot& s = slots_[i];
             switch (Table[i].kind) {
             case quor::ParamKind::Texture:
-            case quor::ParamKind::TextureRGB: bind(Table[i].name, &s.color); break;
-            case quor::ParamKind::TextureFloat: bind(Table[i].name, &s.scalar); break;
-            case quor::ParamKind::Float: bind(Table[i].name, &s.f); break;
+            case quor::ParamKind::TextureRGB:
+                bind(Table[i].name, &s.color);
+                break;
+            case quor::ParamKind::TextureFloat:
+                bind(Table[i].name, &s.scalar);
+                break;
+            case quor::ParamKind::Float:
+                bind(Table[i].name, &s.f);
+                break;
             case quor::ParamKind::Int:
-            case quor::ParamKind::Bool: bind(Table[i].name, &s.i); break;
+            case quor::ParamKind::Bool:
+                bind(Table[i].name, &s.i);
+                break;
             }
         }
     }

@@ -97,7 +97,8 @@ TEST_P(ParamTable, AnUnconnectedSlotShadesAsItsRowSays) {
     for (const ParamSpec& row : table(type)) {
         const bool colour = row.kind == quor::ParamKind::Texture || row.kind == quor::ParamKind::TextureRGB;
         if (!colour && row.kind != quor::ParamKind::TextureFloat) continue;
-        std::string value = colour ? colorText(row.unboundColorValue()) : test::number(row.unboundFloatValue());
+        std::string value =
+            colour ? colorText(row.unboundColorValue()) : test::number(row.unboundFloatValue());
         if (row.unbound == ParamSpec::Unbound::Strand) {
             const Rgb s = std::string(row.name) == "transparency" ? strandTransparency : strandColor;
             value = colorText({s.r, s.g, s.b, s.b});

@@ -19,7 +19,6 @@ namespace quor::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr int kTile = 16;
 
 double threadCpuSeconds() {

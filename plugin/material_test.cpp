@@ -38,17 +38,14 @@ TEST_P(Material, AnswersItsInterfacesAndBindsEveryParameter) {
 }
 
 TEST_P(Material, ShadingAllocatesNothingOnceWarm) {
-    PointOptions o;
-    o.type = GetParam();
-    o.sets = test::registeredDefaults(GetParam());
+    PointOptions o = test::hairGeometry();
     o.dir = {0.3f, -0.2f, -0.9f};
-    o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
-    ShadingPoint p(library(), o);
+    auto p = test::hairHit(GetParam(), test::registeredDefaults(GetParam()), o);
     auto round = [&](int i) {
-        p.shade();
-        p.eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
-        p.sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
-        p.brdf()->traceForward(p.context(), 0);
+        p->shade();
+        p->eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
+        p->sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
+        p->brdf()->traceForward(p->context(), 0);
     };
     for (int i = 0; i < 50; ++i)
         round(i);
@@ -74,15 +71,11 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
     int k = 0;
     for (const Look& look : looks)
         for (const Vec3& d : dirs) {
-            PointOptions o;
-            o.type = type;
-            o.sets = look.sets;
+            PointOptions o = test::hairGeometry();
             o.strandColor = look.strand;
             o.dir = d;
             o.h = 0.3f;
-            o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
-            ShadingPoint p(library(), o);
-            FurnaceResult f = furnace(p, 60000, ++k);
+            FurnaceResult f = furnace(*test::hairHit(type, look.sets, o), 60000, ++k);
             float e[3] = {f.eval.r, f.eval.g, f.eval.b},
                   es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
             float s[3] = {f.sampledMean.r, f.sampledMean.g, f.sampledMean.b};
@@ -247,7 +240,7 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     EXPECT_EQ(bad, 0) << type << ": " << bad << " bad answers; the first:\n" << first.str();
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::kTypes),
+INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::types()),
                          [](const auto& info) { return info.param; });
 
 } // namespace

@@ -113,7 +113,7 @@ TEST(Reference, EveryMaterialReproducesItsRecordedOutputs) {
     if (std::getenv("HAIR_WRITE_REFERENCE")) {
         std::ofstream f(kFile);
         f.precision(9);
-        for (const std::string& type : test::kTypes)
+        for (const std::string& type : test::types())
             for (int i = 0; i < kPointsPerType; ++i) {
                 f << type << " " << i;
                 for (double v : shadePoint(type, i))
@@ -141,7 +141,7 @@ TEST(Reference, EveryMaterialReproducesItsRecordedOutputs) {
                 << type << " point " << index << " value " << k;
         ++lines;
     }
-    EXPECT_EQ(lines, kPointsPerType * static_cast<int>(test::kTypes.size()));
+    EXPECT_EQ(lines, kPointsPerType * static_cast<int>(test::types().size()));
 }
 
 } // namespace

@@ -81,9 +81,9 @@ std::string life(const std::string& type) {
     }
 }
 
-class OutOfMemory : public ::testing::TestWithParam<std::string> {};
+class OutOfMemoryConcurrency : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
+TEST_P(OutOfMemoryConcurrency, EveryAllocationMayFailAndNothingLeaks) {
     std::mutex m;
     std::string debug;
     quor::setDebugCapture([&](const std::u16string& s) {
@@ -119,7 +119,7 @@ TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
     EXPECT_GE(raised, sites - 2); // only the pool array's failure is silent
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTypes, OutOfMemory, ::testing::ValuesIn(harness::test::kTypes),
+INSTANTIATE_TEST_SUITE_P(AllTypes, OutOfMemoryConcurrency, ::testing::ValuesIn(harness::test::types()),
                          [](const auto& info) { return info.param; });
 
 } // namespace

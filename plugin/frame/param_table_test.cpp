@@ -72,23 +72,19 @@ TEST_P(ParamTable, AnUnconnectedSlotShadesAsItsRowSays) {
     const Rgb strandColor{0.3f, 0.5f, 0.7f}, strandTransparency{0.2f, 0.1f, 0.4f};
     const quor::Vector lights[] = {{0, 0.6f, 0.8f, 0}, {0.5f, -0.5f, 0.7071f, 0}, {-0.2f, 0.9f, -0.39f, 0}};
     auto shade = [&](const ParamSets& sets) {
-        PointOptions o;
-        o.type = type;
-        o.sets = sets;
+        PointOptions o = test::hairGeometry();
         o.unchecked = true;
         o.dir = {0.3f, -0.2f, -0.93f};
         o.h = 0.3f;
         o.strandColor = strandColor;
         o.strandTransparency = strandTransparency;
-        o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
-        ShadingPoint p(test::library(), o);
-        p.shade();
+        auto p = test::hairHit(type, sets, o);
         std::vector<float> out;
         for (const quor::Vector& L : lights) {
-            const quor::Color c = p.eval(L, 1.0f, quor::EVAL_ALL);
+            const quor::Color c = p->eval(L, 1.0f, quor::EVAL_ALL);
             out.insert(out.end(), {c.r, c.g, c.b, c.a});
         }
-        const quor::Color t = p.brdf()->getTransparency();
+        const quor::Color t = p->brdf()->getTransparency();
         out.insert(out.end(), {t.r, t.g, t.b, t.a});
         return out;
     };
@@ -114,6 +110,6 @@ TEST_P(ParamTable, AnUnconnectedSlotShadesAsItsRowSays) {
     EXPECT_GT(slots, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTypes, ParamTable, ::testing::ValuesIn(harness::test::kTypes));
+INSTANTIATE_TEST_SUITE_P(AllTypes, ParamTable, ::testing::ValuesIn(harness::test::types()));
 
 } // namespace

@@ -38,17 +38,14 @@ TEST_P(Material, AnswersItsInterfacesAndBindsEveryParameter) {
 }
 
 TEST_P(Material, ShadingAllocatesNothingOnceWarm) {
-    PointOptions o;
-    o.type = GetParam();
-    o.sets = test::registeredDefaults(GetParam());
+    PointOptions o = test::hairGeometry();
     o.dir = {0.3f, -0.2f, -0.9f};
-    o.contextFlags = 0x20;
-    ShadingPoint p(library(), o);
+    auto p = test::hairHit(GetParam(), test::registeredDefaults(GetParam()), o);
     auto round = [&](int i) {
-        p.shade();
-        p.eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
-        p.sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
-        p.brdf()->traceForward(p.context(), 0);
+        p->shade();
+        p->eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
+        p->sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
+        p->brdf()->traceForward(p->context(), 0);
     };
     for (int i = 0; i < 50; ++i)
         round(i);
@@ -74,15 +71,11 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
     int k = 0;
     for (const Look& look : looks)
         for (const Vec3& d : dirs) {
-            PointOptions o;
-            o.type = type;
-            o.sets = look.sets;
+            PointOptions o = test::hairGeometry();
             o.strandColor = look.strand;
             o.dir = d;
             o.h = 0.3f;
-            o.contextFlags = 0x20;
-            ShadingPoint p(library(), o);
-            FurnaceResult f = furnace(p, 60000, ++k);
+            FurnaceResult f = furnace(*test::hairHit(type, look.sets, o), 60000, ++k);
             float e[3] = {f.eval.r, f.eval.g, f.eval.b},
                   es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
             float s[3] = {f.sampledMean.r, f.sampledMean.g, f.sampledMean.b};
@@ -166,9 +159,13 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
             o.strandPosition = rng.uniform();
             o.noStrandData = rng.uniform() < 0.25f;
             if (rng.uniform() < 0.3f) o.coverage = rng.uniform() < 0.5f ? 0.0f : rng.uniform();
-            static const int kRayFlags[] = {0, 0x8, 0x10, 0x200, 0x210};
+            static const int kRayFlags[] = {0, quor::RAY_SHADOW, quor::RAY_GI, quor::RAY_NO_SPECULAR,
+                                            quor::RAY_GI | quor::RAY_NO_SPECULAR};
             o.rayFlags = kRayFlags[rng.next() % 5];
-            o.contextFlags = rng.uniform() < 0.5f ? 0x20 : (rng.uniform() < 0.5f ? 0x21 : 0);
+            o.contextFlags =
+                rng.uniform() < 0.5f
+                    ? quor::CTX_SKIP_BELOW_SURFACE
+                    : (rng.uniform() < 0.5f ? quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS : 0);
             o.depth = static_cast<int>(rng.next() % 4) * (rng.uniform() < 0.2f ? 100 : 1);
             o.side = static_cast<int>(rng.next() % 3);
             o.mis = static_cast<int>(rng.next() % 2);
@@ -243,7 +240,7 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     EXPECT_EQ(bad, 0) << type << ": " << bad << " bad answers; the first:\n" << first.str();
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::kTypes),
+INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::types()),
                          [](const auto& info) { return info.param; });
 
 } // namespace

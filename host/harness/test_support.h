@@ -1,8 +1,11 @@
-// What the material tests share: the library linked into the test binary, the four types, the
-// registered defaults of a type as parameter values, and parameter values drawn from each
-// parameter's registered limits (so a new parameter is covered without editing a test).
+// What the material tests share: the library linked into the test binary, its types, the
+// registered defaults of a type as parameter values, a renderer's hair hit, and parameter
+// values drawn from each parameter's registered limits (so a new parameter is covered without
+// editing a test).
 #pragma once
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +16,37 @@ extern "C" quor::PluginLibDesc* getLibDesc();
 
 namespace harness::test {
 
-inline const std::vector<std::string> kTypes = {"BRDFHair", "BRDFHair2", "BRDFHair3", "BRDFHair4"};
-
 inline Library& library() {
     static Library lib(getLibDesc());
     return lib;
+}
+
+// The types the library registers, in the order it constructs them (BRDFHair first).
+inline const std::vector<std::string>& types() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> n = library().typeNames(); // enumeration order: newest first
+        std::reverse(n.begin(), n.end());
+        return n;
+    }();
+    return names;
+}
+
+// The options of a renderer's hair hit: the context skips the below-surface test, as a fibre
+// scatters into the whole sphere.
+inline PointOptions hairGeometry() {
+    PointOptions o;
+    o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
+    return o;
+}
+
+// A shaded point of a type with these parameter values at a hair hit of that geometry.
+inline std::unique_ptr<ShadingPoint> hairHit(const std::string& type, ParamSets sets = {},
+                                             PointOptions geometry = hairGeometry()) {
+    geometry.type = type;
+    geometry.sets = std::move(sets);
+    auto p = std::make_unique<ShadingPoint>(library(), geometry);
+    p->shade();
+    return p;
 }
 
 inline std::string number(double v) {

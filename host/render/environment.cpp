@@ -13,8 +13,6 @@ namespace quor::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
-
 float luminance(Float3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; }
 
 // Index of the first entry of an increasing table above u, and where u falls inside it.

@@ -19,7 +19,6 @@ namespace quor::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr int kTile = 16;
 
 double threadCpuSeconds() {
@@ -199,7 +198,7 @@ RenderState::RenderState(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
     opt.height = std::max(1, opt.height);
     opt.spp = std::max(1, opt.spp);
     opt.giDepth = std::clamp(opt.giDepth, 0, 5);
-    settings.flags = opt.channels ? SETTINGS_CHANNEL_131 : 0;
+    settings.flags = opt.channels ? SETTINGS_STRAND_FRAME : 0;
     sceneObject.hasUnits = true;
     sceneObject.scale = 0.01; // metres per scene unit
     qrenderer.threadCount = opt.threads;

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "quor/context.h"
 #include "render/render.h"
 
 namespace quor::render {
@@ -131,41 +132,41 @@ const std::vector<std::string>& imageExtensions() {
 
 std::string channelName(int alias) {
     switch (alias) {
-    case 101:
+    case CHANNEL_DIFFUSE_FILTER:
         return "diffuse_filter";
-    case 102:
+    case CHANNEL_REFLECTION:
         return "reflection";
-    case 103:
+    case CHANNEL_TRANSMISSION:
         return "transmission";
-    case 105:
+    case CHANNEL_SHADOW:
         return "shadow";
-    case 106:
+    case CHANNEL_SPECULAR:
         return "specular";
-    case 107:
+    case CHANNEL_LIGHTING:
         return "lighting";
-    case 108:
+    case CHANNEL_GI:
         return "gi";
-    case 110:
+    case CHANNEL_RAW_GI:
         return "raw_gi";
-    case 111:
+    case CHANNEL_RAW_LIGHTING:
         return "raw_lighting";
-    case 112:
+    case CHANNEL_RAW_SHADOW:
         return "raw_shadow";
-    case 118:
+    case CHANNEL_REFLECTION_FILTER:
         return "reflection_filter";
-    case 119:
+    case CHANNEL_RAW_REFLECTION:
         return "raw_reflection";
-    case 120:
+    case CHANNEL_TRANSMISSION_FILTER:
         return "transmission_filter";
-    case 121:
+    case CHANNEL_RAW_TRANSMISSION:
         return "raw_transmission";
-    case 128:
+    case CHANNEL_MATTE_SHADOW:
         return "matte_shadow";
-    case 129:
+    case CHANNEL_TOTAL_LIGHTING:
         return "total_lighting";
-    case 130:
+    case CHANNEL_RAW_TOTAL_LIGHTING:
         return "raw_total_lighting";
-    case 131:
+    case CHANNEL_STRAND_FRAME:
         return "strand_frame";
     default:
         return "channel" + std::to_string(alias);

@@ -43,6 +43,10 @@ class QuorPlugin : public quor::Plugin, public quor::QuorPluginInterface {
         if (params_ && !params_->setParamCache(name, field)) reportUnbound(name);
     }
     void reportUnbound(const char* name) const;
+    // Binds every slot of a parameter block (frame/param_table.h) by its table.
+    template <class Block> void bindAll(Block& block) {
+        block.bindAll([this](const char* name, auto* field) { bind(name, field); });
+    }
 
     quor::QuorPluginDesc* desc_;
     quor::QuorParameterList* params_ = nullptr;

@@ -54,7 +54,7 @@ TEST(SamplerPool, BlocksOfTenLinkedInOrder) {
     EXPECT_FALSE(pool.active());
 }
 
-TEST(SamplerPool, ThreadsNeverShareEntries) {
+TEST(SamplerPoolConcurrency, ThreadsNeverShareEntries) {
     SamplerPool<CountingSampler> pool;
     pool.create(2);
     std::vector<CountingSampler*> got[2];

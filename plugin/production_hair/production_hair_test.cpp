@@ -23,7 +23,7 @@ struct Hair4Point {
     harness::ShadingPoint probe;
     static harness::PointOptions options(ParamSets sets, float thetaDeg, float aroundDeg, float h, int strand,
                                          int depth) {
-        harness::PointOptions o;
+        harness::PointOptions o = harness::test::hairGeometry();
         o.type = "BRDFHair4";
         // The registered defaults as an editor binds them, then the look's own values.
         o.sets = harness::test::registeredDefaults("BRDFHair4");
@@ -34,7 +34,6 @@ struct Hair4Point {
         o.h = h;
         o.strandIndex = strand;
         o.depth = depth;
-        o.contextFlags = 0x20;
         return o;
     }
     explicit Hair4Point(ParamSets sets, float thetaDeg = 0, float aroundDeg = 0, float h = 0, int strand = 0,
@@ -348,7 +347,7 @@ std::vector<float> strandSignature(int strand, float position) {
     return v;
 }
 
-TEST(ProductionHair, StrandValuesSameOnEveryPointAndThread) {
+TEST(ProductionHairConcurrency, StrandValuesSameOnEveryPointAndThread) {
     std::vector<float> a = strandSignature(42, 0.1f);
     EXPECT_EQ(a, strandSignature(42, 0.9f));
     EXPECT_NE(a, strandSignature(43, 0.1f));

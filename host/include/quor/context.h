@@ -11,24 +11,64 @@ class QuorContext;
 
 // Ray flags.
 enum RayFlags : int {
-    RAY_SHADOW = 0x8,
-    RAY_GI = 0x10,
-    RAY_NO_SPECULAR = 0x200,
-    RAY_EXEMPT_OPAQUE_SHADOWS = 0x1000000,
-    RAY_MASK_OVERRIDE_A = 0x40038, // transparency override: none of these with a host counter >= 1
-    RAY_MASK_OVERRIDE_B = 0x40030, // transparency override: any of these
+    RAY_TRANSMITTED = 0x2,                 // continues straight through the surface it leaves, without a turn
+    RAY_SHADOW = 0x8,                      // a shadow ray: only the transparency matters
+    RAY_GI = 0x10,                         // gathers indirect light
+    RAY_NO_SPECULAR = 0x200,               // takes no specular light
+    RAY_SAMPLER_ADDED = 0x8000,            // a ray a sampler asked for through the context's addRay
+    RAY_EXEMPT_OPAQUE_SHADOWS = 0x1000000, // not subject to a material's opaque-for-shadows switch
+    RAY_MASK_OVERRIDE_A = 0x40038,         // transparency override: none of these with a host counter >= 1
+    RAY_MASK_OVERRIDE_B = 0x40030,         // transparency override: any of these
 };
 
 // Context flags.
 enum ContextFlags : int {
-    CTX_RENDER_ELEMENTS = 0x1,
-    CTX_SKIP_BELOW_SURFACE = 0x20,
+    CTX_RENDER_ELEMENTS = 0x1,     // the host wants render elements from this point
+    CTX_SKIP_BELOW_SURFACE = 0x20, // no below-surface test: a hair hit, whose normal is only the side hit
 };
 
 // Renderer settings flags.
 enum SettingsFlags : int {
-    SETTINGS_CHANNEL_131 = 0x2,       // write the strand frame channel
+    SETTINGS_STRAND_FRAME = 0x2,      // write the strand frame channel (CHANNEL_STRAND_FRAME)
     SETTINGS_NO_LIGHT_ELEMENTS = 0x4, // skip the lighting/specular elements
+};
+
+// The context's GI-mode value.
+enum GIModes : int {
+    GI_MODE_GI_RAY = 3, // shade as for a GI ray: the specular part follows the diffuse request
+};
+
+// The context's element mode.
+enum ElementModes : int {
+    ELEMENT_MODE_WITH_FILTERS = 0, // every element, the filter colours included
+};
+
+// Kinds of the rays a sampler adds through QuorContext::addRay.
+enum AddRayKind : int {
+    ADD_RAY_GI = 2,           // indirect light about a direction, weighted by the colour
+    ADD_RAY_PASS_THROUGH = 4, // the ray continuing straight on through the strand
+};
+
+// Render channel aliases: the host's element numbers.
+enum ChannelAlias : int {
+    CHANNEL_DIFFUSE_FILTER = 101,      // diffuse colour
+    CHANNEL_REFLECTION = 102,          // specular colour × GI
+    CHANNEL_TRANSMISSION = 103,        // transmitted light
+    CHANNEL_SHADOW = 105,              // diffuse light lost to shadows
+    CHANNEL_SPECULAR = 106,            // direct specular light
+    CHANNEL_LIGHTING = 107,            // direct diffuse light
+    CHANNEL_GI = 108,                  // indirect diffuse light
+    CHANNEL_RAW_GI = 110,              // indirect light before the diffuse colour
+    CHANNEL_RAW_LIGHTING = 111,        // direct light before the diffuse colour
+    CHANNEL_RAW_SHADOW = 112,          // shadowed light before the diffuse colour
+    CHANNEL_REFLECTION_FILTER = 118,   // specular colour
+    CHANNEL_RAW_REFLECTION = 119,      // indirect light before the specular colour
+    CHANNEL_TRANSMISSION_FILTER = 120, // transmission colour
+    CHANNEL_RAW_TRANSMISSION = 121,    // indirect light before the transmission colour
+    CHANNEL_MATTE_SHADOW = 128,        // shadowed fraction of the diffuse light
+    CHANNEL_TOTAL_LIGHTING = 129,      // direct and indirect diffuse light
+    CHANNEL_RAW_TOTAL_LIGHTING = 130,  // the same before the diffuse colour
+    CHANNEL_STRAND_FRAME = 131,        // six floats: footprint orientation and across-strand direction
 };
 
 // What the strand-data interface reports for a hit (layout as the host defines it).

@@ -18,7 +18,37 @@ class RenderChannelsInfo {
     const char* name_;
 };
 
-enum EvalFlags : int { EVAL_DIFFUSE = 1, EVAL_SPECULAR = 2 };
+// What eval is asked for.
+enum EvalFlags : int {
+    EVAL_DIFFUSE = 1,                        // the diffuse part
+    EVAL_SPECULAR = 2,                       // the specular part
+    EVAL_ALL = EVAL_DIFFUSE | EVAL_SPECULAR, // both
+};
+
+// getSamplerFlags: what the host may do with a sampler.
+enum SamplerFlags : int {
+    SAMPLER_CACHED_GI = 0x1,      // the host may answer its indirect light from a GI cache
+    SAMPLER_LIGHT_ELEMENTS = 0x2, // it gathers per-light render elements (scale/commitLightSample)
+    SAMPLER_SAMPLES_RAYS = 0x8,   // paths continue through its sampleRay, not the GI source
+};
+
+// The mode of sampleRay and addContextRay.
+enum SampleModes : int {
+    SAMPLE_MODE_PATH = 0,     // an ordinary path
+    SAMPLE_MODE_GI_CACHE = 2, // the host fills its GI cache: no continuation, at most a GI ray
+};
+
+// The mode of getBRDF: the side of the strand the ray arrives at (any non-zero value is the back).
+enum BRDFSides : int {
+    SIDE_FRONT = 0, // pass-through (1 + t) / 2
+    SIDE_BACK = 1,  // pass-through 2t / (1 + t)
+};
+
+// getBSDFFlags: what the host may assume about a material before shading it.
+enum BSDFFlags : int {
+    BSDF_OPAQUE = 0x1,              // never see-through: shadow rays stop at it
+    BSDF_MULTIPLE_SCATTERING = 0x2, // its multiple scattering is the host's path tracing (hair depth)
+};
 
 class BRDFSampler {
   public:
@@ -32,7 +62,7 @@ class BRDFSampler {
                        Color& unshadowedLightColor, float lightProb, int flags) = 0;
     virtual void scaleLightSample(float f) { (void)f; }
     virtual void commitLightSample(int arg) { (void)arg; }
-    virtual int getSamplerFlags() { return 1; }
+    virtual int getSamplerFlags() { return SAMPLER_CACHED_GI; }
     virtual void traceForward(QuorContext& ctx, int arg);
     virtual int getAuxFlags() { return 0; }
     virtual Color getTransparency() { return {0, 0, 0, 0}; }

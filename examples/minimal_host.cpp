@@ -106,8 +106,8 @@ int main(int argc, char** argv) {
     const quor::Vector& d = ray.dir;
     std::printf("sampled: %g direction %g %g %g weight %g %g %g probability %g\n", result, d.x, d.y, d.z,
                 next.pathWeight.r, next.pathWeight.g, next.pathWeight.b, next.pathProb);
-    if (result > 0 && (std::fabs(d.x * d.x + d.y * d.y + d.z * d.z - 1) > 1e-4f ||
-                       !(next.pathProb > 0) || !finiteNonNegative(next.pathWeight)))
+    if (result > 0 && (std::fabs(d.x * d.x + d.y * d.y + d.z * d.z - 1) > 1e-4f || !(next.pathProb > 0) ||
+                       !finiteNonNegative(next.pathWeight)))
         status = 1;
     bsdfs->deleteBSDF(ctx, bsdf);
 

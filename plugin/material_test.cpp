@@ -240,6 +240,40 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     EXPECT_EQ(bad, 0) << type << ": " << bad << " bad answers; the first:\n" << first.str();
 }
 
+// What a host reads before shading (getBSDFFlags: 1 opaque to shadows for BRDFHair3, 2 and 3
+// for BRDFHair4, 3 when its transparency can only be black) and of each sampler: its flags and
+// the reflection channel set.
+TEST_P(Material, ReportsItsFlagsAndTheReflectionChannels) {
+    struct Case {
+        const char* type;
+        ParamSets sets;
+        int bsdfFlags, samplerFlags;
+    };
+    const Case cases[] = {
+        {"BRDFHair", {}, 0, 1},
+        {"BRDFHair2", {}, 0, 1},
+        {"BRDFHair3", {{"use_cached_gi", "false"}}, 1, 10},
+        {"BRDFHair3", {{"transparency", "0,0,0"}, {"use_cached_gi", "true"}}, 1, 11},
+        {"BRDFHair3", {{"transparency", "0.5,0.5,0.5"}}, 0, 11}, // use_cached_gi is on by default
+        {"BRDFHair3", {{"transparency", "0.5,0.5,0.5"}, {"opaque_for_shadows", "true"}}, 1, 11},
+        {"BRDFHair4", {}, 2, 8},
+        {"BRDFHair4", {{"transparency", "0,0,0"}}, 3, 8},
+        {"BRDFHair4", {{"transparency", "0,0.5,0"}}, 2, 8},
+    };
+    for (const Case& c : cases) {
+        if (GetParam() != c.type) continue;
+        PointOptions o;
+        o.type = c.type;
+        o.sets = c.sets;
+        ShadingPoint p(library(), o);
+        EXPECT_EQ(p.instance().bsdf().getBSDFFlags(), c.bsdfFlags) << c.type << " " << c.sets.size();
+        quor::BRDFSampler* s = p.shade();
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->getSamplerFlags(), c.samplerFlags) << c.type;
+        EXPECT_EQ(s->getRenderChannels(), quor::RenderChannelsInfo::reflectChannels()) << c.type;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::types()),
                          [](const auto& info) { return info.param; });
 

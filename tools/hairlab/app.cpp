@@ -100,6 +100,7 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     CLI::Option* pluginOpt =
         app.add_option("--plugin", plugin,
                        "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
+    app.set_version_flag("--version", std::string("hairlab ") + HAIR_VERSION, "Print the version and exit");
 
     std::map<CLI::App*, Action> actions;
     auto add = [&](Action (*adder)(CLI::App&)) {
@@ -131,6 +132,9 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        out << e.what() << "\n";
+        return 0;
     } catch (const CLI::CallForHelp& e) {
         out << app.help();
         return 0;

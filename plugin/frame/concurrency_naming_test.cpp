@@ -16,7 +16,8 @@ TEST(TestSuiteConcurrencyNaming, EveryTestThatStartsThreadsIsInAConcurrencySuite
     int threaded = 0;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(HAIR_SOURCE_DIR)) {
         const std::string path = entry.path().string();
-        if (!entry.is_regular_file() || !path.ends_with("_test.cpp") || path.find("/build") != std::string::npos)
+        if (!entry.is_regular_file() || !path.ends_with("_test.cpp") ||
+            path.find("/build") != std::string::npos)
             continue;
         std::ifstream in(path);
         std::stringstream text;

@@ -247,7 +247,7 @@ TEST_P(HostMistakes, SamplerGivenBackWhereItDidNotComeFrom) {
         p->renderEnd(&renderer);
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, HostMistakes, ::testing::ValuesIn(harness::test::kTypes));
+INSTANTIATE_TEST_SUITE_P(Types, HostMistakes, ::testing::ValuesIn(harness::test::types()));
 
 } // namespace
 } // namespace hair

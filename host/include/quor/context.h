@@ -11,11 +11,11 @@ class QuorContext;
 
 /// Ray flags.
 enum RayFlags : int {
-    RAY_TRANSMITTED = 0x2,                 ///< continues straight through the surface it leaves, without a turn
-    RAY_SHADOW = 0x8,                      ///< a shadow ray: only the transparency matters
-    RAY_GI = 0x10,                         ///< gathers indirect light
-    RAY_NO_SPECULAR = 0x200,               ///< takes no specular light
-    RAY_SAMPLER_ADDED = 0x8000,            ///< a ray a sampler asked for through the context's addRay
+    RAY_TRANSMITTED = 0x2,      ///< continues straight through the surface it leaves, without a turn
+    RAY_SHADOW = 0x8,           ///< a shadow ray: only the transparency matters
+    RAY_GI = 0x10,              ///< gathers indirect light
+    RAY_NO_SPECULAR = 0x200,    ///< takes no specular light
+    RAY_SAMPLER_ADDED = 0x8000, ///< a ray a sampler asked for through the context's addRay
     RAY_EXEMPT_OPAQUE_SHADOWS = 0x1000000, ///< not subject to a material's opaque-for-shadows switch
     RAY_MASK_OVERRIDE_A = 0x40038,         ///< transparency override: none of these with a host counter >= 1
     RAY_MASK_OVERRIDE_B = 0x40030,         ///< transparency override: any of these

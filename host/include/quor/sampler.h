@@ -20,7 +20,7 @@ class RenderChannelsInfo {
     const char* name_;
 };
 
-    /// Flags reported to the host (SamplerFlags); SAMPLER_CACHED_GI by default.
+/// Flags reported to the host (SamplerFlags); SAMPLER_CACHED_GI by default.
 /// What eval is asked for.
 enum EvalFlags : int {
     EVAL_DIFFUSE = 1,                        ///< the diffuse part

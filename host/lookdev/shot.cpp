@@ -330,10 +330,14 @@ void applyToLooks(Library& library, Shot& shot, const std::string& preset, const
     }
 }
 
-void validate(Library& library, const Shot& shot, const Where& where) {
+namespace {
+
+// Every check of validate; the instances it had to make to check the values are kept for compose.
+std::vector<std::unique_ptr<harness::Instance>> checked(Library& library, const Shot& shot,
+                                                        const Where& where) {
     checkSubject(shot, where);
     checkSettings(shot, where);
-    makeInstances(library, shot, where);
+    auto instances = makeInstances(library, shot, where);
     checkSweeps(library, shot, where);
     if (shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) {
         try {
@@ -342,12 +346,17 @@ void validate(Library& library, const Shot& shot, const Where& where) {
             throw InputError(e.what());
         }
     }
+    return instances;
 }
+
+} // namespace
+
+void validate(Library& library, const Shot& shot, const Where& where) { checked(library, shot, where); }
 
 std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const Where& where) {
     namespace r = quor::render;
-    validate(library, shot, where);
     auto c = std::make_unique<Composition>();
+    c->instances = checked(library, shot, where);
     const Subject s = shot.subject;
     std::vector<r::Strand> groom;
     r::Environment env;
@@ -363,7 +372,6 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     } catch (const std::runtime_error& e) {
         throw InputError(e.what());
     }
-    c->instances = makeInstances(library, shot, where);
     std::vector<quor::PluginBase*> row;
     for (auto& inst : c->instances)
         row.push_back(inst->base());

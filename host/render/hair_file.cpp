@@ -22,6 +22,9 @@ namespace {
 
 constexpr std::uint64_t kHeader = 128;
 constexpr std::uint64_t kMaxStrands = 2'000'000, kMaxPoints = 20'000'000;
+// The largest coordinate and thickness the intersector traces: its rays start within about
+// 1.8e18 of the origin, and a framed camera stands a few extents away from the groom.
+constexpr float kMaxExtent = 1e15f;
 enum : std::uint32_t { kSegments = 1, kPoints = 2, kThickness = 4, kTransparency = 8, kColor = 16 };
 
 std::uint32_t u32(const unsigned char* p) {
@@ -113,6 +116,10 @@ std::vector<Strand> readHairFile(const std::string& path) {
                 !std::isfinite(tr) || !std::isfinite(col.x) || !std::isfinite(col.y) || !std::isfinite(col.z))
                 throw refuse("point " + std::to_string(p) + " holds a value that is not a finite number");
             if (th < 0) throw refuse("point " + std::to_string(p) + " has a negative thickness");
+            if (std::fabs(v.x) > kMaxExtent || std::fabs(v.y) > kMaxExtent || std::fabs(v.z) > kMaxExtent ||
+                th > kMaxExtent)
+                throw refuse("point " + std::to_string(p) +
+                             " has a coordinate or thickness beyond 1e15, more than this renderer traces");
             strand.points.insert(strand.points.end(), {v.x, v.y, v.z, 0.5f * th});
             c = c + saturate(col) * (1.0f / n);
             t = t + saturate(Float3{tr, tr, tr}) * (1.0f / n);

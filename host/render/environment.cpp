@@ -14,6 +14,12 @@ namespace quor::render {
 namespace {
 
 constexpr float kPi = 3.14159265358979f;
+// Caps of a map read from a file (16.7 Mpx, as 8192x2048 or 5760x2880).
+constexpr int kMaxMapSide = 32768;
+constexpr std::uint64_t kMaxMapPixels = 16ull << 20;
+// Brightest radiance a map pixel keeps: far above the brightest pixel of ordinary captures, and
+// low enough that a path's products and a pixel's sums stay finite.
+constexpr float kMaxRadiance = 1e6f;
 
 float luminance(Float3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; }
 
@@ -82,7 +88,7 @@ Environment Environment::map(int width, int height, std::vector<float> rgb) {
     m->height = height;
     m->rgb = std::move(rgb);
     for (float& v : m->rgb)
-        v = std::isfinite(v) && v > 0 ? v : 0;
+        v = v > 0 ? std::min(v, kMaxRadiance) : 0; // NaN and negatives 0, +inf the cap
     // Each pixel in proportion to its luminance times its solid angle (sin θ); a small floor
     // keeps every direction reachable.
     std::vector<float> rowSum(height);

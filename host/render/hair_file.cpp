@@ -9,10 +9,13 @@
 // Every count is checked against the others and against the file's size before anything is
 // read, so a malformed file is refused in one line and never read out of bounds.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+
+#include <sys/stat.h>
 
 #include "render/render.h"
 
@@ -39,13 +42,29 @@ float f32(const unsigned char* p) {
 
 } // namespace
 
+std::uint64_t inputFileSize(const std::string& path, std::string& why) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        why = std::strerror(errno);
+        return 0;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file";
+        return 0;
+    }
+    why.clear();
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 std::vector<Strand> readHairFile(const std::string& path) {
     auto refuse = [&](const std::string& why) -> HairFileError {
         return HairFileError("--groom: '" + path + "': " + why);
     };
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string why;
+    const std::uint64_t size = inputFileSize(path, why);
+    if (!why.empty()) throw refuse(why);
+    std::ifstream in(path, std::ios::binary);
     if (!in) throw refuse(std::strerror(errno));
-    const std::uint64_t size = static_cast<std::uint64_t>(in.tellg());
     if (size < kHeader) throw refuse("shorter than the 128-byte header");
     unsigned char head[kHeader];
     in.seekg(0);

@@ -177,6 +177,8 @@ void checkOutput(const std::string& path, const std::vector<std::string>& extens
                          " (known: " + known + ")");
     }
     std::size_t slash = path.find_last_of('/');
+    if (path.size() - (slash == std::string::npos ? 0 : slash + 1) == ext.size())
+        throw UsageError("-o: '" + path + "' has no file name before the extension " + ext);
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     auto refuse = [&](const std::string& what, int error) {
         throw UsageError("-o: cannot write '" + path + "': " + what + std::strerror(error));

@@ -556,7 +556,7 @@ Action addRenderCommand(CLI::App& app) {
         double perCore = frame.cpuSeconds > 0 ? frame.shadingPoints / frame.cpuSeconds : 0;
         std::string files;
         for (const std::string& out : a->outputs)
-            files += (files.empty() ? "" : ", ") + out;
+            files += (files.empty() ? "" : ", ") + printable(out);
         char line[256];
         std::snprintf(line, sizeof line,
                       ": %dx%d, %d spp, %d thread%s, %.2f s, %.0f shading points/s (%.0f per CPU-second)",

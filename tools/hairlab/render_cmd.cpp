@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -116,8 +117,13 @@ Sweep parseSweep(const std::string& text) {
         throw UsageError("--sweep " + sw.name + ": the count '" + parts[2] + "' is outside [1, " +
                          std::to_string(kMaxLocks) + "]");
     for (std::uint64_t i = 0; i < count; ++i) {
-        double v = count == 1 ? from : from + (to - from) * double(i) / double(count - 1);
-        sw.sets.push_back({{sw.name, number(v)}});
+        double v = count == 1 || i == 0 ? from
+                   : i + 1 == count     ? to
+                                        : from + (to - from) * double(i) / double(count - 1);
+        // The value as the exact float in its shortest round-trip text; only the label rounds.
+        char exact[32];
+        auto [end, ec] = std::to_chars(exact, exact + sizeof exact, static_cast<float>(v));
+        sw.sets.push_back({{sw.name, std::string(exact, ec == std::errc() ? end : exact)}});
         sw.labels.push_back(sw.name + " " + number(v));
     }
     return sw;

@@ -46,10 +46,11 @@ struct Hair4Inputs {
     float glintStrength = 0.2f, glintVariation = 0.3f, glitterStrength = 0.3f, glitterSize = 1.0f,
           glintScale = 1.0f;
     float unitScale = 100.0f;
-    int subdivs = 8, traceDepth = 10;
     float primaryTint[3] = {1, 1, 1};
     float secondaryTint[3] = {1, 1, 1};
     float transmissionTint[3] = {1, 1, 1};
+    // After every float: the set-up makes the floats finite in one pass (hair4_setup.cpp).
+    int subdivs = 8, traceDepth = 10;
 };
 
 class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {

@@ -2,6 +2,7 @@
 // six lobes (colour, longitudinal variance, azimuthal scale, tilt, azimuthal offset), the
 // diffuse term and the selection weights that eval and sampleRay read. One function per step,
 // in the order they run:
+//   0 finiteInputs       NaN and ±inf inputs made finite
 //   1 terminate          termination and transparency
 //   2 drawStrandValues   per-strand values: every draw of the strand's stream, in its order,
 //                        with the glitter and glint patterns along the strand
@@ -11,6 +12,7 @@
 //   6 setWeights         tints, diffuse term and selection weights
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -211,6 +213,24 @@ void glintVariation(Hair4BSDF& s, StrandValues& v, std::int64_t base, float d, f
     v.betaM += seg.blend(d, 0.0f, 0.09f, 0.09f, 0.0f, (seg.stream.next() - 0.5f) * 0.2f * gv, 0.0f);
     float x = seg.endWeight(d, 0.09f, 0.09f);
     v.alpha += kHalfDegree * gv * (seg.stream.next() - 0.5f) * (1.0f - x);
+}
+
+// Step 0: the inputs as the clamps below expect them. A host's texture or scene may hand over NaN
+// or ±inf: NaN takes the value of an unconnected slot (the defaults of Hair4Inputs), ±inf becomes
+// ±FLT_MAX; finite values keep their bits. One pass over the floats, in lanes.
+constexpr Hair4Inputs kUnconnected{};
+constexpr int kInputFloats = static_cast<int>(offsetof(Hair4Inputs, subdivs) / sizeof(float));
+static_assert(offsetof(Hair4Inputs, transmissionTint) + sizeof(float[3]) == offsetof(Hair4Inputs, subdivs));
+
+Hair4Inputs finiteInputs(const Hair4Inputs& raw) {
+    float v[kInputFloats], fallback[kInputFloats];
+    std::memcpy(v, &raw, sizeof v);
+    std::memcpy(fallback, &kUnconnected, sizeof fallback);
+    for (int i = 0; i < kInputFloats; ++i)
+        v[i] = finiteOr(v[i], fallback[i]);
+    Hair4Inputs in = raw;
+    std::memcpy(static_cast<void*>(&in), v, sizeof v); // the floats lead the struct
+    return in;
 }
 
 // Step 1: termination and transparency. Returns whether the point gets no lobes.
@@ -510,8 +530,9 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     setup(ctx, in, rec, ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr);
 }
 
-void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& raw, const quor::StrandRecord& rec,
                       const quor::StrandDataInterface* strand) {
+    const Hair4Inputs in = finiteInputs(raw);
     if (terminate(*this, ctx, in, rec)) return;
     const StrandValues v = drawStrandValues(*this, ctx, in, rec, strand);
     // 2.2: the depth factor widens every lobe past the camera.

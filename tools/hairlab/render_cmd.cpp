@@ -196,7 +196,8 @@ void checkOutput(const std::string& path, const std::vector<std::string>& extens
     // Opening is the only test the system answers truthfully (permissions, read-only mounts,
     // special folders); a file made only for the test is removed again.
     bool existed = stat(path.c_str(), &st) == 0;
-    int fd = open(path.c_str(), existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL), 0644);
+    // Without blocking: a FIFO nobody reads is refused (ENXIO) instead of waiting for a reader.
+    int fd = open(path.c_str(), (existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL)) | O_NONBLOCK, 0644);
     if (fd < 0) refuse("", errno);
     close(fd);
     if (!existed) unlink(path.c_str());

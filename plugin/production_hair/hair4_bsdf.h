@@ -63,6 +63,9 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec);
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
                const quor::StrandDataInterface* strand);
+    // The set-up proper, on inputs already finite.
+    void setupFinite(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+                     const quor::StrandDataInterface* strand);
 
     // BRDFSampler
     quor::Color getDiffuseColor(quor::Color& weight) override;

@@ -11,6 +11,7 @@
 //   5 setLobeColors      lobe colours and azimuthal offsets
 //   6 setWeights         tints, diffuse term and selection weights
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -221,6 +222,15 @@ void glintVariation(Hair4BSDF& s, StrandValues& v, std::int64_t base, float d, f
 constexpr Hair4Inputs kUnconnected{};
 constexpr int kInputFloats = static_cast<int>(offsetof(Hair4Inputs, subdivs) / sizeof(float));
 static_assert(offsetof(Hair4Inputs, transmissionTint) + sizeof(float[3]) == offsetof(Hair4Inputs, subdivs));
+
+bool allFinite(const Hair4Inputs& in) {
+    float v[kInputFloats];
+    std::memcpy(v, &in, sizeof v);
+    bool finite = true;
+    for (float x : v)
+        finite &= std::fabs(x) <= FLT_MAX; // false for NaN and ±inf
+    return finite;
+}
 
 Hair4Inputs finiteInputs(const Hair4Inputs& raw) {
     float v[kInputFloats], fallback[kInputFloats];
@@ -532,7 +542,17 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
 
 void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& raw, const quor::StrandRecord& rec,
                       const quor::StrandDataInterface* strand) {
-    const Hair4Inputs in = finiteInputs(raw);
+    // The common case costs one test over the floats in lanes; only a non-finite input is copied.
+    if (!allFinite(raw)) {
+        const Hair4Inputs in = finiteInputs(raw);
+        setupFinite(ctx, in, rec, strand);
+        return;
+    }
+    setupFinite(ctx, raw, rec, strand);
+}
+
+void Hair4BSDF::setupFinite(const quor::QuorContext& ctx, const Hair4Inputs& in,
+                            const quor::StrandRecord& rec, const quor::StrandDataInterface* strand) {
     if (terminate(*this, ctx, in, rec)) return;
     const StrandValues v = drawStrandValues(*this, ctx, in, rec, strand);
     // 2.2: the depth factor widens every lobe past the camera.

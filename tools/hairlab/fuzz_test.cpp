@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -77,13 +78,16 @@ void run(const std::string& what, Args args, Expect expect = Expect::Any, bool e
     if (exr) args.insert(args.end(), {"-o", image});
     // Tiny renders on one thread, unless the case sets these itself.
     Args base = {"render", "-q"};
-    const std::pair<const char*, const char*> defaults[] = {{"--res", "16x16"}, {"--spp", "1"}, {"--threads", "1"}, {"--strands", "50"}};
+    const std::pair<const char*, const char*> defaults[] = {
+        {"--res", "16x16"}, {"--spp", "1"}, {"--threads", "1"}, {"--strands", "50"}};
     for (auto [name, value] : defaults)
         if (std::find(args.begin(), args.end(), name) == args.end()) base.insert(base.end(), {name, value});
     Process p = test::hairlabProcess(test::with(base, args), 60);
     ASSERT_FALSE(p.hung) << "no answer within a minute";
     ASSERT_EQ(p.signal, 0) << p.err;
-    auto oneLine = [](const std::string& s) { return std::count(s.begin(), s.end(), '\n') == 1 && s.back() == '\n'; };
+    auto oneLine = [](const std::string& s) {
+        return std::count(s.begin(), s.end(), '\n') == 1 && s.back() == '\n';
+    };
     switch (p.status) {
     case 2:
         EXPECT_TRUE(oneLine(p.err)) << p.err;
@@ -167,8 +171,8 @@ Groom makeGroom(int strands, int segments) {
     return g;
 }
 
-const float kExtremes[] = {NAN,     INFINITY, -INFINITY, FLT_MAX, -FLT_MAX, 1e38f, 1e20f,  1e18f,
-                           -1e17f,  1e15f,    1e-45f,    -0.0f,   0.0f,     -1.0f, 65505.f};
+const float kExtremes[] = {NAN,    INFINITY, -INFINITY, FLT_MAX, -FLT_MAX, 1e38f, 1e20f,  1e18f,
+                           -1e17f, 1e15f,    1e-45f,    -0.0f,   0.0f,     -1.0f, 65505.f};
 
 TEST(HairlabFuzz, GroomCutAtEveryFieldIsRefused) {
     const Groom g = makeGroom(3, 3);
@@ -223,16 +227,20 @@ TEST(HairlabFuzz, GroomWithExtremeValues) {
     // Counts and flags of the header at their ends.
     // Counts and flags of the header at their ends (unknown flag bits are ignored; the default
     // segment count is unused beside a segment array).
-    const std::tuple<std::size_t, std::uint32_t, Expect> header[] = {
-        {4, 0, Expect::Refused},  {4, 0xFFFFFFFF, Expect::Refused}, {8, 0, Expect::Refused},
-        {8, 81, Expect::Refused}, {12, 0, Expect::Refused},         {12, 2, Expect::Refused},
-        {12, 0xFFFFFFFF, Expect::Rendered}, {16, 0xFFFFFFFF, Expect::Rendered}};
+    const std::tuple<std::size_t, std::uint32_t, Expect> header[] = {{4, 0, Expect::Refused},
+                                                                     {4, 0xFFFFFFFF, Expect::Refused},
+                                                                     {8, 0, Expect::Refused},
+                                                                     {8, 81, Expect::Refused},
+                                                                     {12, 0, Expect::Refused},
+                                                                     {12, 2, Expect::Refused},
+                                                                     {12, 0xFFFFFFFF, Expect::Rendered},
+                                                                     {16, 0xFFFFFFFF, Expect::Rendered}};
     for (auto [at, v, expect] : header) {
         Groom m = g;
         put32(m.bytes, at, v);
         writeBytes(path, m.bytes);
-        run("header word " + std::to_string(at) + " = " + std::to_string(v), {"--scene", "groom", "--groom", path},
-            expect);
+        run("header word " + std::to_string(at) + " = " + std::to_string(v),
+            {"--scene", "groom", "--groom", path}, expect);
     }
 }
 
@@ -271,7 +279,8 @@ template <class F> void writeExr(const std::string& path, int w, int h, int nch,
 
 // A Radiance .hdr that declares w x h and holds `pixels` flat RGBE pixels of one value.
 void writeHdr(const std::string& path, int w, int h, std::size_t pixels, std::array<unsigned char, 4> rgbe) {
-    std::string head = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(h) + " +X " + std::to_string(w) + "\n";
+    std::string head =
+        "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(h) + " +X " + std::to_string(w) + "\n";
     std::vector<unsigned char> b(head.begin(), head.end());
     for (std::size_t p = 0; p < pixels; ++p)
         b.insert(b.end(), rgbe.begin(), rgbe.end());
@@ -285,17 +294,21 @@ TEST(HairlabFuzz, EnvironmentShapesAndValues) {
     // Shapes: channel counts and sizes down to the smallest map.
     const int shapes[][3] = {{2, 1, 3}, {2, 1, 1}, {4, 2, 2}, {4, 2, 4}, {3, 5, 3}, {64, 1, 3}};
     for (auto& s : shapes) {
-        writeExr(path, s[0], s[1], s[2], [](int x, int, int c) { return 0.2f + 0.1f * (x + c); }, OIIO::TypeDesc::HALF);
-        run("shape " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" + std::to_string(s[2]), withEnv(path),
-            Expect::Rendered);
+        writeExr(
+            path, s[0], s[1], s[2], [](int x, int, int c) { return 0.2f + 0.1f * (x + c); },
+            OIIO::TypeDesc::HALF);
+        run("shape " + std::to_string(s[0]) + "x" + std::to_string(s[1]) + "x" + std::to_string(s[2]),
+            withEnv(path), Expect::Rendered);
     }
-    writeExr(path, 1, 1, 3, [](int, int, int) { return 1.0f; }, OIIO::TypeDesc::FLOAT);
+    writeExr(
+        path, 1, 1, 3, [](int, int, int) { return 1.0f; }, OIIO::TypeDesc::FLOAT);
     run("a single pixel", withEnv(path), Expect::Refused);
     // Values beyond any radiance, over the whole map or in one pixel among ordinary ones.
     for (float v : kExtremes)
         for (bool everywhere : {true, false}) {
-            writeExr(path, 8, 4, 3, [&](int x, int y, int) { return everywhere || (x == 3 && y == 1) ? v : 0.5f; },
-                     OIIO::TypeDesc::FLOAT);
+            writeExr(
+                path, 8, 4, 3, [&](int x, int y, int) { return everywhere || (x == 3 && y == 1) ? v : 0.5f; },
+                OIIO::TypeDesc::FLOAT);
             run(std::string(everywhere ? "every" : "one") + " pixel " + std::to_string(v), withEnv(path),
                 Expect::Rendered);
         }
@@ -313,11 +326,13 @@ TEST(HairlabFuzz, EnvironmentDeclaredSizesAndNonFiles) {
                                {64, 32, 1000},  {32768, 512, 64}, {2, 0, 0}};
     for (auto& d : declared) {
         writeHdr(hdr, d[0], d[1], d[2], {128, 128, 128, 129});
-        run("hdr declares " + std::to_string(d[0]) + "x" + std::to_string(d[1]), withEnv(hdr), Expect::Refused);
+        run("hdr declares " + std::to_string(d[0]) + "x" + std::to_string(d[1]), withEnv(hdr),
+            Expect::Refused);
     }
     // An EXR cut short: after its header, and halfway through its rows.
     const std::string full = dir() + "full.exr", cut = dir() + "cut.exr";
-    writeExr(full, 2048, 1024, 3, [](int x, int y, int) { return float((x ^ y) & 7); }, OIIO::TypeDesc::HALF);
+    writeExr(
+        full, 2048, 1024, 3, [](int x, int y, int) { return float((x ^ y) & 7); }, OIIO::TypeDesc::HALF);
     std::ifstream in(full, std::ios::binary);
     std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     for (std::size_t keep : {std::size_t(400), bytes.size() / 2, bytes.size() - 1}) {
@@ -338,7 +353,8 @@ TEST(HairlabFuzz, EnvironmentDeclaredSizesAndNonFiles) {
         run("env " + p, withEnv(p), Expect::Refused);
     // Flipped bytes of a valid EXR.
     std::vector<unsigned char> small;
-    writeExr(full, 16, 8, 3, [](int x, int, int) { return 0.1f * x; }, OIIO::TypeDesc::HALF);
+    writeExr(
+        full, 16, 8, 3, [](int x, int, int) { return 0.1f * x; }, OIIO::TypeDesc::HALF);
     std::ifstream sin(full, std::ios::binary);
     small.assign(std::istreambuf_iterator<char>(sin), std::istreambuf_iterator<char>());
     for (int k = 0; k < kRandomCases; ++k) {
@@ -371,8 +387,8 @@ TEST(HairlabFuzz, OutputPathsAndDevices) {
     const std::string folder = dir() + "folder.png", fifo = dir() + "out_fifo.png";
     mkdir(folder.c_str(), 0755);
     mkfifo(fifo.c_str(), 0644);
-    for (const std::string& p : {std::string("/dev/full"), std::string("/nonexistent-folder/x.png"), dir() + ".png",
-                                 std::string("-x.png"), std::string()})
+    for (const std::string& p : {std::string("/dev/full"), std::string("/nonexistent-folder/x.png"),
+                                 dir() + ".png", std::string("-x.png"), std::string()})
         output("output '" + p + "'", {p}, Expect::Refused);
     output("a folder named .png", {folder}, Expect::Refused);
     output("a FIFO nobody reads", {fifo}, Expect::Refused);
@@ -386,55 +402,37 @@ TEST(HairlabFuzz, OutputPathsAndDevices) {
 
 TEST(HairlabFuzz, NumericOptionsAtTheirBounds) {
     const Args swatch = {"--scene", "swatch"};
-    const std::pair<Args, Expect> table[] = {
-        {{"--res", "1x1"}, Expect::Rendered},
-        {{"--res", "8192x1"}, Expect::Rendered},
-        {{"--res", "8193x1"}, Expect::Refused},
-        {{"--res", "0x16"}, Expect::Refused},
-        {{"--res", "4097x4097"}, Expect::Refused},
-        {{"--spp", "0"}, Expect::Refused},
-        {{"--spp", "4097"}, Expect::Refused},
-        {{"--threads", "0"}, Expect::Rendered},
-        {{"--threads", "256"}, Expect::Rendered},
-        {{"--threads", "257"}, Expect::Refused},
-        {{"--seed", "18446744073709551615"}, Expect::Rendered},
-        {{"--seed", "18446744073709551616"}, Expect::Refused},
-        {{"--groom-seed", "0xFFFFFFFFFFFFFFFF"}, Expect::Rendered},
-        {{"--exposure", "1e-45"}, Expect::Rendered},
-        {{"--exposure", "3.4028234e38"}, Expect::Rendered},
-        {{"--exposure", "0"}, Expect::Refused},
-        {{"--exposure", "inf"}, Expect::Refused},
-        {{"--camera-zoom", "0.1"}, Expect::Rendered},
-        {{"--camera-zoom", "100"}, Expect::Rendered},
-        {{"--camera-zoom", "0.09"}, Expect::Refused},
-        {{"--camera-orbit", "-360"}, Expect::Rendered},
-        {{"--camera-orbit", "360.01"}, Expect::Refused},
-        {{"--camera-elevation", "89"}, Expect::Rendered},
-        {{"--camera-elevation", "-89.5"}, Expect::Refused},
-        {{"--strands", "1"}, Expect::Rendered},
-        {{"--strands", "0"}, Expect::Refused},
-        {{"--strands", "200001"}, Expect::Refused},
-        {{"--strand-color", "3.4028234e38,0,1"}, Expect::Rendered},
-        {{"--strand-color", "-3.4028234e38,-1,1e-45"}, Expect::Rendered},
-        {{"--strand-transparency", "1,1,1"}, Expect::Rendered},
-        {{"--strand-transparency", "3.4e38,-3.4e38,0.5"}, Expect::Rendered},
-        {{"--unchecked", "--set", "melanin=nan", "--set", "random_tangent=inf"}, Expect::Rendered},
-        {{"--unchecked", "--set", "glitter_size=-inf", "--set", "ior=3.4028234e38"}, Expect::Rendered},
-        {{"--type", "BRDFHair2", "--set", "absorption=-1e30,0,0"}, Expect::Rendered},
-        {{"--type", "BRDFHair2", "--set", "r_mult=3.4028234e38", "--set", "tt_mult=-3.4028234e38"},
-         Expect::Rendered},
-        {{"--type", "BRDFHair", "--unchecked", "--set", "specular_power=nan"}, Expect::Rendered},
-        {{"--type", "BRDFHair3", "--unchecked", "--set", "overall_color=inf,nan,-inf"}, Expect::Rendered},
-    };
-    for (auto& [args, expect] : table)
-        run(args[0] + " " + args[1] + (args.size() > 2 ? " " + args[2] + " " + args[3] : ""), test::with(swatch, args),
-            expect);
-    // A sweep to the float's end keeps its exact values.
-    run("sweep to FLT_MAX", {"--scene", "sweep", "--res", "48x16", "--strands", "20", "--sweep", "glitter_size=0.001:3.4028e38:3"},
-        Expect::Rendered);
-    run("sweep of 64 locks", {"--scene", "sweep", "--res", "64x16", "--strands", "5", "--sweep", "melanin=0:1:64"},
-        Expect::Rendered);
-    run("sweep of 65 locks", {"--scene", "sweep", "--strands", "5", "--sweep", "melanin=0:1:65"}, Expect::Refused);
+    // Cases apart at semicolons, words at blanks: the bounds themselves render, one step past is refused.
+    const std::string rendered =
+        "--res 1x1; --res 8192x1; --threads 0; --threads 256; --seed 18446744073709551615; "
+        "--groom-seed 0xFFFFFFFFFFFFFFFF; --exposure 1e-45; --exposure 3.4028234e38; --camera-zoom 0.1; "
+        "--camera-zoom 100; --camera-orbit -360; --camera-elevation 89; --strands 1; "
+        "--strand-color 3.4028234e38,0,1; --strand-color -3.4028234e38,-1,1e-45; "
+        "--strand-transparency 1,1,1; --strand-transparency 3.4e38,-3.4e38,0.5; "
+        "--unchecked --set melanin=nan --set random_tangent=inf; "
+        "--unchecked --set glitter_size=-inf --set ior=3.4028234e38; "
+        "--type BRDFHair2 --set absorption=-1e30,0,0; "
+        "--type BRDFHair2 --set r_mult=3.4028234e38 --set tt_mult=-3.4028234e38; "
+        "--type BRDFHair --unchecked --set specular_power=nan; "
+        "--type BRDFHair3 --unchecked --set overall_color=inf,nan,-inf; "
+        "--scene sweep --res 48x16 --strands 20 --sweep glitter_size=0.001:3.4028e38:3; "
+        "--scene sweep --res 64x16 --strands 5 --sweep melanin=0:1:64";
+    const std::string refused =
+        "--res 8193x1; --res 0x16; --res 4097x4097; --spp 0; --spp 4097; --threads 257; "
+        "--seed 18446744073709551616; --exposure 0; --exposure inf; --camera-zoom 0.09; "
+        "--camera-orbit 360.01; --camera-elevation -89.5; --strands 0; --strands 200001; "
+        "--scene sweep --strands 5 --sweep melanin=0:1:65";
+    for (auto [cases, expect] :
+         {std::pair{rendered, Expect::Rendered}, std::pair{refused, Expect::Refused}}) {
+        std::istringstream all(cases);
+        for (std::string text; std::getline(all, text, ';');) {
+            std::istringstream in(text);
+            Args args = text.find("--scene") == std::string::npos ? swatch : Args{};
+            for (std::string w; in >> w;)
+                args.push_back(w);
+            run(text, args, expect);
+        }
+    }
     // Random pairs of options, each value at a bound, past it or malformed.
     const std::pair<const char*, std::vector<const char*>> options[] = {
         {"--res", {"1x1", "16x1", "1x8192", "16x", "x16", "16X16", "1e1x16"}},

@@ -97,8 +97,10 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
 }
 
 // The property every host relies on. Parameter sets are drawn from each parameter's registered
-// limits (limits themselves, 0, inside), combined with degenerate geometry (zero and parallel
-// vectors, grazing views, shadow/GI/no-specular rays, missing strand data, any depth).
+// limits (limits themselves, 0, inside), half of them with values past any limit (NaN, ±inf,
+// ±FLT_MAX, as a host's texture can hand over), and every parameter and texture slot takes each
+// of those values alone; combined with degenerate geometry (zero and parallel vectors, grazing
+// views, shadow/GI/no-specular rays, missing strand data, any depth).
 TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
 #if defined(__SANITIZE_ADDRESS__)
     const int kSets = 8;
@@ -119,10 +121,26 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
             first << " " << n << "=" << v;
         first << "\n";
     };
-    for (int set = 0; set < kSets; ++set) {
-        ParamSets sets = set == 0 ? ParamSets{} : test::drawParameters(type, rng);
+    std::vector<ParamSets> setList = {{}};
+    for (int set = 1; set < kSets; ++set)
+        setList.push_back(test::drawParameters(type, rng, true, set % 2 ? 0.25f : 0.0f));
+    const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
+    for (int i = 0; i < d->count(); ++i) {
+        const quor::ParamInfo& info = d->param(i);
+        const bool colour = info.kind == quor::ParamKind::Texture || info.kind == quor::ParamKind::TextureRGB;
+        if (!colour && info.kind != quor::ParamKind::TextureFloat && info.kind != quor::ParamKind::Float)
+            continue;
+        for (double v : test::kHostileValues) {
+            std::string text = test::number(v);
+            setList.push_back({{info.name, colour ? text + "," + text + "," + text : text}});
+        }
+    }
+    for (std::size_t set = 0; set < setList.size(); ++set) {
+        const ParamSets& sets = setList[set];
         Instance inst(library(), type, sets, true);
-        for (int pt = 0; pt < kPoints; ++pt) {
+        // Every geometry case once for a parameter alone.
+        const int points = set < std::size_t(kSets) ? kPoints : 8;
+        for (int pt = 0; pt < points; ++pt) {
             PointOptions o;
             o.type = type;
             o.sets = sets;

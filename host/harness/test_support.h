@@ -76,15 +76,28 @@ inline double drawValue(Rng& rng, bool hasLo, double lo, bool hasHi, double hi, 
     return a + (b - a) * rng.uniformDouble();
 }
 
-// Parameter values for every parameter of a type, drawn from its registered limits.
-inline ParamSets drawParameters(const std::string& type, Rng& rng, bool extremes = true) {
+// What a host's texture or a scene file can hand a material past any limit.
+inline const double kHostileValues[] = {NAN, INFINITY, -INFINITY, 3.40282346e38,
+                                        -3.40282346e38}; // ±FLT_MAX as %.9g
+
+// Parameter values for every parameter of a type, drawn from its registered limits; with
+// hostile > 0 each float (and each colour channel) is, with that probability, one of
+// kHostileValues instead, and each integer the end of the 32-bit range.
+inline ParamSets drawParameters(const std::string& type, Rng& rng, bool extremes = true, float hostile = 0) {
     ParamSets sets;
     const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
     for (int i = 0; d && i < d->count(); ++i) {
         const quor::ParamInfo& p = d->param(i);
         double lo = 0, hi = 0;
         bool hasLo = hintLimit(p.hints, "minValue", lo), hasHi = hintLimit(p.hints, "maxValue", hi);
-        auto value = [&] { return number(drawValue(rng, hasLo, lo, hasHi, hi, extremes)); };
+        auto value = [&] {
+            if (hostile > 0 && rng.uniform() < hostile) return number(kHostileValues[rng.next() % 5]);
+            return number(drawValue(rng, hasLo, lo, hasHi, hi, extremes));
+        };
+        if (p.kind == quor::ParamKind::Int && hostile > 0 && rng.uniform() < hostile) {
+            sets.emplace_back(p.name, rng.uniform() < 0.5f ? "-2147483648" : "2147483647");
+            continue;
+        }
         switch (p.kind) {
         case quor::ParamKind::Texture:
         case quor::ParamKind::TextureRGB:

@@ -79,6 +79,8 @@ void checkOutput(const std::string& what, const std::string& path) {
                          (ext.empty() ? "no extension" : "the unknown extension " + ext) +
                          " (known: " + joined(extensions) + ")");
     std::size_t slash = path.find_last_of('/');
+    if (path.size() - (slash == std::string::npos ? 0 : slash + 1) == ext.size())
+        throw InputError(what + ": '" + path + "' has no file name before the extension " + ext);
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     auto refuse = [&](const std::string& why, int error) {
         throw InputError(what + ": cannot write '" + path + "': " + why + std::strerror(error));
@@ -90,7 +92,8 @@ void checkOutput(const std::string& what, const std::string& path) {
     // Opening is the only test the system answers truthfully (permissions, read-only mounts,
     // special folders); a file made only for the test is removed again.
     bool existed = stat(path.c_str(), &st) == 0;
-    int fd = open(path.c_str(), existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL), 0644);
+    // Without blocking: a FIFO nobody reads is refused (ENXIO) instead of waiting for a reader.
+    int fd = open(path.c_str(), (existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL)) | O_NONBLOCK, 0644);
     if (fd < 0) refuse("", errno);
     close(fd);
     if (!existed) unlink(path.c_str());

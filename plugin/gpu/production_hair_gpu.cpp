@@ -1,6 +1,9 @@
 // The description BRDFHair4 gives the host's GPU renderer. The keys are those of the GPU hair
 // material shared with BRDFHair3; several carry inputs of another meaning here (melanin under
 // the transmission glossiness key, for example), and the plain values travel on one line.
+#include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +11,10 @@
 #include "production_hair/brdf_hair4.h"
 
 namespace hair {
+
+namespace {
+constexpr double kMaxFloat = FLT_MAX;
+} // namespace
 
 int BRDFHair4::getRTSource(int, int, const char* kind, quor::ShaderSource& source, quor::OCLData* data) {
     if (!kind || std::strcmp(kind, "MaterialDescriptor") != 0) return 1;
@@ -55,7 +62,9 @@ int BRDFHair4::getRTSource(int, int, const char* kind, quor::ShaderSource& sourc
     std::size_t used = 0;
     text[0] = '\0';
     for (float v : values) {
-        int n = std::snprintf(text + used, sizeof text - used, " %.6f", static_cast<double>(v));
+        // Finite numbers only, whatever the host handed over: NaN is written as 0, ±inf as ±FLT_MAX.
+        const double finite = std::isnan(v) ? 0.0 : std::clamp(static_cast<double>(v), -kMaxFloat, kMaxFloat);
+        int n = std::snprintf(text + used, sizeof text - used, " %.6f", finite);
         if (n < 0 || static_cast<std::size_t>(n) >= sizeof text - used) break;
         used += static_cast<std::size_t>(n);
     }

@@ -41,8 +41,9 @@ struct Hair4Inputs {
     float grayHairDensity;
     float glintStrength, glintVariation, glitterStrength, glitterSize, glintScale;
     float unitScale; // scene length of 100 real-world units (BRDFHair4::unitScale)
-    int subdivs, traceDepth;
     float primaryTint[3], secondaryTint[3], transmissionTint[3];
+    // After every float: the set-up makes the floats finite in one pass (hair4_setup.cpp).
+    int subdivs, traceDepth;
 };
 
 class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
@@ -55,6 +56,9 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec);
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
                const quor::StrandDataInterface* strand);
+    // The set-up proper, on inputs already finite.
+    void setupFinite(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+                     const quor::StrandDataInterface* strand);
 
     // BRDFSampler
     quor::Color getDiffuseColor(quor::Color& weight) override;

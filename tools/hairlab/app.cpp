@@ -12,6 +12,25 @@
 
 namespace hairlab {
 
+// Messages echo what the user typed: control characters are written as escapes, so that every
+// message stays one line and cannot drive the terminal.
+std::string printable(const std::string& s) {
+    std::string r;
+    for (char c : s) {
+        auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            r += c;
+        } else if (c == '\n' || c == '\t' || c == '\r') {
+            r += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02x", u);
+            r += esc;
+        }
+    }
+    return r;
+}
+
 namespace {
 
 // The first word that is neither an option nor the value of --plugin: the command.
@@ -35,25 +54,6 @@ std::string oneLine(std::string s) {
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
-}
-
-// Messages echo what the user typed: control characters are written as escapes, so that every
-// message stays one line and cannot drive the terminal.
-std::string printable(const std::string& s) {
-    std::string r;
-    for (char c : s) {
-        auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7f) {
-            r += c;
-        } else if (c == '\n' || c == '\t' || c == '\r') {
-            r += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
-        } else {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", u);
-            r += esc;
-        }
-    }
-    return r;
 }
 
 // " (did you mean --spp?)" for the first unexpected argument of CLI11's message, from the options

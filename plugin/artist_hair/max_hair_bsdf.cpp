@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "artist_hair/brdf_hair3.h"
+#include "frame/new_ray.h"
 #include "math/dispatch.h"
 #include "math/double_eval.h"
 #include "math/erf.h"
@@ -339,24 +340,7 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         !std::isfinite(weight[0] + weight[1] + weight[2] + weight[3]))
         return 0.0f;
 
-    // Ray differentials mirrored about the half vector.
-    const Vec4 h = normalizeSafe(d - D);
-    for (int i = 0; i < 2; ++i) {
-        const Vec4 e = vec(parent.dirDiff[i]);
-        newCtx.dirDiff[i] = (e - h * (2.0f * dot(e, h))).host();
-    }
-    const float maxDist =
-        parent.settings && parent.settings->maxRayDistOn ? parent.settings->maxRayDist : 1e18f;
-    if (quor::RayRecord* ray = newCtx.ray) {
-        ray->dir = d.host();
-        newCtx.rayDir = d.host();
-        ray->origin = newCtx.hitPoint;
-        ray->tag = newCtx.ownerTag;
-        ray->tmin = 0.0f;
-        ray->tmax = maxDist;
-    }
-    newCtx.pathWeight = weight.host();
-    newCtx.pathProb = pdf;
+    writeNewRay(parent, newCtx, d, weight, pdf, RayStart::OwnHit);
     return 1.0f;
 }
 

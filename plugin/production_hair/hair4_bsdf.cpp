@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "frame/new_ray.h"
 #include "math/dispatch.h"
 #include "math/fast_atan2.h"
 
@@ -360,22 +361,7 @@ float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q
     Vec4 wi = sinThetaI * axisT + (cosThetaI * cosPhi) * axisX + (cosThetaI * sinPhi) * axisY;
     // Without a frame (no tangent, or a view along it) the direction is not unit: no ray.
     if (!(std::fabs(dot(wi, wi) - 1.0f) <= 1e-4f)) return 0.0f;
-    quor::Vector dir = wi.host();
-    if (q.ray) {
-        q.ray->dir = dir;
-        q.ray->origin = parent.hitPoint;
-        q.ray->tmin = 0.0f;
-        q.ray->tmax = 1e18f;
-    }
-    q.rayDir = dir;
-    // Mirror the direction differentials about the half vector of the turn.
-    Vec4 h = normalizeSafe(wi - Vec4(parent.rayDir));
-    for (int i = 0; i < 2; ++i) {
-        Vec4 d(parent.dirDiff[i]);
-        q.dirDiff[i] = (d - (2.0f * dot(d, h)) * h).host();
-    }
-    q.pathWeight = (f / pp).host();
-    q.pathProb = kTwoPi * pp;
+    writeNewRay(parent, q, wi, f / pp, kTwoPi * pp, RayStart::ParentHit);
     return 1.0f;
 }
 

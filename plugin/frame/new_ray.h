@@ -40,7 +40,8 @@ HAIR_LANES void writeNewRay(const quor::QuorContext& parent, quor::QuorContext& 
             next.rayDir = dir;
             ray->origin = next.hitPoint;
             ray->tag = next.ownerTag;
-            ray->tmax = parent.settings && parent.settings->maxRayDistOn ? parent.settings->maxRayDist : 1e18f;
+            ray->tmax =
+                parent.settings && parent.settings->maxRayDistOn ? parent.settings->maxRayDist : 1e18f;
         }
     }
     next.pathWeight = weight.host();

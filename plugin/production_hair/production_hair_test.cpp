@@ -321,6 +321,24 @@ TEST(ProductionHair, SampledDirectionsFollowTheDensity) {
     EXPECT_LT(chiSquare(c, wide, 20000).pValue, 1e-4);
 }
 
+// A dye moved by a vanishing amount in value keeps its hue and saturation whichever channel
+// dominates it: the hue-saturation-value round trip of the dye randomisation is exact.
+TEST(ProductionHair, DyeRandomisationRoundTripsEveryHueSector) {
+    for (const char* dye :
+         {"0.9,0.5,0.2", "0.9,0.2,0.5", "0.3,0.8,0.4", "0.5,0.8,0.2", "0.2,0.4,0.9", "0.4,0.2,0.9"}) {
+        ParamSets look = {
+            {"dye_color", dye}, {"melanin", "0.05"}, {"glitter_strength", "0"}, {"glint_variation", "0"}};
+        Hair4Point plain(look);
+        look.push_back({"random_dye_value", "1e-6"});
+        Hair4Point moved(look);
+        for (int k = 0; k < Hair4BSDF::kLobes; ++k)
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(moved.s().lobeColor[k][c], plain.s().lobeColor[k][c],
+                            1e-4f * plain.s().lobeColor[k][c] + 1e-7f)
+                    << dye << " lobe " << k << " channel " << c;
+    }
+}
+
 // Everything a sampler holds that derives from the per-strand values.
 std::vector<float> strandSignature(int strand, float position) {
     harness::PointOptions o = Hair4Point::options({{"glint_variation", "0"},

@@ -30,7 +30,7 @@ harness::PointOptions pointOf(const std::string& type, int variant) {
     o.strandIndex = 17;
     o.strandLength = 2;
     o.strandPosition = 0.4f;
-    o.contextFlags = 0x20;
+    o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
     return o;
 }
 
@@ -54,7 +54,7 @@ struct Bench {
     quor::BSDFInterface& factory() { return p.instance().bsdf(); }
     float eval(int i) {
         quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
-        return p.brdf()->eval(p.context(), lights[i & 63], light, unshadowed, 0.5f, 3).g;
+        return p.brdf()->eval(p.context(), lights[i & 63], light, unshadowed, 0.5f, quor::EVAL_ALL).g;
     }
     // A cheap low-discrepancy walk over the four random numbers.
     float sample(unsigned i) {

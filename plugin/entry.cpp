@@ -20,21 +20,21 @@ constexpr const char* kLegacyDescription =
     "Deprecated. Legacy hair shader. Use BRDFHair3 or even better BRDFHair4 instead. [gpuSupport=(none)]";
 
 using BRDFHairDesc = HairDesc<BRDFHair>;
-BRDFHairDesc brdfHairDesc({"BRDFHair", 2010021201, kLegacyDescription, addBRDFHairParams});
+BRDFHairDesc brdfHairDesc({"BRDFHair", 2010021201, kLegacyDescription, kBRDFHairParams});
 LibDesc libDesc;
 using BRDFHair2Desc = HairDesc<BRDFHair2>;
-BRDFHair2Desc brdfHair2Desc({"BRDFHair2", 2011060301, kLegacyDescription, addBRDFHair2Params});
+BRDFHair2Desc brdfHair2Desc({"BRDFHair2", 2011060301, kLegacyDescription, kBRDFHair2Params});
 using BRDFHair3Desc = HairDesc<BRDFHair3>;
 BRDFHair3Desc brdfHair3Desc({"BRDFHair3", 2011090401,
                              "Hair shader based on the Disney paper \"An Artist Friendly Hair Shading "
                              "System\" [gpuSupport=(partial)]",
-                             addBRDFHair3Params});
+                             kBRDFHair3Params});
 using BRDFHair4Desc = HairDesc<BRDFHair4>;
 BRDFHair4Desc
     brdfHair4Desc({"BRDFHair4", 2017032801,
                    "Artist friendly hair shader based on the Disney paper \"A Practical and "
                    "Controllable Hair and Fur Model for Production Path Tracing\" [gpuSupport=(partial)]",
-                   addBRDFHair4Params});
+                   kBRDFHair4Params});
 
 } // namespace
 } // namespace hair

@@ -38,17 +38,14 @@ TEST_P(Material, AnswersItsInterfacesAndBindsEveryParameter) {
 }
 
 TEST_P(Material, ShadingAllocatesNothingOnceWarm) {
-    PointOptions o;
-    o.type = GetParam();
-    o.sets = test::registeredDefaults(GetParam());
+    PointOptions o = test::hairGeometry();
     o.dir = {0.3f, -0.2f, -0.9f};
-    o.contextFlags = 0x20;
-    ShadingPoint p(library(), o);
+    auto p = test::hairHit(GetParam(), test::registeredDefaults(GetParam()), o);
     auto round = [&](int i) {
-        p.shade();
-        p.eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
-        p.sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
-        p.brdf()->traceForward(p.context(), 0);
+        p->shade();
+        p->eval({0.2f, 0.5f, 0.8f, 0}, 0.5f);
+        p->sample((i % 97) / 97.0f, 0.3f, 0.6f, 0.9f);
+        p->brdf()->traceForward(p->context(), 0);
     };
     for (int i = 0; i < 50; ++i)
         round(i);
@@ -74,15 +71,11 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
     int k = 0;
     for (const Look& look : looks)
         for (const Vec3& d : dirs) {
-            PointOptions o;
-            o.type = type;
-            o.sets = look.sets;
+            PointOptions o = test::hairGeometry();
             o.strandColor = look.strand;
             o.dir = d;
             o.h = 0.3f;
-            o.contextFlags = 0x20;
-            ShadingPoint p(library(), o);
-            FurnaceResult f = furnace(p, 60000, ++k);
+            FurnaceResult f = furnace(*test::hairHit(type, look.sets, o), 60000, ++k);
             float e[3] = {f.eval.r, f.eval.g, f.eval.b},
                   es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
             float s[3] = {f.sampledMean.r, f.sampledMean.g, f.sampledMean.b};
@@ -103,9 +96,114 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
         }
 }
 
+Vec3 minus(Vec3 v) { return {-v.x, -v.y, -v.z}; }
+quor::Vector minus(quor::Vector v) { return {-v.x, -v.y, -v.z, 0}; }
+
+// The degenerate geometries every parameter set meets first, in this order; the points after
+// them are drawn freely. Each case changes a drawn point (tangent t, view d).
+struct PointCase {
+    const char* what;
+    void (*apply)(PointOptions& o, Vec3& t, Vec3& d);
+};
+const PointCase kPointCases[] = {
+    {"view along the strand", [](PointOptions&, Vec3& t, Vec3& d) { d = t; }},
+    {"view against the strand", [](PointOptions&, Vec3& t, Vec3& d) { d = minus(t); }},
+    {"no tangent",
+     [](PointOptions&, Vec3& t, Vec3&) {
+         t = {0, 0, 0};
+     }},
+    {"head-on view across the strand",
+     [](PointOptions& o, Vec3& t, Vec3& d) {
+         o.normal = minus(d);
+         t = {0, 0, 1};
+         d = {0, 0, -1};
+     }},
+    {"normal facing away from the viewer", [](PointOptions& o, Vec3&, Vec3& d) { o.normal = d; }},
+    {"edge of the strand", [](PointOptions& o, Vec3&, Vec3&) { o.h = 1.0f; }},
+    {"other edge of the strand", [](PointOptions& o, Vec3&, Vec3&) { o.h = -1.0f; }},
+    {"white strand, red channel transparent",
+     [](PointOptions& o, Vec3&, Vec3&) {
+         o.strandColor.b = 1.0f;
+         o.strandTransparency.r = 1.0f;
+     }},
+};
+
+// The light directions every shaded point is evaluated from first; the rest are drawn freely.
+struct LightCase {
+    const char* what;
+    quor::Vector (*dir)(const quor::Vector& tangent, const quor::Vector& normal, const quor::Vector& view);
+};
+const LightCase kLightCases[] = {
+    {"along the tangent", [](auto& t, auto&, auto&) { return t; }},
+    {"against the tangent", [](auto& t, auto&, auto&) { return minus(t); }},
+    {"along the normal", [](auto&, auto& n, auto&) { return n; }},
+    {"against the normal", [](auto&, auto& n, auto&) { return minus(n); }},
+    {"back to the viewer", [](auto&, auto&, auto& v) { return minus(v); }},
+    {"straight on", [](auto&, auto&, auto& v) { return v; }},
+    {"zero vector", [](auto&, auto&, auto&) { return quor::Vector{}; }},
+};
+
+// Parameter sets: registered defaults, drawn within the limits (half of them with a quarter of
+// their values past any limit), then each float and colour slot alone at each hostile value.
+std::vector<ParamSets> propertySets(const std::string& type, Rng& rng, int drawn) {
+    std::vector<ParamSets> sets = {{}};
+    for (int set = 1; set < drawn; ++set)
+        sets.push_back(test::drawParameters(type, rng, true, set % 2 ? 0.25f : 0.0f));
+    const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
+    for (int i = 0; i < d->count(); ++i) {
+        const quor::ParamInfo& info = d->param(i);
+        const bool colour = info.kind == quor::ParamKind::Texture || info.kind == quor::ParamKind::TextureRGB;
+        if (!colour && info.kind != quor::ParamKind::TextureFloat && info.kind != quor::ParamKind::Float)
+            continue;
+        for (double v : test::kHostileValues) {
+            std::string text = test::number(v);
+            sets.push_back({{info.name, colour ? text + "," + text + "," + text : text}});
+        }
+    }
+    return sets;
+}
+
+// Point `pt` of a set: a drawn point, shaped by its case when it has one.
+PointOptions propertyPoint(const std::string& type, const ParamSets& sets, Rng& rng, int pt,
+                           const char*& what) {
+    PointOptions o;
+    o.type = type;
+    o.sets = sets;
+    o.unchecked = true; // drawn values are inside the limits; keep float rounding of the limits too
+    Vec3 t = test::randomDirection(rng), d = test::randomDirection(rng);
+    o.h = 2 * rng.uniform() - 1;
+    o.strandColor = {rng.uniform(), rng.uniform(), rng.uniform()};
+    o.strandTransparency = {0.0f, rng.uniform() < 0.2f ? 1.0f : 0.0f, 0};
+    o.strandIndex = static_cast<int>(rng.next() & 0xFFFF);
+    o.strandLength = rng.uniform() < 0.2f ? 0.0f : 10 * rng.uniform();
+    o.strandPosition = rng.uniform();
+    o.noStrandData = rng.uniform() < 0.25f;
+    if (rng.uniform() < 0.3f) o.coverage = rng.uniform() < 0.5f ? 0.0f : rng.uniform();
+    static const int kRayFlags[] = {0, quor::RAY_SHADOW, quor::RAY_GI, quor::RAY_NO_SPECULAR,
+                                    quor::RAY_GI | quor::RAY_NO_SPECULAR};
+    o.rayFlags = kRayFlags[rng.next() % 5];
+    o.contextFlags =
+        rng.uniform() < 0.5f
+            ? quor::CTX_SKIP_BELOW_SURFACE
+            : (rng.uniform() < 0.5f ? quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS : 0);
+    o.depth = static_cast<int>(rng.next() % 4) * (rng.uniform() < 0.2f ? 100 : 1);
+    o.side = static_cast<int>(rng.next() % 3);
+    o.mis = static_cast<int>(rng.next() % 2);
+    o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
+    if (rng.uniform() < 0.3f) o.unitScale = rng.uniform() < 0.5f ? 1e-4 : 100.0;
+    const int cases = static_cast<int>(std::size(kPointCases));
+    what = pt % (cases + 1) < cases ? kPointCases[pt % (cases + 1)].what : "drawn point";
+    if (pt % (cases + 1) < cases) kPointCases[pt % (cases + 1)].apply(o, t, d);
+    o.dir = d;
+    o.tangent = t;
+    return o;
+}
+
 // The property every host relies on. Parameter sets are drawn from each parameter's registered
-// limits (limits themselves, 0, inside), combined with degenerate geometry (zero and parallel
-// vectors, grazing views, shadow/GI/no-specular rays, missing strand data, any depth).
+// limits (limits themselves, 0, inside), half of them with values past any limit (NaN, ±inf,
+// ±FLT_MAX, as a host's texture can hand over), and every parameter and texture slot takes each
+// of those values alone; combined with degenerate geometry (zero and parallel vectors, grazing
+// views, shadow/GI/no-specular rays, missing strand data, any depth).
 TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
 #if defined(__SANITIZE_ADDRESS__)
     const int kSets = 8;
@@ -117,101 +215,41 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     Rng rng(std::hash<std::string>{}(type));
     long evaluated = 0, bad = 0;
     std::ostringstream first;
-    auto fail = [&](const std::string& what, const PointOptions& o, const ParamSets& sets) {
+    const char* what = "";
+    auto fail = [&](const std::string& call, const PointOptions& o, const ParamSets& sets) {
         if (bad++ >= 3) return;
-        first << what << " dir " << o.dir.x << "," << o.dir.y << "," << o.dir.z << " tangent " << o.tangent.x
-              << "," << o.tangent.y << "," << o.tangent.z << " flags " << o.rayFlags << " depth " << o.depth
-              << " sets:";
+        first << call << " at " << what << ": dir " << o.dir.x << "," << o.dir.y << "," << o.dir.z
+              << " tangent " << o.tangent.x << "," << o.tangent.y << "," << o.tangent.z << " flags "
+              << o.rayFlags << " depth " << o.depth << " sets:";
         for (auto& [n, v] : sets)
             first << " " << n << "=" << v;
         first << "\n";
     };
-    for (int set = 0; set < kSets; ++set) {
-        ParamSets sets = set == 0 ? ParamSets{} : test::drawParameters(type, rng);
+    const std::vector<ParamSets> setList = propertySets(type, rng, kSets);
+    for (std::size_t set = 0; set < setList.size(); ++set) {
+        const ParamSets& sets = setList[set];
         Instance inst(library(), type, sets, true);
-        for (int pt = 0; pt < kPoints; ++pt) {
-            PointOptions o;
-            o.type = type;
-            o.sets = sets;
-            o.unchecked = true; // drawn values are inside the limits; keep float rounding of the limits too
-            Vec3 t = test::randomDirection(rng), d = test::randomDirection(rng);
-            switch (pt % 8) {
-            case 0:
-                d = t;
-                break; // view along the strand
-            case 1:
-                d = {-t.x, -t.y, -t.z};
-                break; // and against it
-            case 2:
-                t = {0, 0, 0};
-                break; // no tangent at all
-            case 3:
-                o.normal = Vec3{-d.x, -d.y, -d.z};
-                t = {0, 0, 1};
-                d = {0, 0, -1};
-                break;
-            case 4:
-                o.normal = d;
-                break; // normal facing away from the viewer
-            default:
-                break;
-            }
-            o.dir = d;
-            o.tangent = t;
-            o.h = pt % 8 == 5 ? 1.0f : pt % 8 == 6 ? -1.0f : 2 * rng.uniform() - 1;
-            o.strandColor = {rng.uniform(), rng.uniform(), pt % 8 == 7 ? 1.0f : rng.uniform()};
-            o.strandTransparency = {pt % 8 == 7 ? 1.0f : 0.0f, rng.uniform() < 0.2f ? 1.0f : 0.0f, 0};
-            o.strandIndex = static_cast<int>(rng.next() & 0xFFFF);
-            o.strandLength = rng.uniform() < 0.2f ? 0.0f : 10 * rng.uniform();
-            o.strandPosition = rng.uniform();
-            o.noStrandData = rng.uniform() < 0.25f;
-            if (rng.uniform() < 0.3f) o.coverage = rng.uniform() < 0.5f ? 0.0f : rng.uniform();
-            static const int kRayFlags[] = {0, 0x8, 0x10, 0x200, 0x210};
-            o.rayFlags = kRayFlags[rng.next() % 5];
-            o.contextFlags = rng.uniform() < 0.5f ? 0x20 : (rng.uniform() < 0.5f ? 0x21 : 0);
-            o.depth = static_cast<int>(rng.next() % 4) * (rng.uniform() < 0.2f ? 100 : 1);
-            o.side = static_cast<int>(rng.next() % 3);
-            o.mis = static_cast<int>(rng.next() % 2);
-            o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
-            if (rng.uniform() < 0.3f) o.unitScale = rng.uniform() < 0.5f ? 1e-4 : 100.0;
+        // A parameter alone meets every point case once.
+        const int points = set < std::size_t(kSets) ? kPoints : int(std::size(kPointCases)) + 1;
+        for (int pt = 0; pt < points; ++pt) {
+            const PointOptions o = propertyPoint(type, sets, rng, pt, what);
             ShadingPoint p(inst, o);
             if (!p.shade()) continue;
             quor::BRDFSampler& s = *p.brdf();
-            quor::Vector n = p.context().normal, tv = p.strand().record.tangent, dv = p.context().rayDir;
+            const quor::Vector n = p.context().normal, tv = p.strand().record.tangent,
+                               dv = p.context().rayDir;
             for (int l = 0; l < kLights; ++l) {
-                quor::Vector L;
-                switch (l) {
-                case 0:
-                    L = tv;
-                    break;
-                case 1:
-                    L = {-tv.x, -tv.y, -tv.z, 0};
-                    break;
-                case 2:
-                    L = n;
-                    break;
-                case 3:
-                    L = {-n.x, -n.y, -n.z, 0};
-                    break;
-                case 4:
-                    L = {-dv.x, -dv.y, -dv.z, 0};
-                    break;
-                case 5:
-                    L = dv;
-                    break;
-                case 6:
-                    L = {0, 0, 0, 0};
-                    break;
-                default:
-                    L = toVector(test::randomDirection(rng));
-                }
+                const quor::Vector L = l < int(std::size(kLightCases)) ? kLightCases[l].dir(tv, n, dv)
+                                                                       : toVector(test::randomDirection(rng));
                 quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
                 float prob = l % 3 == 0 ? 1e18f : rng.uniform() * 4;
                 quor::Color f = s.eval(p.context(), L, light, unshadowed, prob, 1 + static_cast<int>(l % 3));
                 ++evaluated;
                 if (!test::finiteNonNegative(f) || !test::finiteNonNegative(light) ||
                     !test::finiteNonNegative(unshadowed))
-                    fail("eval", o, sets);
+                    fail(std::string("eval from ") +
+                             (l < int(std::size(kLightCases)) ? kLightCases[l].what : "a drawn light"),
+                         o, sets);
             }
             for (int k = 0; k < kSamples; ++k) {
                 float u = k == 0 ? 0.0f : k == 1 ? 0.99999994f : rng.uniform();
@@ -243,7 +281,41 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     EXPECT_EQ(bad, 0) << type << ": " << bad << " bad answers; the first:\n" << first.str();
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::kTypes),
+// What a host reads before shading (getBSDFFlags: 1 opaque to shadows for BRDFHair3, 2 and 3
+// for BRDFHair4, 3 when its transparency can only be black) and of each sampler: its flags and
+// the reflection channel set.
+TEST_P(Material, ReportsItsFlagsAndTheReflectionChannels) {
+    struct Case {
+        const char* type;
+        ParamSets sets;
+        int bsdfFlags, samplerFlags;
+    };
+    const Case cases[] = {
+        {"BRDFHair", {}, 0, 1},
+        {"BRDFHair2", {}, 0, 1},
+        {"BRDFHair3", {{"use_cached_gi", "false"}}, 1, 10},
+        {"BRDFHair3", {{"transparency", "0,0,0"}, {"use_cached_gi", "true"}}, 1, 11},
+        {"BRDFHair3", {{"transparency", "0.5,0.5,0.5"}}, 0, 11}, // use_cached_gi is on by default
+        {"BRDFHair3", {{"transparency", "0.5,0.5,0.5"}, {"opaque_for_shadows", "true"}}, 1, 11},
+        {"BRDFHair4", {}, 2, 8},
+        {"BRDFHair4", {{"transparency", "0,0,0"}}, 3, 8},
+        {"BRDFHair4", {{"transparency", "0,0.5,0"}}, 2, 8},
+    };
+    for (const Case& c : cases) {
+        if (GetParam() != c.type) continue;
+        PointOptions o;
+        o.type = c.type;
+        o.sets = c.sets;
+        ShadingPoint p(library(), o);
+        EXPECT_EQ(p.instance().bsdf().getBSDFFlags(), c.bsdfFlags) << c.type << " " << c.sets.size();
+        quor::BRDFSampler* s = p.shade();
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->getSamplerFlags(), c.samplerFlags) << c.type;
+        EXPECT_EQ(s->getRenderChannels(), quor::RenderChannelsInfo::reflectChannels()) << c.type;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllTypes, Material, ::testing::ValuesIn(harness::test::types()),
                          [](const auto& info) { return info.param; });
 
 } // namespace

@@ -54,16 +54,21 @@ std::vector<double> shadePoint(const std::string& type, int index) {
     if (index % 5 == 3) o.coverage = rng.uniform();
     if (index % 3 == 1) o.unitScale = 0.01 + rng.uniform();
     o.depth = index % 3 == 2 ? 1 + index % 4 : 0;
-    static const int kRayFlags[] = {0, 0, 0, 0x10, 0x200};
+    static const int kRayFlags[] = {0, 0, 0, quor::RAY_GI, quor::RAY_NO_SPECULAR};
     o.rayFlags = kRayFlags[index % 5];
-    static const int kContextFlags[] = {0x20, 0x20, 0, 0x20, 0x21, 0x1};
+    static const int kContextFlags[] = {quor::CTX_SKIP_BELOW_SURFACE,
+                                        quor::CTX_SKIP_BELOW_SURFACE,
+                                        0,
+                                        quor::CTX_SKIP_BELOW_SURFACE,
+                                        quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS,
+                                        quor::CTX_RENDER_ELEMENTS};
     o.contextFlags = kContextFlags[index % 6];
     o.side = index % 7 == 6 ? 1 : 0;
     o.mis = index % 2;
     o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
     ShadingPoint p(test::library(), o);
-    p.settings().flags = index % 2 ? quor::SETTINGS_CHANNEL_131
-                                   : quor::SETTINGS_CHANNEL_131 | quor::SETTINGS_NO_LIGHT_ELEMENTS;
+    p.settings().flags = index % 2 ? quor::SETTINGS_STRAND_FRAME
+                                   : quor::SETTINGS_STRAND_FRAME | quor::SETTINGS_NO_LIGHT_ELEMENTS;
     ChannelSum channels;
     p.context().channels = &channels;
     p.context().sampleValue =
@@ -108,7 +113,7 @@ TEST(Reference, EveryMaterialReproducesItsRecordedOutputs) {
     if (std::getenv("HAIR_WRITE_REFERENCE")) {
         std::ofstream f(kFile);
         f.precision(9);
-        for (const std::string& type : test::kTypes)
+        for (const std::string& type : test::types())
             for (int i = 0; i < kPointsPerType; ++i) {
                 f << type << " " << i;
                 for (double v : shadePoint(type, i))
@@ -136,7 +141,7 @@ TEST(Reference, EveryMaterialReproducesItsRecordedOutputs) {
                 << type << " point " << index << " value " << k;
         ++lines;
     }
-    EXPECT_EQ(lines, kPointsPerType * static_cast<int>(test::kTypes.size()));
+    EXPECT_EQ(lines, kPointsPerType * static_cast<int>(test::types().size()));
 }
 
 } // namespace

@@ -79,7 +79,9 @@ std::string pluginPath(const std::string& option, const char* argv0) {
     }
     auto slash = dir.rfind('/');
     dir = slash == std::string::npos ? "." : dir.substr(0, slash);
-    return dir + "/libbrdf_hair.so";
+    // Beside the executable (the build tree), else where the installed layout keeps it.
+    std::string beside = dir + "/libbrdf_hair.so", installed = dir + "/../lib/quor/plugins/libbrdf_hair.so";
+    return access(beside.c_str(), F_OK) != 0 && access(installed.c_str(), F_OK) == 0 ? installed : beside;
 }
 
 } // namespace harness

@@ -326,7 +326,7 @@ quor::Color ShadingPoint::eval(const quor::Vector& light, float lightProb, int f
 
 float ShadingPoint::sample(float u, float xi1, float xi2, float xi3) {
     quor::QuorContext& nc = newRayContext(xi1, xi2, xi3);
-    return brdf_ ? brdf_->sampleRay(ctx_, nc, u, 0) : 0.0f;
+    return brdf_ ? brdf_->sampleRay(ctx_, nc, u, quor::SAMPLE_MODE_PATH) : 0.0f;
 }
 
 } // namespace harness

@@ -1,8 +1,11 @@
-// What the material tests share: the library linked into the test binary, the four types, the
-// registered defaults of a type as parameter values, and parameter values drawn from each
-// parameter's registered limits (so a new parameter is covered without editing a test).
+// What the material tests share: the library linked into the test binary, its types, the
+// registered defaults of a type as parameter values, a renderer's hair hit, and parameter
+// values drawn from each parameter's registered limits (so a new parameter is covered without
+// editing a test).
 #pragma once
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,11 +16,37 @@ extern "C" quor::PluginLibDesc* getLibDesc();
 
 namespace harness::test {
 
-inline const std::vector<std::string> kTypes = {"BRDFHair", "BRDFHair2", "BRDFHair3", "BRDFHair4"};
-
 inline Library& library() {
     static Library lib(getLibDesc());
     return lib;
+}
+
+// The types the library registers, in the order it constructs them (BRDFHair first).
+inline const std::vector<std::string>& types() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> n = library().typeNames(); // enumeration order: newest first
+        std::reverse(n.begin(), n.end());
+        return n;
+    }();
+    return names;
+}
+
+// The options of a renderer's hair hit: the context skips the below-surface test, as a fibre
+// scatters into the whole sphere.
+inline PointOptions hairGeometry() {
+    PointOptions o;
+    o.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
+    return o;
+}
+
+// A shaded point of a type with these parameter values at a hair hit of that geometry.
+inline std::unique_ptr<ShadingPoint> hairHit(const std::string& type, ParamSets sets = {},
+                                             PointOptions geometry = hairGeometry()) {
+    geometry.type = type;
+    geometry.sets = std::move(sets);
+    auto p = std::make_unique<ShadingPoint>(library(), geometry);
+    p->shade();
+    return p;
 }
 
 inline std::string number(double v) {
@@ -47,15 +76,28 @@ inline double drawValue(Rng& rng, bool hasLo, double lo, bool hasHi, double hi, 
     return a + (b - a) * rng.uniformDouble();
 }
 
-// Parameter values for every parameter of a type, drawn from its registered limits.
-inline ParamSets drawParameters(const std::string& type, Rng& rng, bool extremes = true) {
+// What a host's texture or a scene file can hand a material past any limit.
+inline const double kHostileValues[] = {NAN, INFINITY, -INFINITY, 3.40282346e38,
+                                        -3.40282346e38}; // ±FLT_MAX as %.9g
+
+// Parameter values for every parameter of a type, drawn from its registered limits; with
+// hostile > 0 each float (and each colour channel) is, with that probability, one of
+// kHostileValues instead, and each integer the end of the 32-bit range.
+inline ParamSets drawParameters(const std::string& type, Rng& rng, bool extremes = true, float hostile = 0) {
     ParamSets sets;
     const quor::QuorParameterListDesc* d = library().host().params(library().type(type));
     for (int i = 0; d && i < d->count(); ++i) {
         const quor::ParamInfo& p = d->param(i);
         double lo = 0, hi = 0;
         bool hasLo = hintLimit(p.hints, "minValue", lo), hasHi = hintLimit(p.hints, "maxValue", hi);
-        auto value = [&] { return number(drawValue(rng, hasLo, lo, hasHi, hi, extremes)); };
+        auto value = [&] {
+            if (hostile > 0 && rng.uniform() < hostile) return number(kHostileValues[rng.next() % 5]);
+            return number(drawValue(rng, hasLo, lo, hasHi, hi, extremes));
+        };
+        if (p.kind == quor::ParamKind::Int && hostile > 0 && rng.uniform() < hostile) {
+            sets.emplace_back(p.name, rng.uniform() < 0.5f ? "-2147483648" : "2147483647");
+            continue;
+        }
         switch (p.kind) {
         case quor::ParamKind::Texture:
         case quor::ParamKind::TextureRGB:

@@ -193,7 +193,7 @@ void checkReadable(const Reader& r, const std::string& key, const std::string& p
     if (!S_ISREG(st.st_mode)) r.fail(key, "'" + path + "' is not a regular file");
 }
 
-Look readLook(Library& library, Reader r, std::size_t index, bool unchecked) {
+Look readLook(Library& library, Reader r, bool unchecked) {
     Look look;
     r.get("type", look.type, true);
     r.get("label", look.label);
@@ -231,7 +231,6 @@ Look readLook(Library& library, Reader r, std::size_t index, bool unchecked) {
         }
         saved.emplace_back(it.key(), text);
     }
-    (void)index;
     look.saved = std::move(saved);
     r.done();
     return look;
@@ -379,7 +378,7 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
     if (!looks.is_array()) r.fail("looks", "expected an array of looks, not " + Reader::typeName(looks));
     for (std::size_t i = 0; i < looks.size(); ++i)
         shot.looks.push_back(
-            readLook(library, Reader(looks[i], file, "looks[" + std::to_string(i) + "]"), i, shot.unchecked));
+            readLook(library, Reader(looks[i], file, "looks[" + std::to_string(i) + "]"), shot.unchecked));
     if (const Json* sweeps = r.find("sweeps")) {
         if (!sweeps->is_array()) r.fail("sweeps", "expected an array of sweep axes");
         for (std::size_t i = 0; i < sweeps->size(); ++i)

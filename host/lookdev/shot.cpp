@@ -79,6 +79,8 @@ void checkOutput(const std::string& what, const std::string& path) {
                          (ext.empty() ? "no extension" : "the unknown extension " + ext) +
                          " (known: " + joined(extensions) + ")");
     std::size_t slash = path.find_last_of('/');
+    if (path.size() - (slash == std::string::npos ? 0 : slash + 1) == ext.size())
+        throw InputError(what + ": '" + path + "' has no file name before the extension " + ext);
     std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
     auto refuse = [&](const std::string& why, int error) {
         throw InputError(what + ": cannot write '" + path + "': " + why + std::strerror(error));
@@ -90,7 +92,8 @@ void checkOutput(const std::string& what, const std::string& path) {
     // Opening is the only test the system answers truthfully (permissions, read-only mounts,
     // special folders); a file made only for the test is removed again.
     bool existed = stat(path.c_str(), &st) == 0;
-    int fd = open(path.c_str(), existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL), 0644);
+    // Without blocking: a FIFO nobody reads is refused (ENXIO) instead of waiting for a reader.
+    int fd = open(path.c_str(), (existed ? O_WRONLY : (O_WRONLY | O_CREAT | O_EXCL)) | O_NONBLOCK, 0644);
     if (fd < 0) refuse("", errno);
     close(fd);
     if (!existed) unlink(path.c_str());
@@ -330,10 +333,14 @@ void applyToLooks(Library& library, Shot& shot, const std::string& preset, const
     }
 }
 
-void validate(Library& library, const Shot& shot, const Where& where) {
+namespace {
+
+// Every check of validate; the instances it had to make to check the values are kept for compose.
+std::vector<std::unique_ptr<harness::Instance>> checked(Library& library, const Shot& shot,
+                                                        const Where& where) {
     checkSubject(shot, where);
     checkSettings(shot, where);
-    makeInstances(library, shot, where);
+    auto instances = makeInstances(library, shot, where);
     checkSweeps(library, shot, where);
     if (shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) {
         try {
@@ -342,12 +349,17 @@ void validate(Library& library, const Shot& shot, const Where& where) {
             throw InputError(e.what());
         }
     }
+    return instances;
 }
+
+} // namespace
+
+void validate(Library& library, const Shot& shot, const Where& where) { checked(library, shot, where); }
 
 std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const Where& where) {
     namespace r = quor::render;
-    validate(library, shot, where);
     auto c = std::make_unique<Composition>();
+    c->instances = checked(library, shot, where);
     const Subject s = shot.subject;
     std::vector<r::Strand> groom;
     r::Environment env;
@@ -363,7 +375,6 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     } catch (const std::runtime_error& e) {
         throw InputError(e.what());
     }
-    c->instances = makeInstances(library, shot, where);
     std::vector<quor::PluginBase*> row;
     for (auto& inst : c->instances)
         row.push_back(inst->base());

@@ -1,7 +1,6 @@
 // Environment light: a uniform colour, or a latitude-longitude map importance-sampled by
 // luminance (a marginal distribution over rows, a conditional one over each row's columns).
-#include <OpenImageIO/imagebuf.h>
-#include <OpenImageIO/imagebufalgo.h>
+#include <OpenImageIO/imageio.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +12,12 @@ namespace quor::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
+// Caps of a map read from a file (16.7 Mpx, as 8192x2048 or 5760x2880).
+constexpr int kMaxMapSide = 32768;
+constexpr std::uint64_t kMaxMapPixels = 16ull << 20;
+// Brightest radiance a map pixel keeps: far above the brightest pixel of ordinary captures, and
+// low enough that a path's products and a pixel's sums stay finite.
+constexpr float kMaxRadiance = 1e6f;
 
 float luminance(Float3 c) { return 0.2126f * c.x + 0.7152f * c.y + 0.0722f * c.z; }
 
@@ -82,7 +86,7 @@ Environment Environment::map(int width, int height, std::vector<float> rgb) {
     m->height = height;
     m->rgb = std::move(rgb);
     for (float& v : m->rgb)
-        v = std::isfinite(v) && v > 0 ? v : 0;
+        v = v > 0 ? std::min(v, kMaxRadiance) : 0; // NaN and negatives 0, +inf the cap
     // Each pixel in proportion to its luminance times its solid angle (sin θ); a small floor
     // keeps every direction reachable.
     std::vector<float> rowSum(height);
@@ -113,27 +117,51 @@ Environment Environment::map(int width, int height, std::vector<float> rgb) {
 }
 
 Environment Environment::load(const std::string& path) {
-    OIIO::ImageBuf in(path);
-    if (!in.init_spec(path, 0, 0) || in.has_error()) {
-        std::string why = in.geterror();
-        std::replace(why.begin(), why.end(), '\n', ' ');
-        throw std::runtime_error("--env: cannot read '" + path +
-                                 "': " + (why.empty() ? "unknown format" : why));
+    auto refuse = [&](const std::string& why) {
+        std::string line = why;
+        std::replace(line.begin(), line.end(), '\n', ' ');
+        return std::runtime_error("--env: cannot read '" + path + "': " + line);
+    };
+    std::string why;
+    const std::uint64_t fileSize = inputFileSize(path, why);
+    if (!why.empty()) throw refuse(why);
+    // The header alone first: the declared size is checked before any pixel is allocated.
+    auto in = OIIO::ImageInput::open(path);
+    if (!in) {
+        why = OIIO::geterror();
+        throw refuse(why.empty() ? "unknown format" : why);
     }
-    const OIIO::ImageSpec& spec = in.spec();
-    if (spec.width < 2 || spec.height < 1 || spec.nchannels < 1 ||
-        static_cast<std::uint64_t>(spec.width) * spec.height > 64ull << 20)
-        throw std::runtime_error("--env: '" + path + "' is not a latitude-longitude map of a sane size");
-    std::vector<float> px(static_cast<std::size_t>(spec.width) * spec.height * spec.nchannels);
-    if (!in.get_pixels(OIIO::ROI::All(), OIIO::TypeDesc::FLOAT, px.data())) {
-        std::string why = in.geterror();
-        std::replace(why.begin(), why.end(), '\n', ' ');
-        throw std::runtime_error("--env: cannot read '" + path + "': " + why);
+    const OIIO::ImageSpec spec = in->spec();
+    const std::uint64_t pixels =
+        std::uint64_t(std::max(spec.width, 0)) * std::uint64_t(std::max(spec.height, 0));
+    if (spec.width < 2 || spec.height < 1 || spec.nchannels < 1 || spec.depth > 1 ||
+        spec.width > kMaxMapSide || spec.height > kMaxMapSide || pixels > kMaxMapPixels)
+        throw std::runtime_error("--env: '" + path + "' is not a latitude-longitude map of a sane size (" +
+                                 std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                                 "; at most " + std::to_string(kMaxMapSide) + " a side and " +
+                                 std::to_string(kMaxMapPixels) + " pixels)");
+    // No format packs its pixels tighter than deflate's best ratio (1032:1, for EXR; run
+    // lengths of 127 in .hdr), so a file smaller than that cannot hold what it declares.
+    const std::uint64_t raw =
+        pixels * std::uint64_t(spec.nchannels) * std::max<std::size_t>(spec.format.size(), 1);
+    if (fileSize < raw / 1032)
+        throw refuse("declares " + std::to_string(spec.width) + "x" + std::to_string(spec.height) +
+                     " pixels, more than its " + std::to_string(fileSize) + " bytes can hold");
+    // Rows in bands, so that a file whose data ends early is refused before the whole map is
+    // allocated; the first three channels only (grey repeated).
+    const int nch = std::min(spec.nchannels, 3), band = spec.tile_width > 0 ? spec.height : 64;
+    std::vector<float> rgb, part;
+    for (int y = 0; y < spec.height; y += band) {
+        const int y1 = std::min(spec.height, y + band);
+        part.resize(static_cast<std::size_t>(y1 - y) * spec.width * nch);
+        bool ok = spec.tile_width > 0 ? in->read_image(0, 0, 0, nch, OIIO::TypeDesc::FLOAT, part.data())
+                                      : in->read_scanlines(0, 0, spec.y + y, spec.y + y1, 0, 0, nch,
+                                                           OIIO::TypeDesc::FLOAT, part.data());
+        if (!ok) throw refuse(in->geterror());
+        for (std::size_t p = 0; p < part.size() / nch; ++p)
+            for (int c = 0; c < 3; ++c)
+                rgb.push_back(part[p * nch + std::min(c, nch - 1)]);
     }
-    std::vector<float> rgb(static_cast<std::size_t>(spec.width) * spec.height * 3);
-    for (std::size_t p = 0; p < rgb.size() / 3; ++p)
-        for (int c = 0; c < 3; ++c)
-            rgb[3 * p + c] = px[p * spec.nchannels + std::min(c, spec.nchannels - 1)];
     return map(spec.width, spec.height, std::move(rgb));
 }
 

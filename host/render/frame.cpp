@@ -19,7 +19,6 @@ namespace quor::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr int kTile = 16;
 
 double threadCpuSeconds() {
@@ -110,6 +109,13 @@ float filterWeight(float d) {
 // What one tile's samples leave on the pixels they reach: hair RGBA, backdrop RGB, filter weight.
 constexpr int kSplatFloats = 8;
 
+// A camera sample's value as it is splatted, within [0, 1e20]: the hair part is L minus the
+// backdrop, which rounds to a little below 0 behind bright transparent strands; a product past
+// the float range (a material's huge answer under a bright light) takes the cap and a NaN 0,
+// so that no pixel's sum leaves the finite numbers.
+inline float sampleValue(float v) { return v > 0 ? std::min(v, 1e20f) : 0.0f; }
+inline Float3 sampleValue(Float3 c) { return {sampleValue(c.x), sampleValue(c.y), sampleValue(c.z)}; }
+
 // Every pixel of a tile: spp camera samples, each with sample points of its own derived from
 // (seed, pixel, sample), so the picture does not depend on which thread renders the tile. The
 // splats go to the tile's own buffer (the tile and its apron); render channels are the plain
@@ -148,7 +154,7 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                 if (channels) target.clear();
                 CameraSample cs;
                 Float3 L = tracer.trace(ray, 0, Tracer::Kind::Camera, 0, &cs);
-                const Float3 hair = L - cs.backdrop;
+                const Float3 hair = sampleValue(L - cs.backdrop), backdrop = sampleValue(cs.backdrop);
                 float wx[2 * kApron + 1];
                 for (int i = 0; i <= 2 * kApron; ++i)
                     wx[i] = filterWeight(x - kApron + i + 0.5f - px);
@@ -162,7 +168,7 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                             &splat[(static_cast<std::size_t>(ty - y0 + kApron) * sw + (tx - x0 + kApron)) *
                                    kSplatFloats];
                         b[0] += w * hair.x, b[1] += w * hair.y, b[2] += w * hair.z, b[3] += w * cs.alpha;
-                        b[4] += w * cs.backdrop.x, b[5] += w * cs.backdrop.y, b[6] += w * cs.backdrop.z;
+                        b[4] += w * backdrop.x, b[5] += w * backdrop.y, b[6] += w * backdrop.z;
                         b[7] += w;
                     }
                 }
@@ -199,7 +205,7 @@ RenderState::RenderState(Scene& s, const RenderOptions& o) : scene(s), opt(o) {
     opt.height = std::max(1, opt.height);
     opt.spp = std::max(1, opt.spp);
     opt.giDepth = std::clamp(opt.giDepth, 0, 5);
-    settings.flags = opt.channels ? SETTINGS_CHANNEL_131 : 0;
+    settings.flags = opt.channels ? SETTINGS_STRAND_FRAME : 0;
     sceneObject.hasUnits = true;
     sceneObject.scale = 0.01; // metres per scene unit
     qrenderer.threadCount = opt.threads;

@@ -9,10 +9,13 @@
 // Every count is checked against the others and against the file's size before anything is
 // read, so a malformed file is refused in one line and never read out of bounds.
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+
+#include <sys/stat.h>
 
 #include "render/render.h"
 
@@ -22,6 +25,9 @@ namespace {
 
 constexpr std::uint64_t kHeader = 128;
 constexpr std::uint64_t kMaxStrands = 2'000'000, kMaxPoints = 20'000'000;
+// The largest coordinate and thickness the intersector traces: its rays start within about
+// 1.8e18 of the origin, and a framed camera stands a few extents away from the groom.
+constexpr float kMaxExtent = 1e15f;
 enum : std::uint32_t { kSegments = 1, kPoints = 2, kThickness = 4, kTransparency = 8, kColor = 16 };
 
 std::uint32_t u32(const unsigned char* p) {
@@ -36,13 +42,29 @@ float f32(const unsigned char* p) {
 
 } // namespace
 
+std::uint64_t inputFileSize(const std::string& path, std::string& why) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) {
+        why = std::strerror(errno);
+        return 0;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = S_ISDIR(st.st_mode) ? "is a folder" : "is not a regular file";
+        return 0;
+    }
+    why.clear();
+    return static_cast<std::uint64_t>(st.st_size);
+}
+
 std::vector<Strand> readHairFile(const std::string& path) {
     auto refuse = [&](const std::string& why) -> HairFileError {
         return HairFileError("--groom: '" + path + "': " + why);
     };
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::string why;
+    const std::uint64_t size = inputFileSize(path, why);
+    if (!why.empty()) throw refuse(why);
+    std::ifstream in(path, std::ios::binary);
     if (!in) throw refuse(std::strerror(errno));
-    const std::uint64_t size = static_cast<std::uint64_t>(in.tellg());
     if (size < kHeader) throw refuse("shorter than the 128-byte header");
     unsigned char head[kHeader];
     in.seekg(0);
@@ -113,6 +135,10 @@ std::vector<Strand> readHairFile(const std::string& path) {
                 !std::isfinite(tr) || !std::isfinite(col.x) || !std::isfinite(col.y) || !std::isfinite(col.z))
                 throw refuse("point " + std::to_string(p) + " holds a value that is not a finite number");
             if (th < 0) throw refuse("point " + std::to_string(p) + " has a negative thickness");
+            if (std::fabs(v.x) > kMaxExtent || std::fabs(v.y) > kMaxExtent || std::fabs(v.z) > kMaxExtent ||
+                th > kMaxExtent)
+                throw refuse("point " + std::to_string(p) +
+                             " has a coordinate or thickness beyond 1e15, more than this renderer traces");
             strand.points.insert(strand.points.end(), {v.x, v.y, v.z, 0.5f * th});
             c = c + saturate(col) * (1.0f / n);
             t = t + saturate(Float3{tr, tr, tr}) * (1.0f / n);

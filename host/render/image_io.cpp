@@ -4,11 +4,17 @@
 #include <OpenImageIO/imageio.h>
 
 #include <OpenImageIO/filesystem.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 
+#include "quor/context.h"
 #include "render/render.h"
 
 namespace quor::render {
@@ -31,11 +37,32 @@ std::string oneLine(std::string s) {
     return s;
 }
 
+// The file is encoded in memory and then written with every step checked, close included: an
+// encoder's own writes may not report a full disk, a device or a failed flush.
 void write(const std::string& path, const OIIO::ImageSpec& spec, const std::vector<float>& data) {
+    auto fail = [&](const std::string& why) {
+        return std::runtime_error("cannot write '" + path + "': " + why);
+    };
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) throw std::runtime_error("cannot write '" + path + "': " + oneLine(OIIO::geterror()));
-    if (!out->open(path, spec) || !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close())
-        throw std::runtime_error("cannot write '" + path + "': " + oneLine(out->geterror()));
+    if (!out) throw fail(oneLine(OIIO::geterror()));
+    std::vector<unsigned char> bytes;
+    OIIO::Filesystem::IOVecOutput memory(bytes);
+    if (!out->set_ioproxy(&memory) || !out->open(path, spec) ||
+        !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close())
+        throw fail(oneLine(out->geterror()));
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw fail(std::strerror(errno));
+    for (std::size_t at = 0; at < bytes.size();) {
+        ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            int error = n < 0 ? errno : EIO;
+            ::close(fd);
+            throw fail(std::strerror(error));
+        }
+        at += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) throw fail(std::strerror(errno));
 }
 
 float srgb(float x) { return x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f; }
@@ -131,41 +158,41 @@ const std::vector<std::string>& imageExtensions() {
 
 std::string channelName(int alias) {
     switch (alias) {
-    case 101:
+    case CHANNEL_DIFFUSE_FILTER:
         return "diffuse_filter";
-    case 102:
+    case CHANNEL_REFLECTION:
         return "reflection";
-    case 103:
+    case CHANNEL_TRANSMISSION:
         return "transmission";
-    case 105:
+    case CHANNEL_SHADOW:
         return "shadow";
-    case 106:
+    case CHANNEL_SPECULAR:
         return "specular";
-    case 107:
+    case CHANNEL_LIGHTING:
         return "lighting";
-    case 108:
+    case CHANNEL_GI:
         return "gi";
-    case 110:
+    case CHANNEL_RAW_GI:
         return "raw_gi";
-    case 111:
+    case CHANNEL_RAW_LIGHTING:
         return "raw_lighting";
-    case 112:
+    case CHANNEL_RAW_SHADOW:
         return "raw_shadow";
-    case 118:
+    case CHANNEL_REFLECTION_FILTER:
         return "reflection_filter";
-    case 119:
+    case CHANNEL_RAW_REFLECTION:
         return "raw_reflection";
-    case 120:
+    case CHANNEL_TRANSMISSION_FILTER:
         return "transmission_filter";
-    case 121:
+    case CHANNEL_RAW_TRANSMISSION:
         return "raw_transmission";
-    case 128:
+    case CHANNEL_MATTE_SHADOW:
         return "matte_shadow";
-    case 129:
+    case CHANNEL_TOTAL_LIGHTING:
         return "total_lighting";
-    case 130:
+    case CHANNEL_RAW_TOTAL_LIGHTING:
         return "raw_total_lighting";
-    case 131:
+    case CHANNEL_STRAND_FRAME:
         return "strand_frame";
     default:
         return "channel" + std::to_string(alias);
@@ -204,6 +231,9 @@ void writeImage(const std::string& path, const FrameResult& frame, const WriteOp
                 for (int c = 0; c < 3; ++c)
                     *d++ = img.data[3 * p + c];
         }
+        // Half floats end at 65504: brighter values are written as that, not as infinity.
+        for (float& v : data)
+            v = std::isnan(v) ? 0.0f : std::clamp(v, -65504.0f, 65504.0f);
         write(path, spec, data);
         return;
     }

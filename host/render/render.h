@@ -150,6 +150,10 @@ struct HairFileError : std::runtime_error {
 };
 std::vector<Strand> readHairFile(const std::string& path);
 
+// The size of an input file, or a one-line reason it is not one: only a regular file is read,
+// so a FIFO or a device can neither hang the reader nor be read twice.
+std::uint64_t inputFileSize(const std::string& path, std::string& why);
+
 // The named scenes. Each leaves the scene committed with its lights set; frame() then places
 // the camera for the picture's aspect.
 //   sheet:   one lock per instance, side by side, studio lights, room for a label under each

@@ -15,26 +15,20 @@
 
 #include "harness/library.h"
 #include "harness/shading_point.h"
+#include "harness/test_support.h"
 #include "render/render.h"
-
-extern "C" quor::PluginLibDesc* getLibDesc();
 
 namespace quor::render {
 namespace {
 
-harness::Library& library() {
-    static harness::Library lib(getLibDesc());
-    return lib;
-}
-
-const char* const kTypes[] = {"BRDFHair", "BRDFHair2", "BRDFHair3", "BRDFHair4"};
+using harness::test::library;
 
 struct Sheet {
     std::vector<std::unique_ptr<harness::Instance>> instances;
     Scene scene;
     explicit Sheet(const HairStyle& style) {
         std::vector<PluginBase*> row;
-        for (const char* t : kTypes) {
+        for (const std::string& t : harness::test::types()) {
             instances.push_back(std::make_unique<harness::Instance>(library(), t));
             row.push_back(instances.back()->base());
         }
@@ -92,7 +86,7 @@ TEST(StandInRenderer, LosslessFurnaceConvergesToTheEnvironment) {
 }
 
 TEST(StandInRenderer, TransparentStrandsLetTheBackdropThroughUntouched) {
-    for (const char* type : kTypes) {
+    for (const std::string& type : harness::test::types()) {
         harness::Instance inst(library(), type);
         HairStyle style = small(2000);
         style.transparency = {1, 1, 1};
@@ -174,8 +168,8 @@ TEST(StandInRenderer, ExrKeepsHairBackdropAndNamedChannelLayers) {
         f.hair.data.push_back(0.125f * i);
     for (int i = 0; i < 18; ++i)
         f.backdrop.data.push_back(1 + 0.5f * i);
-    f.channels[106] = {3, 2, 3, std::vector<float>(18, 0.25f)};
-    f.channels[131] = {3, 2, 3, std::vector<float>(18, -0.5f)};
+    f.channels[CHANNEL_SPECULAR] = {3, 2, 3, std::vector<float>(18, 0.25f)};
+    f.channels[CHANNEL_STRAND_FRAME] = {3, 2, 3, std::vector<float>(18, -0.5f)};
     std::string path = ::testing::TempDir() + "render_test.exr";
     writeImage(path, f);
     auto in = OIIO::ImageInput::open(path);

@@ -17,7 +17,6 @@ using harness::Rng;
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr float kDeg = kPi / 180;
 
 // A small per-strand colour variation so that a lock does not look flat.

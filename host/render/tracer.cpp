@@ -15,7 +15,6 @@ namespace quor::render {
 
 namespace {
 
-constexpr float kPi = 3.14159265358979f;
 constexpr float kInvPi = 1.0f / kPi;
 constexpr int kMaxEvents = 4096; // hits along one path, pass-through included
 
@@ -56,8 +55,7 @@ struct Disc {
 
 struct FilterContext {
     RTCIntersectContext rtc; // first: Embree hands this pointer back to the filter
-    unsigned geom, first, last;
-    float dist;
+    StrandExclusion ignore;
 };
 
 // Ignores the strand a ray leaves near its origin: its pieces are numbered in a row.
@@ -65,9 +63,8 @@ void ignoreStrandFilter(const RTCFilterFunctionNArguments* args) {
     auto* fc = reinterpret_cast<const FilterContext*>(args->context);
     for (unsigned i = 0; i < args->N; ++i) {
         if (args->valid[i] != -1) continue;
-        if (RTCHitN_geomID(args->hit, args->N, i) != fc->geom) continue;
-        unsigned prim = RTCHitN_primID(args->hit, args->N, i);
-        if (prim - fc->first <= fc->last - fc->first && RTCRayN_tfar(args->ray, args->N, i) < fc->dist)
+        if (fc->ignore.excludes(RTCHitN_geomID(args->hit, args->N, i), RTCHitN_primID(args->hit, args->N, i),
+                                RTCRayN_tfar(args->ray, args->N, i)))
             args->valid[i] = 0;
     }
 }
@@ -92,7 +89,7 @@ RTCRay embreeRay(Float3 org, Float3 dir) {
 class Tracer::ShadedHit {
   public:
     ShadedHit(BSDFInterface* bsdf, QuorContext& ctx) : iface_(bsdf), ctx_(ctx), bsdf_(bsdf->newBSDF(ctx, 0)) {
-        if (bsdf_) brdf_ = bsdf_->getBRDF(0);
+        if (bsdf_) brdf_ = bsdf_->getBRDF(SIDE_FRONT);
     }
     ~ShadedHit() { release(); }
     ShadedHit(const ShadedHit&) = delete;
@@ -148,11 +145,8 @@ bool Tracer::intersect(const Ray& ray, Hit& hit) {
     ++rays;
     FilterContext fc;
     rtcInitIntersectContext(&fc.rtc);
-    fc.rtc.filter = ray.ignoreGeom != RTC_INVALID_GEOMETRY_ID ? ignoreStrandFilter : nullptr;
-    fc.geom = ray.ignoreGeom;
-    fc.first = ray.ignoreFirst;
-    fc.last = ray.ignoreLast;
-    fc.dist = ray.ignoreDist;
+    fc.rtc.filter = ray.ignore.active() ? ignoreStrandFilter : nullptr;
+    fc.ignore = ray.ignore;
     RTCRayHit rh;
     rh.ray = embreeRay(ray.org, ray.dir);
     rh.hit.geomID = RTC_INVALID_GEOMETRY_ID;
@@ -260,9 +254,7 @@ void shadowFilter(const RTCFilterFunctionNArguments* args) {
 bool Tracer::shadowHit(ShadowQuery& q, Hit& hit) {
     const Ray& ray = *q.ray;
     hit.group = scene_.geomToGroup[hit.geom];
-    if (hit.geom == ray.ignoreGeom && hit.prim - ray.ignoreFirst <= ray.ignoreLast - ray.ignoreFirst &&
-        hit.t < ray.ignoreDist)
-        return false;
+    if (ray.ignore.excludes(hit.geom, hit.prim, hit.t)) return false;
     const auto& piece = scene_.groups[hit.group].pieces[hit.prim];
     // Counted once per curve segment, however many of its pieces (or their sides) report.
     for (int k = 0; k < q.nSeen; ++k)
@@ -299,10 +291,7 @@ Float3 Tracer::shadow(Float3 org, Float3 dir, const Ray& from, int level) {
     ray.dir = dir;
     ray.depth = from.depth;
     ray.flags = RAY_SHADOW;
-    ray.ignoreGeom = from.ignoreGeom;
-    ray.ignoreFirst = from.ignoreFirst;
-    ray.ignoreLast = from.ignoreLast;
-    ray.ignoreDist = from.ignoreDist;
+    ray.ignore = from.ignore;
     ShadowQuery q;
     rtcInitIntersectContext(&q.rtc);
     q.rtc.filter = shadowFilter;
@@ -343,8 +332,8 @@ Float3 Tracer::directLight(BRDFSampler* brdf, HitContext& ctx, Float3 P, const R
             Disc disc(l);
             // Uniform over the disc's cone: pdf 1/solid angle, contribution eval·solid angle/π.
             Float3 w = unit(l.direction);
-            Float3 a = unit(cross(std::fabs(w.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, w));
-            Float3 b = cross(w, a);
+            Float3 a, b;
+            perpendiculars(w, a, b);
             float cosT = 1 - u * (1 - disc.cosAngle), sinT = std::sqrt(std::max(0.0f, 1 - cosT * cosT));
             float phi = 2 * kPi * v;
             c.dir = unit(a * (sinT * std::cos(phi)) + b * (sinT * std::sin(phi)) + w * cosT);
@@ -452,7 +441,7 @@ bool Tracer::sampledContinuation(ShadedHit& shaded, Level& lv, std::uint32_t dim
     sampler_->get2D(dims + kPairBsdf, u, q.dmc[1]);
     sampler_->get2D(dims + kPairBsdf2, q.dmc[2], q.dmc[3]);
     q.dmc[0] = q.dmc[3];
-    float made = shaded.brdf()->sampleRay(lv.ctx, q, u, 0);
+    float made = shaded.brdf()->sampleRay(lv.ctx, q, u, SAMPLE_MODE_PATH);
     shaded.release();
     if (made < 0.5f) return false;
     T = T * fromColor(q.pathWeight);
@@ -516,14 +505,8 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         next.org = P;
         const auto& group = scene_.groups[hit.group];
         const auto& info = group.strands[lv.strand.index]; // the strand setupHit filled in
-        next.ignoreGeom = hit.geom;
-        next.ignoreFirst = info.first;
-        next.ignoreLast = info.last;
-        next.ignoreDist = 4 * group.maxRadius;
-        lv.hitGeom = hit.geom;
-        lv.hitFirst = info.first;
-        lv.hitLast = info.last;
-        lv.hitIgnoreDist = next.ignoreDist;
+        next.ignore = {hit.geom, info.first, info.last, 4 * group.maxRadius};
+        lv.hitStrand = next.ignore;
         lv.dims = dims;
         for (int i = 0; i < 2; ++i)
             next.posDiff[i] = ray.posDiff[i] + ray.dirDiff[i] * hit.t;
@@ -536,7 +519,7 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         L = L + T * directLight(shaded.brdf(), ctx, P, next, level, dims);
         if (ctx.channels) shaded.brdf()->commitLightSample(1);
 
-        if (shaded.brdf()->getSamplerFlags() & 8) {
+        if (shaded.brdf()->getSamplerFlags() & SAMPLER_SAMPLES_RAYS) {
             if (!sampledContinuation(shaded, lv, dims, next, T, lastProb)) break;
             ray = next;
             kind = Kind::Sampled;
@@ -556,8 +539,8 @@ Float3 Tracer::giRadiance(const HitContext& ctx) {
     int level = ctx.level + 1;
     if (level >= kMaxLevels || ctx.level >= r_.opt.giDepth) return {};
     Float3 n = fromVector(ctx.normal);
-    Float3 a = unit(cross(std::fabs(n.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, n));
-    Float3 b = cross(n, a);
+    Float3 a, b;
+    perpendiculars(n, a, b);
     float u, v;
     sampler_->get2D(levels_[ctx.level].dims + kPairGI, u, v);
     float r = std::sqrt(u);
@@ -569,18 +552,12 @@ Float3 Tracer::giRadiance(const HitContext& ctx) {
     ray.dir = dir;
     ray.depth = ctx.rayDepth + 1;
     ray.flags = RAY_GI;
-    ray.ignoreGeom = RTC_INVALID_GEOMETRY_ID;
     ray.dirDiff[0] = fromVector(ctx.dirDiff[0]);
     ray.dirDiff[1] = fromVector(ctx.dirDiff[1]);
     ray.posDiff[0] = fromVector(ctx.posDiff[0]);
     ray.posDiff[1] = fromVector(ctx.posDiff[1]);
     const Level& parent = levels_[ctx.level];
-    if (&ctx == &parent.ctx) { // the strand just shaded is ignored nearby
-        ray.ignoreGeom = parent.hitGeom;
-        ray.ignoreFirst = parent.hitFirst;
-        ray.ignoreLast = parent.hitLast;
-        ray.ignoreDist = parent.hitIgnoreDist;
-    }
+    if (&ctx == &parent.ctx) ray.ignore = parent.hitStrand; // the strand just shaded is ignored nearby
     return trace(ray, level, Kind::GI, 0);
 }
 

@@ -45,14 +45,25 @@ class HitContext final : public QuorContext {
     int level = 0;
 };
 
+// A strand (its geometry and range of pieces) that a ray ignores up to a distance from its
+// origin: the strand it just left. No geometry ignores nothing.
+struct StrandExclusion {
+    unsigned geom = RTC_INVALID_GEOMETRY_ID;
+    unsigned first = 0, last = 0;
+    float dist = 0;
+
+    bool active() const { return geom != RTC_INVALID_GEOMETRY_ID; }
+    // A hit on one of the strand's pieces nearer than dist.
+    bool excludes(unsigned hitGeom, unsigned prim, float t) const {
+        return hitGeom == geom && prim - first <= last - first && t < dist;
+    }
+};
+
 struct Ray {
     Float3 org, dir;
     int depth = 0;
     int flags = 0;
-    // The strand just left (its geometry and range of pieces), ignored nearby.
-    unsigned ignoreGeom = RTC_INVALID_GEOMETRY_ID;
-    unsigned ignoreFirst = 0, ignoreLast = 0;
-    float ignoreDist = 0;
+    StrandExclusion ignore; // the strand just left, ignored nearby
     Float3 dirDiff[2], posDiff[2];
 };
 
@@ -128,10 +139,8 @@ class Tracer {
         HitContext ctx, shadowCtx, newCtx;
         SimpleStrandData strand, shadowStrand;
         RayRecord ray;
-        unsigned hitGeom = RTC_INVALID_GEOMETRY_ID; // the strand shaded at ctx, for GI-source rays
-        unsigned hitFirst = 0, hitLast = 0;
-        float hitIgnoreDist = 0;
-        std::uint32_t dims = 0; // the sample dimensions of the event shaded at ctx
+        StrandExclusion hitStrand; // the strand shaded at ctx, for GI-source rays
+        std::uint32_t dims = 0;    // the sample dimensions of the event shaded at ctx
     };
     static constexpr int kMaxLevels = 6; // camera path plus nested GI-source paths
 

@@ -8,6 +8,8 @@
 
 namespace quor::render {
 
+constexpr float kPi = 3.14159265358979f;
+
 struct Float3 {
     float x = 0, y = 0, z = 0;
 };
@@ -24,6 +26,11 @@ inline Float3 cross(Float3 a, Float3 b) {
 inline Float3 unit(Float3 a) {
     float l = std::sqrt(dot(a, a));
     return l > 0 ? a * (1.0f / l) : a;
+}
+// Two unit vectors a, b perpendicular to the unit vector w, with (a, b, w) right-handed.
+inline void perpendiculars(Float3 w, Float3& a, Float3& b) {
+    a = unit(cross(std::fabs(w.x) < 0.9f ? Float3{1, 0, 0} : Float3{0, 1, 0}, w));
+    b = cross(w, a);
 }
 inline float maxComponent(Float3 a) { return std::max(a.x, std::max(a.y, a.z)); }
 inline float saturate(float x) { return x > 0 ? (x < 1 ? x : 1) : 0; }

@@ -25,8 +25,8 @@ void BRDFSampler::traceForward(QuorContext& ctx, int) {
     ctx.result.transparency2 = ctx.result.transparency;
 }
 
-void BSDFSampler::traceBSDFForward(QuorContext& ctx, int arg) { getBRDF(0)->traceForward(ctx, arg); }
+void BSDFSampler::traceBSDFForward(QuorContext& ctx, int arg) { getBRDF(SIDE_FRONT)->traceForward(ctx, arg); }
 
-Color BSDFSampler::getBSDFTransparency(const QuorContext&) { return getBRDF(0)->getTransparency(); }
+Color BSDFSampler::getBSDFTransparency(const QuorContext&) { return getBRDF(SIDE_FRONT)->getTransparency(); }
 
 } // namespace quor

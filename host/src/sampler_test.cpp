@@ -30,12 +30,12 @@ TEST(SamplerBase, DefaultsAnswerConstants) {
     quor::QuorContext parent, fresh;
     fresh.pathProb = 0.125f;
     fresh.rayDir = {1, 2, 3, 0};
-    EXPECT_EQ(s.sampleRay(parent, fresh, 0.5f, 0), 0.0f);
+    EXPECT_EQ(s.sampleRay(parent, fresh, 0.5f, quor::SAMPLE_MODE_PATH), 0.0f);
     EXPECT_EQ(fresh.pathProb, 0.125f); // untouched
     EXPECT_EQ(fresh.rayDir.y, 2.0f);
-    EXPECT_EQ(s.getSamplerFlags(), 1);
+    EXPECT_EQ(s.getSamplerFlags(), quor::SAMPLER_CACHED_GI);
     EXPECT_EQ(s.getAuxFlags(), 0);
-    EXPECT_EQ(s.addContextRay(parent, nullptr, 2), 0);
+    EXPECT_EQ(s.addContextRay(parent, nullptr, quor::SAMPLE_MODE_GI_CACHE), 0);
     EXPECT_EQ(s.getRenderChannels(), nullptr);
     int a = 7, b = 9;
     EXPECT_EQ(s.reserved3(nullptr, a, b), 0);

@@ -8,27 +8,7 @@
 namespace hair {
 
 BRDFHair3::BRDFHair3(quor::QuorPluginDesc* desc) : SimpleBSDF<MaxHairBSDF>(desc) {
-    bind("overall_color", &overallColor_);
-    bind("transparency", &transparency_);
-    bind("diffuse_color", &diffuseColor_);
-    bind("diffuse_amount", &diffuseAmount_);
-    bind("primary_specular", &primarySpecular_);
-    bind("primary_specular_amount", &primarySpecularAmount_);
-    bind("primary_glossiness", &primaryGlossiness_);
-    bind("secondary_lock_to_transmission", &secondaryLockToTransmission_);
-    bind("secondary_specular", &secondarySpecular_);
-    bind("secondary_specular_amount", &secondarySpecularAmount_);
-    bind("secondary_glossiness", &secondaryGlossiness_);
-    bind("transmission", &transmission_);
-    bind("transmission_amount", &transmissionAmount_);
-    bind("transmission_glossiness_length", &transmissionGlossinessLength_);
-    bind("transmission_glossiness_width", &transmissionGlossinessWidth_);
-    bind("opaque_for_shadows", &opaqueForShadows_);
-    bind("opaque_for_gi", &opaqueForGI_);
-    bind("simplify_for_gi", &simplifyForGI_);
-    bind("use_cached_gi", &useCachedGI_);
-    bind("light_multiplier", &lightMultiplier_);
-    bind("transmission_in_specular", &transmissionInSpecular_);
+    bindAll(values_);
 
     primaryNormTable_.build(LobeTable::Kind::Primary, 50, 50, 1);
     transmissionNormTable_.build(LobeTable::Kind::Transmission, 50, 50, 50);
@@ -41,10 +21,12 @@ quor::PluginInterface* BRDFHair3::getInterface(int id) {
 }
 
 int BRDFHair3::getBSDFFlags() {
-    if (opaqueForShadows_ || !transparency_) return 1;
+    const quor::TextureInterface* transparency = values_.colorTexture("transparency");
+    if (values_.integer("opaque_for_shadows") || !transparency) return quor::BSDF_OPAQUE;
     quor::AColor lower{0, 0, 0, 0}, upper{1, 1, 1, 1};
-    transparency_->getColorRange(lower, upper, 1.0f);
-    return (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f) ? 1 : 0;
+    transparency->getColorRange(lower, upper, 1.0f);
+    return (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f) ? quor::BSDF_OPAQUE
+                                                                                        : 0;
 }
 
 namespace {
@@ -154,13 +136,13 @@ void setFrame(MaxHairBSDF& s, const quor::QuorContext& ctx, Vec4 tangent) {
 Color4 BRDFHair3::pointTransparency(const quor::QuorContext& ctx, Color4 strandTransparency) const {
     const int flags = ctx.rayFlags;
     Color4 t = strandTransparency;
-    if (opaqueForGI_ && (flags & quor::RAY_GI)) {
+    if (values_.integer("opaque_for_gi") && (flags & quor::RAY_GI)) {
         t = Color4(0.0f);
-    } else if (opaqueForShadows_ && (flags & quor::RAY_SHADOW) &&
+    } else if (values_.integer("opaque_for_shadows") && (flags & quor::RAY_SHADOW) &&
                !(flags & quor::RAY_EXEMPT_OPAQUE_SHADOWS)) {
         t = Color4(0.0f);
-    } else if (transparency_) {
-        t = Color4::rgb(transparency_->getColor(ctx));
+    } else {
+        t = values_.color("transparency", ctx, t);
     }
     return coveredTransparency(ctx, t);
 }
@@ -169,19 +151,17 @@ Color4 BRDFHair3::pointTransparency(const quor::QuorContext& ctx, Color4 strandT
 // unconnected slot.
 BRDFHair3::PointColors BRDFHair3::pointColors(const quor::QuorContext& ctx, Color4 strandDiffuse) const {
     PointColors c;
-    c.diffuse = textureColor(diffuseColor_, ctx, strandDiffuse) * textureFloat(diffuseAmount_, ctx, 1.0f);
-    c.overall = textureColor(overallColor_, ctx, Color4(1.0f));
-    c.primary =
-        textureColor(primarySpecular_, ctx, Color4(0.0f)) * textureFloat(primarySpecularAmount_, ctx, 1.0f);
-    c.glossPrimary = glossiness(textureFloat(primaryGlossiness_, ctx, 0.0f));
-    if (!secondaryLockToTransmission_)
-        c.secondary = textureColor(secondarySpecular_, ctx, Color4(0.0f)) *
-                      textureFloat(secondarySpecularAmount_, ctx, 1.0f);
-    c.glossSecondary = glossiness(textureFloat(secondaryGlossiness_, ctx, 0.0f));
-    c.transmission =
-        textureColor(transmission_, ctx, Color4(0.0f)) * textureFloat(transmissionAmount_, ctx, 1.0f);
-    c.glossLength = glossiness(textureFloat(transmissionGlossinessLength_, ctx, 0.0f));
-    c.glossWidth = glossiness(textureFloat(transmissionGlossinessWidth_, ctx, 0.0f));
+    const ParamBlock<kBRDFHair3Params>& v = values_;
+    c.diffuse = v.color("diffuse_color", ctx, strandDiffuse) * v.scalar("diffuse_amount", ctx);
+    c.overall = v.color("overall_color", ctx);
+    c.primary = v.color("primary_specular", ctx) * v.scalar("primary_specular_amount", ctx);
+    c.glossPrimary = glossiness(v.scalar("primary_glossiness", ctx));
+    if (!v.integer("secondary_lock_to_transmission"))
+        c.secondary = v.color("secondary_specular", ctx) * v.scalar("secondary_specular_amount", ctx);
+    c.glossSecondary = glossiness(v.scalar("secondary_glossiness", ctx));
+    c.transmission = v.color("transmission", ctx) * v.scalar("transmission_amount", ctx);
+    c.glossLength = glossiness(v.scalar("transmission_glossiness_length", ctx));
+    c.glossWidth = glossiness(v.scalar("transmission_glossiness_width", ctx));
     return c;
 }
 
@@ -191,7 +171,7 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     const StrandInputs strand = readStrand(ctx, shadowRay);
     Color4 transparency = pointTransparency(ctx, strand.transparency);
     if (shadowRay) {
-        setShadowAnswers(s, transparency, useCachedGI_);
+        setShadowAnswers(s, transparency, values_.integer("use_cached_gi"));
         return;
     }
     const PointColors c = pointColors(ctx, strand.diffuse);
@@ -203,12 +183,13 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     const float f = depthFactor(depth);
     s.diffuseColor = saturate(c.diffuse);
     s.primaryColor = saturate(c.primary);
-    s.secondaryColor = saturate(secondaryLockToTransmission_ ? c.transmission * c.transmission : c.secondary);
+    s.secondaryColor = saturate(
+        values_.integer("secondary_lock_to_transmission") ? c.transmission * c.transmission : c.secondary);
     s.transmissionColor = saturate(c.transmission);
     transparency = saturate(transparency);
-    s.simplifyForGI = simplifyForGI_;
-    s.useCachedGI = useCachedGI_;
-    s.transmissionInSpecular = transmissionInSpecular_;
+    s.simplifyForGI = values_.integer("simplify_for_gi");
+    s.useCachedGI = values_.integer("use_cached_gi");
+    s.transmissionInSpecular = values_.integer("transmission_in_specular");
     s.roughPrimary = 1.0f - c.glossPrimary * f;
     s.roughSecondary = 1.0f - c.glossSecondary * f;
     s.roughTransLength = 1.0f - c.glossLength * f;
@@ -219,9 +200,10 @@ void BRDFHair3::setupSampler(quor::QuorContext& ctx, MaxHairBSDF& s, int) {
     s.view.forget();
     s.rowsTaken = 0;
     // A negative multiplier would turn light into negative radiance.
-    s.lightMultiplier = lightMultiplier_ > 0.0f ? lightMultiplier_ : 0.0f;
+    const float lightMultiplier = values_.value("light_multiplier");
+    s.lightMultiplier = lightMultiplier > 0.0f ? lightMultiplier : 0.0f;
 
-    if (simplifyForGI_ && depth > 0) simplifyForGI(s);
+    if (s.simplifyForGI && depth > 0) simplifyForGI(s);
     limitEnergy(s, giRay ? 0.9f : 1.0f);
 
     // Steps 12 and 13: the host's override of a grey transparency, then the opacity and the

@@ -36,6 +36,7 @@
 // axisT; a local direction (x, y, z) has its along-strand coordinate in z and its azimuth
 // measured from axisW. Angles as in hair_lobes.h.
 #pragma once
+#include "artist_hair/artist_hair_params.h"
 #include "artist_hair/hair_lobes.h"
 #include "frame/instance.h"
 #include "math/vec4.h"
@@ -53,7 +54,10 @@ class MaxHairBSDF : public quor::BRDFSampler, public quor::BSDFSampler {
                      quor::Color& unshadowedLightColor, float lightProb, int flags) override;
     void scaleLightSample(float f) override;
     void commitLightSample(int arg) override;
-    int getSamplerFlags() override { return useCachedGI ? 11 : 10; }
+    int getSamplerFlags() override {
+        return quor::SAMPLER_SAMPLES_RAYS | quor::SAMPLER_LIGHT_ELEMENTS |
+               (useCachedGI ? quor::SAMPLER_CACHED_GI : 0);
+    }
     void traceForward(quor::QuorContext& ctx, int doGI) override;
     quor::Color getTransparency() override { return lightTransmission.host(); }
     int addContextRay(quor::QuorContext& ctx, void* arg, int mode) override;
@@ -127,27 +131,7 @@ class BRDFHair3 : public SimpleBSDF<MaxHairBSDF>, public quor::RTMtlInterface {
     Color4 pointTransparency(const quor::QuorContext& ctx, Color4 strandTransparency) const;
     PointColors pointColors(const quor::QuorContext& ctx, Color4 strandDiffuse) const;
 
-    quor::TextureInterface* overallColor_ = nullptr;
-    quor::TextureInterface* diffuseColor_ = nullptr;
-    quor::TextureFloatInterface* diffuseAmount_ = nullptr;
-    quor::TextureInterface* transparency_ = nullptr;
-    quor::TextureInterface* primarySpecular_ = nullptr;
-    quor::TextureFloatInterface* primarySpecularAmount_ = nullptr;
-    quor::TextureFloatInterface* primaryGlossiness_ = nullptr;
-    quor::TextureInterface* secondarySpecular_ = nullptr;
-    quor::TextureFloatInterface* secondarySpecularAmount_ = nullptr;
-    quor::TextureFloatInterface* secondaryGlossiness_ = nullptr;
-    int secondaryLockToTransmission_ = 1;
-    quor::TextureInterface* transmission_ = nullptr;
-    quor::TextureFloatInterface* transmissionAmount_ = nullptr;
-    quor::TextureFloatInterface* transmissionGlossinessLength_ = nullptr;
-    quor::TextureFloatInterface* transmissionGlossinessWidth_ = nullptr;
-    int opaqueForShadows_ = 0;
-    int opaqueForGI_ = 0;
-    int simplifyForGI_ = 1;
-    int useCachedGI_ = 1;
-    float lightMultiplier_ = 1;
-    int transmissionInSpecular_ = 0;
+    ParamBlock<kBRDFHair3Params> values_;
 
     LobeTable primaryNormTable_;
     LobeTable transmissionNormTable_;

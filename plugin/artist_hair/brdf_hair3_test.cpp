@@ -30,7 +30,8 @@ struct Point {
     }
 };
 
-harness::PointOptions options(Sets sets, int depth = 0, int rayFlags = 0, int contextFlags = 0x20) {
+harness::PointOptions options(Sets sets, int depth = 0, int rayFlags = 0,
+                              int contextFlags = quor::CTX_SKIP_BELOW_SURFACE) {
     harness::PointOptions o;
     o.type = "BRDFHair3";
     o.sets = std::move(sets);
@@ -175,7 +176,8 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
     for (const char* inSpecular : {"false", "true"}) {
         Channels ch;
         ch.present = {128};
-        Point p(options(with(sets, {{"transmission_in_specular", inSpecular}}), 0, 0, 0x21));
+        Point p(options(with(sets, {{"transmission_in_specular", inSpecular}}), 0, 0,
+                        quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS));
         p.ctx().channels = &ch;
         p.probe.shade();
         MaxHairBSDF& s = p.s();
@@ -185,7 +187,7 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
                                         unitVec(0.1f, 0.9f, -0.3f)};
         for (const quor::Vector& L : lights) {
             quor::Color light{0.8f, 0.9f, 1.0f, 1.0f}, unshadowed{1.0f, 1.2f, 1.4f, 1.4f};
-            sum += Color4(s.eval(p.ctx(), L, light, unshadowed, 1.0f, 3));
+            sum += Color4(s.eval(p.ctx(), L, light, unshadowed, 1.0f, quor::EVAL_ALL));
         }
         Color4 parts = s.diffuseColor * s.accDiffuseLit + s.accSpecular + s.accTransmission;
         for (int i = 0; i < 3; ++i)
@@ -215,7 +217,7 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
 
         // A second light, then a writing commit.
         quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
-        s.eval(p.ctx(), lights[0], light, unshadowed, 1.0f, 3);
+        s.eval(p.ctx(), lights[0], light, unshadowed, 1.0f, quor::EVAL_ALL);
         Color4 lit2 = s.accDiffuseLit;
         s.commitLightSample(1);
         Color4 totLit = s.totDiffuseLit;
@@ -233,7 +235,7 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         EXPECT_EQ(ch.order, (std::vector<int>{111, 112, 103, 107, 106, 105, 129, 130, 128}));
 
         // getBRDF clears accumulators and totals.
-        s.getBRDF(0);
+        s.getBRDF(quor::SIDE_FRONT);
         expectColor(s.totDiffuseLit, 0, 0, 0);
         expectColor(s.accTransmissionRaw, 0, 0, 0);
     }

@@ -227,7 +227,7 @@ TEST(ArtistHairLobes, LazyCellsFillOnceAndMatchTheSphereIntegral) {
     EXPECT_NE(tt.cell(30, 20, 35).load(), 0.0f);
 }
 
-TEST(ArtistHairLobes, RacingThreadsStoreIdenticalCells) {
+TEST(ArtistHairLobesConcurrency, RacingThreadsStoreIdenticalCells) {
     LobeTable table;
     table.build(LobeTable::Kind::Transmission, 50, 50, 50);
     struct Query {

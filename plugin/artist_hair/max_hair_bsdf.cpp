@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "artist_hair/brdf_hair3.h"
+#include "frame/new_ray.h"
 #include "math/dispatch.h"
 #include "math/double_eval.h"
 #include "math/erf.h"
@@ -48,8 +49,8 @@ quor::BRDFSampler* MaxHairBSDF::getBRDF(int side) {
     if (elementsEnabled) clearElements();
     if (context && !(context->contextFlags & quor::CTX_SKIP_BELOW_SURFACE)) {
         const Color4 one(1.0f);
-        lightTransmission =
-            side != 0 ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
+        lightTransmission = side != quor::SIDE_FRONT ? 2.0f * transparency / (one + transparency)
+                                                     : (one + transparency) * 0.5f;
     }
     return this;
 }
@@ -68,7 +69,8 @@ HAIR_LANES quor::Color MaxHairBSDF::evalBody(const quor::QuorContext& ctx, const
     if (!skipBelow && dot(L, vec(ctx.normal)) < 0.0f) return {0, 0, 0, 0};
 
     bool specularOn = flags & quor::EVAL_SPECULAR;
-    if ((ctx.rayFlags & quor::RAY_GI) || ctx.giMode == 3) specularOn = flags & quor::EVAL_DIFFUSE;
+    if ((ctx.rayFlags & quor::RAY_GI) || ctx.giMode == quor::GI_MODE_GI_RAY)
+        specularOn = flags & quor::EVAL_DIFFUSE;
     if (ctx.rayFlags & quor::RAY_NO_SPECULAR) specularOn = false;
     bool diffuseOn = flags & quor::EVAL_DIFFUSE;
     // A sampler set up for a shadow ray has no lobes and no tables: it only passes light on.
@@ -172,31 +174,32 @@ void MaxHairBSDF::commitLightSample(int arg) {
     }
     if (!context || !context->channels) return;
     quor::RenderChannelTarget& ch = *context->channels;
-    writeColor(ch, 111, totDiffuseLit);
-    writeColor(ch, 112, totDiffuseShadow);
-    writeColor(ch, 103, totTransmission);
+    writeColor(ch, quor::CHANNEL_RAW_LIGHTING, totDiffuseLit);
+    writeColor(ch, quor::CHANNEL_RAW_SHADOW, totDiffuseShadow);
+    writeColor(ch, quor::CHANNEL_TRANSMISSION, totTransmission);
     const Color4 lit = totDiffuseLit * diffuseColor;
     const Color4 shadow = diffuseColor * totDiffuseShadow;
     if (!lightElementsOff(*context)) {
-        writeColor(ch, 107, lit);
-        writeColor(ch, 106, totSpecular);
+        writeColor(ch, quor::CHANNEL_LIGHTING, lit);
+        writeColor(ch, quor::CHANNEL_SPECULAR, totSpecular);
     }
-    writeColor(ch, 105, shadow);
-    writeColor(ch, 129, lit);
-    writeColor(ch, 130, totDiffuseLit);
-    if (ch.has(128)) {
+    writeColor(ch, quor::CHANNEL_SHADOW, shadow);
+    writeColor(ch, quor::CHANNEL_TOTAL_LIGHTING, lit);
+    writeColor(ch, quor::CHANNEL_RAW_TOTAL_LIGHTING, totDiffuseLit);
+    if (ch.has(quor::CHANNEL_MATTE_SHADOW)) {
         // Shadowed fraction of the diffuse light; 0 where the division would blow up.
         Color4 frac(0.0f);
         const Color4 all = lit + shadow;
         for (int i = 0; i < 4; ++i)
             if (std::fabs(shadow[i]) < std::fabs(all[i]) * 1e18f) frac[i] = shadow[i] / all[i];
-        writeColor(ch, 128, frac);
+        writeColor(ch, quor::CHANNEL_MATTE_SHADOW, frac);
     }
 }
 
 int MaxHairBSDF::addContextRay(quor::QuorContext& ctx, void*, int mode) {
-    if (mode != 2) return 0;
-    return ctx.addRay(2, albedoSum.host(), 0x8210, ctx.normal);
+    if (mode != quor::SAMPLE_MODE_GI_CACHE) return 0;
+    return ctx.addRay(quor::ADD_RAY_GI, albedoSum.host(),
+                      quor::RAY_SAMPLER_ADDED | quor::RAY_GI | quor::RAY_NO_SPECULAR, ctx.normal);
 }
 
 void MaxHairBSDF::traceForward(quor::QuorContext& ctx, int doGI) {
@@ -210,21 +213,22 @@ void MaxHairBSDF::traceForward(quor::QuorContext& ctx, int doGI) {
     if (!ctx.channels || !elementsEnabled) return;
     quor::RenderChannelTarget& ch = *ctx.channels;
     const Color4 specular = primaryColor + secondaryColor;
-    writeColor(ch, 110, gi);
-    writeColor(ch, 129, gi * diffuseColor);
-    writeColor(ch, 130, gi);
+    writeColor(ch, quor::CHANNEL_RAW_GI, gi);
+    writeColor(ch, quor::CHANNEL_TOTAL_LIGHTING, gi * diffuseColor);
+    writeColor(ch, quor::CHANNEL_RAW_TOTAL_LIGHTING, gi);
     if (!lightElementsOff(ctx)) {
-        writeColor(ch, 108, gi * diffuseColor);
-        writeColor(ch, 102, specular * gi);
+        writeColor(ch, quor::CHANNEL_GI, gi * diffuseColor);
+        writeColor(ch, quor::CHANNEL_REFLECTION, specular * gi);
     }
-    if (ctx.elementMode == 0) writeColor(ch, 101, diffuseColor);
-    writeColor(ch, 121, gi);
-    writeColor(ch, 103, transmissionColor * gi);
-    writeColor(ch, 120, transmissionColor);
-    writeColor(ch, 119, gi);
-    writeColor(ch, 118, specular);
+    if (ctx.elementMode == quor::ELEMENT_MODE_WITH_FILTERS)
+        writeColor(ch, quor::CHANNEL_DIFFUSE_FILTER, diffuseColor);
+    writeColor(ch, quor::CHANNEL_RAW_TRANSMISSION, gi);
+    writeColor(ch, quor::CHANNEL_TRANSMISSION, transmissionColor * gi);
+    writeColor(ch, quor::CHANNEL_TRANSMISSION_FILTER, transmissionColor);
+    writeColor(ch, quor::CHANNEL_RAW_REFLECTION, gi);
+    writeColor(ch, quor::CHANNEL_REFLECTION_FILTER, specular);
 
-    if (ch.has(131)) {
+    if (ch.has(quor::CHANNEL_STRAND_FRAME)) {
         // The strand's screen-space frame: across-strand direction m and the orientation g of
         // the pixel footprint, both faded by the opacity.
         const Vec4 D = vec(ctx.rayDir);
@@ -235,7 +239,7 @@ void MaxHairBSDF::traceForward(quor::QuorContext& ctx, int doGI) {
         if (g.z() < 0.0f) g = -g;
         const float o = 1.0f - (transparency.r() + transparency.g() + transparency.b()) * 0.33333334f;
         const float values[6] = {g.x() * o, g.y() * o, g.z() * o, m.x() * o, m.y() * o, m.z() * o};
-        ch.write(131, values, 6);
+        ch.write(quor::CHANNEL_STRAND_FRAME, values, 6);
     }
 }
 
@@ -336,24 +340,7 @@ HAIR_LANES float MaxHairBSDF::sampleRayBody(const quor::QuorContext& parent, quo
         !std::isfinite(weight[0] + weight[1] + weight[2] + weight[3]))
         return 0.0f;
 
-    // Ray differentials mirrored about the half vector.
-    const Vec4 h = normalizeSafe(d - D);
-    for (int i = 0; i < 2; ++i) {
-        const Vec4 e = vec(parent.dirDiff[i]);
-        newCtx.dirDiff[i] = (e - h * (2.0f * dot(e, h))).host();
-    }
-    const float maxDist =
-        parent.settings && parent.settings->maxRayDistOn ? parent.settings->maxRayDist : 1e18f;
-    if (quor::RayRecord* ray = newCtx.ray) {
-        ray->dir = d.host();
-        newCtx.rayDir = d.host();
-        ray->origin = newCtx.hitPoint;
-        ray->tag = newCtx.ownerTag;
-        ray->tmin = 0.0f;
-        ray->tmax = maxDist;
-    }
-    newCtx.pathWeight = weight.host();
-    newCtx.pathProb = pdf;
+    writeNewRay(parent, newCtx, d, weight, pdf, RayStart::OwnHit);
     return 1.0f;
 }
 

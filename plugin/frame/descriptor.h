@@ -1,6 +1,9 @@
 // Library and per-type descriptors, and the process-wide registry that links them.
 #pragma once
+#include <span>
+
 #include "frame/allocation.h"
+#include "frame/param_table.h"
 #include "quor/params.h"
 #include "quor/plugin.h"
 
@@ -32,7 +35,7 @@ struct HairTypeInfo {
     const char* name;
     int typeId;
     const char* description;
-    void (*addParams)(quor::QuorParameterListDesc&);
+    std::span<const ParamSpec> params;
 };
 
 // One descriptor per hair type. `Instance` is the type's plug-in class, constructed with
@@ -40,7 +43,7 @@ struct HairTypeInfo {
 template <class Instance> class HairDesc final : public quor::QuorPluginDesc {
   public:
     explicit HairDesc(const HairTypeInfo& info) : info_(info) {
-        info.addParams(params_);
+        registerParams(params_, info.params);
         paramDesc_ = &params_;
         DescRegistry::add(this);
     }

@@ -38,11 +38,11 @@ TEST(HostRules, TransparencyOverride) {
         float t, override, expected;
     };
     const Row rows[] = {
-        {0, 0, 0.3f, 0.6f, 0.3f},       // no counter, no flag: unchanged
-        {1, 0, 0.3f, 0.6f, 0.6f},       // counter: replaced
-        {1, 0x8, 0.3f, 0.6f, 0.3f},     // a flag of the first mask turns the counter path off
-        {0, 0x40000, 0.3f, 0.6f, 0.6f}, // a flag of the second mask takes the path on its own
-        {1, 0, 0.3f, 1.7f, 1.0f},       // the override is clamped to [0, 1]
+        {0, 0, 0.3f, 0.6f, 0.3f},                // no counter, no flag: unchanged
+        {1, 0, 0.3f, 0.6f, 0.6f},                // counter: replaced
+        {1, quor::RAY_SHADOW, 0.3f, 0.6f, 0.3f}, // a flag of the first mask turns the counter path off
+        {0, 0x40000, 0.3f, 0.6f, 0.6f},          // a flag of the second mask takes the path on its own
+        {1, 0, 0.3f, 1.7f, 1.0f},                // the override is clamped to [0, 1]
         {1, 0, 0.3f, -2.0f, 0.0f},
     };
     for (const Row& r : rows) {

@@ -4,6 +4,8 @@
 // (BSDFInterface) and, for two of the models, a GPU material. Interfaces are found by
 // identifier; every interface part answers getPlugin() with the instance itself.
 #pragma once
+#include <typeinfo>
+
 #include "frame/allocation.h"
 #include "frame/sampler_pool.h"
 #include "quor/params.h"
@@ -43,6 +45,10 @@ class QuorPlugin : public quor::Plugin, public quor::QuorPluginInterface {
         if (params_ && !params_->setParamCache(name, field)) reportUnbound(name);
     }
     void reportUnbound(const char* name) const;
+    // Binds every slot of a parameter block (frame/param_table.h) by its table.
+    template <class Block> void bindAll(Block& block) {
+        block.bindAll([this](const char* name, auto* field) { bind(name, field); });
+    }
 
     quor::QuorPluginDesc* desc_;
     quor::QuorParameterList* params_ = nullptr;
@@ -73,14 +79,17 @@ template <class T> class SimpleBSDF : public QuorBSDF {
     }
     void renderEnd(quor::QuorRenderer*) override { pool_.destroy(); }
 
+    // Null outside rendering and for a thread index outside the pool.
     quor::BSDFSampler* newBSDF(quor::QuorContext& ctx, int flags) override {
-        if (!pool_.active()) return nullptr;
         T* sampler = pool_.take(ctx.threadIndex);
+        if (!sampler) return nullptr;
         setupSampler(ctx, *sampler, flags);
         return sampler;
     }
+    // Ignores null and a sampler of another material type (the pool then refuses one of
+    // another instance or another thread's entry).
     void deleteBSDF(quor::QuorContext& ctx, quor::BSDFSampler* bsdf) override {
-        if (!bsdf) return;
+        if (!bsdf || typeid(*bsdf) != typeid(typename SamplerPool<T>::Element)) return;
         pool_.give(ctx.threadIndex, static_cast<T*>(bsdf));
     }
 

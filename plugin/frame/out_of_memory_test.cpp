@@ -43,7 +43,7 @@ void shade(Instance& inst, int t, std::string& error) {
     ctx.threadIndex = t;
     ctx.surfaceData = &strand;
     ctx.settings = &settings;
-    ctx.contextFlags = 0x20;
+    ctx.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
     std::vector<quor::BSDFSampler*> held;
     try {
         for (int i = 0; i < 25; ++i) {
@@ -51,7 +51,8 @@ void shade(Instance& inst, int t, std::string& error) {
             if (!s) break; // no pool array for this render: nothing to shade with
             held.push_back(s);
             quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
-            s->getBRDF(0)->eval(ctx, {0.3f, 0.4f, 0.866f, 0}, light, unshadowed, 1, 3);
+            s->getBRDF(quor::SIDE_FRONT)
+                ->eval(ctx, {0.3f, 0.4f, 0.866f, 0}, light, unshadowed, 1, quor::EVAL_ALL);
         }
     } catch (const hair::ExceptionMsg& e) {
         error = e.text();
@@ -80,9 +81,9 @@ std::string life(const std::string& type) {
     }
 }
 
-class OutOfMemory : public ::testing::TestWithParam<std::string> {};
+class OutOfMemoryConcurrency : public ::testing::TestWithParam<std::string> {};
 
-TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
+TEST_P(OutOfMemoryConcurrency, EveryAllocationMayFailAndNothingLeaks) {
     std::mutex m;
     std::string debug;
     quor::setDebugCapture([&](const std::u16string& s) {
@@ -118,7 +119,7 @@ TEST_P(OutOfMemory, EveryAllocationMayFailAndNothingLeaks) {
     EXPECT_GE(raised, sites - 2); // only the pool array's failure is silent
 }
 
-INSTANTIATE_TEST_SUITE_P(AllTypes, OutOfMemory, ::testing::ValuesIn(harness::test::kTypes),
+INSTANTIATE_TEST_SUITE_P(AllTypes, OutOfMemoryConcurrency, ::testing::ValuesIn(harness::test::types()),
                          [](const auto& info) { return info.param; });
 
 } // namespace

@@ -4,6 +4,11 @@
 // blocks of 10 constructed samplers. A thread only ever touches its own entry, so nothing
 // locks. Blocks are only appended; nothing is freed before the pool is destroyed, and in
 // the steady state taking and giving back a sampler allocates nothing.
+//
+// What a host gets wrong costs one comparison here, never memory: a thread index outside the
+// pool takes nothing and gives nothing back, and a sampler given back to an entry other than
+// the one whose block holds it (another thread's, another instance's) is refused; it stays
+// with its block until the pool is destroyed.
 #pragma once
 #include <cstdint>
 #include <new>
@@ -13,8 +18,12 @@
 
 namespace hair {
 
-// The pooled form of a sampler: the sampler plus the link of the free list.
-template <class T> struct PoolElement : T { PoolElement* nextFree = nullptr; };
+// The pooled form of a sampler: the sampler, the link of the free list and the entry whose
+// block holds it.
+template <class T> struct PoolElement : T {
+    PoolElement* nextFree = nullptr;
+    const void* home = nullptr;
+};
 
 template <class T> class SamplerPool {
   public:
@@ -93,7 +102,12 @@ template <class T> class SamplerPool {
     int threadCount() const { return count_; }
     const Entry& entry(int thread) const { return entries_[thread]; }
 
+    // Whether a thread index has an entry (false for every index outside rendering).
+    bool hasEntry(int thread) const { return static_cast<unsigned>(thread) < static_cast<unsigned>(count_); }
+
+    // A sampler for the thread, or null for a thread index without an entry.
     T* take(int thread) {
+        if (!hasEntry(thread)) return nullptr;
         Entry& e = entries_[thread];
         if (Element* el = e.freeList) {
             e.freeList = el->nextFree;
@@ -103,11 +117,16 @@ template <class T> class SamplerPool {
         return fromSequence(e);
     }
 
-    void give(int thread, T* sampler) {
+    // Puts a sampler on the free list of the entry it came from; false (and nothing touched)
+    // for a thread index without an entry or a sampler from another entry.
+    bool give(int thread, T* sampler) {
+        if (!hasEntry(thread)) return false;
         Entry& e = entries_[thread];
         Element* el = static_cast<Element*>(sampler);
+        if (el->home != &e) return false;
         el->nextFree = e.freeList;
         e.freeList = el;
+        return true;
     }
 
   private:
@@ -129,6 +148,8 @@ template <class T> class SamplerPool {
         } guard{libAlloc(sizeof(Block))};
         Block* nb = new (guard.p) Block(e.perBlock);
         guard.p = nullptr;
+        for (int i = 0; i < nb->capacity; ++i)
+            nb->elements[i].home = &e;
         nb->prev = last;
         if (last)
             last->next = nb;

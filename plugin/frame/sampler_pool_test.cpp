@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "frame/instance.h"
+#include "harness/test_support.h"
 #include "quor/memory.h"
 
 namespace hair {
@@ -54,7 +55,7 @@ TEST(SamplerPool, BlocksOfTenLinkedInOrder) {
     EXPECT_FALSE(pool.active());
 }
 
-TEST(SamplerPool, ThreadsNeverShareEntries) {
+TEST(SamplerPoolConcurrency, ThreadsNeverShareEntries) {
     SamplerPool<CountingSampler> pool;
     pool.create(2);
     std::vector<CountingSampler*> got[2];
@@ -143,6 +144,110 @@ TEST(SamplerPool, RefusedBlockRaises) {
     quor::setDebugCapture(nullptr);
     EXPECT_NE(pool.take(0), nullptr); // the pool still works afterwards
 }
+
+// A pool refuses, at the cost of a comparison, every hand-back it cannot take safely.
+TEST(SamplerPool, RefusesIndicesAndSamplersNotItsOwn) {
+    SamplerPool<CountingSampler> pool, other;
+    EXPECT_EQ(pool.take(0), nullptr); // before create
+    pool.create(2);
+    other.create(2);
+    for (int bad : {-1, 2, 1 << 30})
+        EXPECT_EQ(pool.take(bad), nullptr) << bad;
+    CountingSampler* mine = pool.take(0);
+    CountingSampler* foreign = other.take(0);
+    for (int bad : {-1, 2})
+        EXPECT_FALSE(pool.give(bad, mine)) << bad;
+    EXPECT_FALSE(pool.give(1, mine));    // another thread's entry
+    EXPECT_FALSE(pool.give(0, foreign)); // another pool's sampler
+    EXPECT_EQ(pool.entry(0).freeList, nullptr);
+    EXPECT_EQ(pool.entry(1).freeList, nullptr);
+    EXPECT_NE(pool.take(0), mine); // still handed out: never given twice
+    EXPECT_TRUE(pool.give(0, mine));
+    EXPECT_EQ(pool.take(0), mine);
+}
+
+// The same mistakes made through a material's own interfaces, for every type: nothing crashes,
+// nothing lands on a free list it does not belong to, and correct use goes on as before.
+class HostMistakes : public ::testing::TestWithParam<std::string> {
+  protected:
+    harness::Instance inst{harness::test::library(), GetParam(),
+                           harness::test::registeredDefaults(GetParam())};
+    quor::SimpleStrandData strand;
+    quor::RenderSettings settings;
+    quor::QuorRenderer renderer;
+    quor::SimpleSceneObject scene;
+    quor::QuorContext ctx;
+    void SetUp() override {
+        strand.record.tangent = {0, 1, 0, 0};
+        ctx.surfaceData = &strand;
+        ctx.settings = &settings;
+        ctx.contextFlags = quor::CTX_SKIP_BELOW_SURFACE;
+        renderer.threadCount = 2;
+        renderer.scene = &scene;
+    }
+    quor::BSDFSampler* take(int thread) {
+        ctx.threadIndex = thread;
+        return inst.bsdf().newBSDF(ctx, 0);
+    }
+    void giveBack(int thread, quor::BSDFSampler* s) {
+        ctx.threadIndex = thread;
+        inst.bsdf().deleteBSDF(ctx, s);
+    }
+};
+
+TEST_P(HostMistakes, FrameAndRenderEndBeforeRenderBegin) {
+    inst.plugin().renderEnd(&renderer);
+    inst.plugin().frameBegin(&renderer);
+    inst.plugin().frameBegin(nullptr);
+    EXPECT_EQ(take(0), nullptr);
+    inst.plugin().renderBegin(&renderer);
+    inst.plugin().frameBegin(&renderer);
+    quor::BSDFSampler* s = take(0);
+    ASSERT_NE(s, nullptr);
+    giveBack(0, s);
+    inst.plugin().renderEnd(&renderer);
+    inst.plugin().renderEnd(&renderer); // twice: the second finds nothing to destroy
+    EXPECT_EQ(take(0), nullptr);
+}
+
+TEST_P(HostMistakes, ThreadIndexOutsideThePool) {
+    inst.plugin().renderBegin(&renderer);
+    for (int bad : {-1, 2, 1 << 30})
+        EXPECT_EQ(take(bad), nullptr) << bad;
+    quor::BSDFSampler* s = take(0);
+    ASSERT_NE(s, nullptr);
+    for (int bad : {-1, 2, 1 << 30})
+        giveBack(bad, s);
+    EXPECT_NE(take(0), s); // not given back: the next take is another element
+    giveBack(0, s);
+    EXPECT_EQ(take(0), s);
+    inst.plugin().renderEnd(&renderer);
+}
+
+TEST_P(HostMistakes, SamplerGivenBackWhereItDidNotComeFrom) {
+    harness::Instance same{harness::test::library(), GetParam()};
+    harness::Instance otherType{harness::test::library(),
+                                GetParam() == "BRDFHair4" ? "BRDFHair" : "BRDFHair4"};
+    for (auto* p : {&inst.plugin(), &same.plugin(), &otherType.plugin()})
+        p->renderBegin(&renderer);
+    quor::BSDFSampler* s = take(0);
+    ctx.threadIndex = 0;
+    quor::BSDFSampler* sameType = same.bsdf().newBSDF(ctx, 0);
+    quor::BSDFSampler* otherKind = otherType.bsdf().newBSDF(ctx, 0);
+    ASSERT_TRUE(s && sameType && otherKind);
+    giveBack(1, s);         // another thread's entry
+    giveBack(0, sameType);  // another instance of the same type
+    giveBack(0, otherKind); // another type's sampler
+    for (int t : {0, 1}) {
+        quor::BSDFSampler* next = take(t);
+        EXPECT_TRUE(next != s && next != sameType && next != otherKind) << t;
+    }
+    // Each instance destroys its own samplers once (the sanitizer build checks).
+    for (auto* p : {&inst.plugin(), &same.plugin(), &otherType.plugin()})
+        p->renderEnd(&renderer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, HostMistakes, ::testing::ValuesIn(harness::test::types()));
 
 } // namespace
 } // namespace hair

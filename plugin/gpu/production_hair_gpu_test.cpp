@@ -1,6 +1,7 @@
 // The description BRDFHair4 gives the GPU renderer, byte for byte.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -92,6 +93,27 @@ TEST(ProductionHairGpu, TexturesFollowTheirKeysAndValuesInOrder) {
     EXPECT_NE(text.find("sss_albedo_table  0.500000 1.500000 2.500000 3.500000 4.500000 5.500000 6.500000 "
                         "7.500000 8.500000 9.500000 10.500000 11.500000 12.500000 13.500000 1.000000\n"),
               std::string::npos);
+}
+
+TEST(ProductionHairGpu, PlainValuesAreFiniteWhateverTheHostHandsOver) {
+    GpuInstance g;
+    for (const char* name : kPlainFloats)
+        g.setFloat(name, 0.0f);
+    g.setFloat("random_melanin", std::nanf(""));
+    g.setFloat("glint_scale", -INFINITY);
+    quor::QuorRenderer renderer;
+    quor::SimpleSceneObject scene;
+    scene.hasUnits = true;
+    scene.scale = 3.4e38; // the unit scale times 100 is past the float range
+    renderer.scene = &scene;
+    g.inst.plugin().frameBegin(&renderer);
+    std::string text = g.describe("MaterialDescriptor");
+    const std::string max = "340282346638528859811704183484516925440.000000";
+    EXPECT_NE(text.find("sss_albedo_table  0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
+                        "0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 -" +
+                        max + " " + max + "\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST(ProductionHairGpu, StrandLengthsOnlyForPatterns) {

@@ -1,6 +1,7 @@
 // Scalar helpers shared by every hair model.
 #pragma once
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace hair {
@@ -19,5 +20,8 @@ inline float safeSqrt(float x) { return std::sqrt(std::max(x, 0.0f)); }
 inline float safeAsin(float x) { return std::asin(clampf(x, -1.0f, 1.0f)); }
 inline float safeAcos(float x) { return std::acos(clampf(x, -1.0f, 1.0f)); }
 inline float clampExp(float x) { return std::exp(clampf(x, -kMaxExp, kMaxExp)); }
+// x as a finite number: NaN gives way to fallback, ±inf to ±FLT_MAX (which any clamp then takes
+// as a large value); finite x unchanged. Without branches, so that a loop of it runs in lanes.
+inline float finiteOr(float x, float fallback) { return x == x ? clampf(x, -FLT_MAX, FLT_MAX) : fallback; }
 
 } // namespace hair

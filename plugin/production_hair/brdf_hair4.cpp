@@ -6,39 +6,7 @@
 
 namespace hair {
 
-BRDFHair4::BRDFHair4(quor::QuorPluginDesc* desc) : SimpleBSDF<Hair4BSDF>(desc) {
-    bind("melanin", &melaninTex_);
-    bind("pheomelanin", &pheomelaninTex_);
-    bind("dye_color", &dyeColorTex_);
-    bind("transparency", &transparencyTex_);
-    bind("diffuse_color", &diffuseColorTex_);
-    bind("diffuse_amount", &diffuseAmountTex_);
-    bind("glossiness", &glossinessTex_);
-    bind("primary_glossiness_boost", &boostTex_);
-    bind("softness", &softnessTex_);
-    bind("highlight_shift", &highlightShiftTex_);
-    bind("ior", &iorTex_);
-    bind("glint_strength", &glintStrength_);
-    bind("glint_variation", &glintVariation_);
-    bind("glitter_strength", &glitterStrength_);
-    bind("glitter_size", &glitterSize_);
-    bind("glint_scale", &glintScale_);
-    bind("random_melanin", &randomMelanin_);
-    bind("random_dye_hue", &randomDyeHue_);
-    bind("random_dye_saturation", &randomDyeSaturation_);
-    bind("random_dye_value", &randomDyeValue_);
-    bind("gray_hair_density", &grayHairDensityTex_);
-    bind("random_ior", &randomIor_);
-    bind("random_tangent", &randomTangent_);
-    bind("random_glossiness", &randomGlossiness_);
-    bind("random_softness", &randomSoftness_);
-    bind("random_highlight_shift", &randomHighlightShift_);
-    bind("primary_tint", &primaryTintTex_);
-    bind("secondary_tint", &secondaryTintTex_);
-    bind("transmission_tint", &transmissionTintTex_);
-    bind("trace_depth", &traceDepth_);
-    bind("subdivs", &subdivs_);
-}
+BRDFHair4::BRDFHair4(quor::QuorPluginDesc* desc) : SimpleBSDF<Hair4BSDF>(desc) { bindAll(values_); }
 
 quor::PluginInterface* BRDFHair4::getInterface(int id) {
     if (id == quor::EXT_RTMTL) return static_cast<quor::RTMtlInterface*>(this);
@@ -53,12 +21,14 @@ void BRDFHair4::frameBegin(quor::QuorRenderer* renderer) {
 }
 
 int BRDFHair4::getBSDFFlags() {
-    if (!transparencyTex_) return 2;
+    const quor::TextureInterface* transparency = values_.colorTexture("transparency");
+    if (!transparency) return quor::BSDF_MULTIPLE_SCATTERING;
     quor::AColor lower{0, 0, 0, 0}, upper{1, 1, 1, 1};
-    transparencyTex_->getColorRange(lower, upper, 1.0f);
+    transparency->getColorRange(lower, upper, 1.0f);
     // A transparency that can only be black: the hair is never see-through.
-    if (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f) return 3;
-    return 2;
+    if (lower.r + lower.g + lower.b < 1e-6f && upper.r + upper.g + upper.b < 1e-6f)
+        return quor::BSDF_MULTIPLE_SCATTERING | quor::BSDF_OPAQUE;
+    return quor::BSDF_MULTIPLE_SCATTERING;
 }
 
 namespace {
@@ -83,45 +53,45 @@ void BRDFHair4::setupSampler(quor::QuorContext& ctx, Hair4BSDF& sampler, int) {
         rec.tangent = normalizeSafe(cross(cross(n, Vec4(0, 0, 1)), n)).host();
         rec.h = 2.0f * ctx.sampleValue - 1.0f;
     }
-    const Color4 transparency = textureColor(transparencyTex_, ctx, Color4::rgb(rec.transparency));
+    const ParamBlock<kBRDFHair4Params>& v = values_;
+    const Color4 transparency = v.color("transparency", ctx, Color4::rgb(rec.transparency));
     store(coveredTransparency(ctx, transparency), rec.transparency);
-    if (diffuseColorTex_) store(Color4::rgb(diffuseColorTex_->getColor(ctx)), rec.color);
+    if (v.colorTexture("diffuse_color")) store(v.color("diffuse_color", ctx), rec.color);
 
     Hair4Inputs in;
-    in.randomMelanin = randomMelanin_;
-    in.randomDyeHue = randomDyeHue_;
-    in.randomDyeSaturation = randomDyeSaturation_;
-    in.randomDyeValue = randomDyeValue_;
-    in.randomGlossiness = randomGlossiness_;
-    in.randomSoftness = randomSoftness_;
-    in.randomHighlightShift = randomHighlightShift_;
-    in.randomIor = randomIor_;
-    in.randomTangent = randomTangent_;
-    in.glintStrength = glintStrength_;
-    in.glintVariation = glintVariation_;
-    in.glitterStrength = glitterStrength_;
-    in.glitterSize = glitterSize_;
-    in.glintScale = glintScale_;
+    in.randomMelanin = v.value("random_melanin");
+    in.randomDyeHue = v.value("random_dye_hue");
+    in.randomDyeSaturation = v.value("random_dye_saturation");
+    in.randomDyeValue = v.value("random_dye_value");
+    in.randomGlossiness = v.value("random_glossiness");
+    in.randomSoftness = v.value("random_softness");
+    in.randomHighlightShift = v.value("random_highlight_shift");
+    in.randomIor = v.value("random_ior");
+    in.randomTangent = v.value("random_tangent");
+    in.glintStrength = v.value("glint_strength");
+    in.glintVariation = v.value("glint_variation");
+    in.glitterStrength = v.value("glitter_strength");
+    in.glitterSize = v.value("glitter_size");
+    in.glintScale = v.value("glint_scale");
     in.unitScale = unitScale_;
-    in.subdivs = subdivs_;
-    in.traceDepth = traceDepth_;
+    in.subdivs = v.integer("subdivs");
+    in.traceDepth = v.integer("trace_depth");
 
-    // In the order of the parameter table's texture slots; an unbound slot gives the value
-    // the model uses for it (softness 0.8, not its registered 0.5).
-    const Color4 white(1.0f);
-    store(textureColor(dyeColorTex_, ctx, white), in.dyeColor);
-    in.melanin = textureFloat(melaninTex_, ctx, 0.3f);
-    in.pheomelanin = textureFloat(pheomelaninTex_, ctx, 0.0f);
-    in.glossiness = textureFloat(glossinessTex_, ctx, 0.5f);
-    in.boost = textureFloat(boostTex_, ctx, 0.4f);
-    in.softness = textureFloat(softnessTex_, ctx, 0.8f);
-    in.ior = textureFloat(iorTex_, ctx, 1.55f);
-    in.highlightShift = textureFloat(highlightShiftTex_, ctx, 2.0f);
-    in.grayHairDensity = textureFloat(grayHairDensityTex_, ctx, 0.0f);
-    in.diffuseAmount = textureFloat(diffuseAmountTex_, ctx, 0.0f);
-    store(textureColor(primaryTintTex_, ctx, white), in.primaryTint);
-    store(textureColor(secondaryTintTex_, ctx, white), in.secondaryTint);
-    store(textureColor(transmissionTintTex_, ctx, white), in.transmissionTint);
+    // In the order of the parameter table's texture slots; an unbound slot gives the table's
+    // value for it.
+    store(v.color("dye_color", ctx), in.dyeColor);
+    in.melanin = v.scalar("melanin", ctx);
+    in.pheomelanin = v.scalar("pheomelanin", ctx);
+    in.glossiness = v.scalar("glossiness", ctx);
+    in.boost = v.scalar("primary_glossiness_boost", ctx);
+    in.softness = v.scalar("softness", ctx);
+    in.ior = v.scalar("ior", ctx);
+    in.highlightShift = v.scalar("highlight_shift", ctx);
+    in.grayHairDensity = v.scalar("gray_hair_density", ctx);
+    in.diffuseAmount = v.scalar("diffuse_amount", ctx);
+    store(v.color("primary_tint", ctx), in.primaryTint);
+    store(v.color("secondary_tint", ctx), in.secondaryTint);
+    store(v.color("transmission_tint", ctx), in.transmissionTint);
 
     sampler.setup(ctx, in, rec, strand);
 }

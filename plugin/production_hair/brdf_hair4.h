@@ -45,6 +45,7 @@
 #pragma once
 #include "frame/instance.h"
 #include "production_hair/hair4_bsdf.h"
+#include "production_hair/production_hair_params.h"
 #include "quor/gpu.h"
 #include "quor/texture.h"
 
@@ -69,28 +70,7 @@ class BRDFHair4 : public SimpleBSDF<Hair4BSDF>, public quor::RTMtlInterface {
     float unitScale() const { return unitScale_; }
 
   private:
-    quor::TextureInterface* diffuseColorTex_ = nullptr;
-    quor::TextureInterface* dyeColorTex_ = nullptr;
-    quor::TextureInterface* transparencyTex_ = nullptr;
-    quor::TextureInterface* primaryTintTex_ = nullptr;
-    quor::TextureInterface* secondaryTintTex_ = nullptr;
-    quor::TextureInterface* transmissionTintTex_ = nullptr;
-    quor::TextureFloatInterface* diffuseAmountTex_ = nullptr;
-    quor::TextureFloatInterface* melaninTex_ = nullptr;
-    quor::TextureFloatInterface* pheomelaninTex_ = nullptr;
-    quor::TextureFloatInterface* glossinessTex_ = nullptr;
-    quor::TextureFloatInterface* boostTex_ = nullptr;
-    quor::TextureFloatInterface* softnessTex_ = nullptr;
-    quor::TextureFloatInterface* iorTex_ = nullptr;
-    quor::TextureFloatInterface* highlightShiftTex_ = nullptr;
-    quor::TextureFloatInterface* grayHairDensityTex_ = nullptr;
-
-    float randomMelanin_ = 0, randomDyeHue_ = 0, randomDyeSaturation_ = 0, randomDyeValue_ = 0;
-    float randomGlossiness_ = 0, randomSoftness_ = 0, randomHighlightShift_ = 0, randomIor_ = 0;
-    float randomTangent_ = 0;
-    float glintStrength_ = 0.2f, glintVariation_ = 0.3f, glitterStrength_ = 0.3f, glitterSize_ = 1.0f;
-    float glintScale_ = 1.0f;
-    int subdivs_ = 8, traceDepth_ = 10;
+    ParamBlock<kBRDFHair4Params> values_;
 
     float unitScale_ = 100.0f;
 };

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "frame/new_ray.h"
 #include "math/dispatch.h"
 #include "math/fast_atan2.h"
 
@@ -316,7 +317,7 @@ quor::Color Hair4BSDF::getLightMultiplier(quor::Color& weight) {
 }
 
 float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q, float u, int mode) {
-    if (mode == 2 || terminal) return 0.0f;
+    if (mode == quor::SAMPLE_MODE_GI_CACHE || terminal) return 0.0f;
     float u0 = getDMCParam(q, 1), u1 = getDMCParam(q, 2), u2 = getDMCParam(q, 3);
     float sinThetaI, cosThetaI, phi;
     if (u < diffuseWeight) {
@@ -360,33 +361,19 @@ float Hair4BSDF::sampleRay(const quor::QuorContext& parent, quor::QuorContext& q
     Vec4 wi = sinThetaI * axisT + (cosThetaI * cosPhi) * axisX + (cosThetaI * sinPhi) * axisY;
     // Without a frame (no tangent, or a view along it) the direction is not unit: no ray.
     if (!(std::fabs(dot(wi, wi) - 1.0f) <= 1e-4f)) return 0.0f;
-    quor::Vector dir = wi.host();
-    if (q.ray) {
-        q.ray->dir = dir;
-        q.ray->origin = parent.hitPoint;
-        q.ray->tmin = 0.0f;
-        q.ray->tmax = 1e18f;
-    }
-    q.rayDir = dir;
-    // Mirror the direction differentials about the half vector of the turn.
-    Vec4 h = normalizeSafe(wi - Vec4(parent.rayDir));
-    for (int i = 0; i < 2; ++i) {
-        Vec4 d(parent.dirDiff[i]);
-        q.dirDiff[i] = (d - (2.0f * dot(d, h)) * h).host();
-    }
-    q.pathWeight = (f / pp).host();
-    q.pathProb = kTwoPi * pp;
+    writeNewRay(parent, q, wi, f / pp, kTwoPi * pp, RayStart::ParentHit);
     return 1.0f;
 }
 
 int Hair4BSDF::addContextRay(quor::QuorContext& ctx, void*, int mode) {
-    if (terminal || mode == 2) return 0;
-    return ctx.addRay(4, (complement(transparency) * albedoSum).host(), 0x8012, ctx.rayDir);
+    if (terminal || mode == quor::SAMPLE_MODE_GI_CACHE) return 0;
+    return ctx.addRay(quor::ADD_RAY_PASS_THROUGH, (complement(transparency) * albedoSum).host(),
+                      quor::RAY_SAMPLER_ADDED | quor::RAY_GI | quor::RAY_TRANSMITTED, ctx.rayDir);
 }
 
 void Hair4BSDF::traceForward(quor::QuorContext& ctx, int arg) {
     quor::BRDFSampler::traceForward(ctx, arg);
-    if (!ctx.channels || !ctx.settings || !(ctx.settings->flags & quor::SETTINGS_CHANNEL_131)) return;
+    if (!ctx.channels || !ctx.settings || !(ctx.settings->flags & quor::SETTINGS_STRAND_FRAME)) return;
     // The strand's screen-space direction from the ray footprint, and the normal, both faded
     // by the opacity.
     Vec4 a = normalizeSafe(Vec4(ctx.dirDiff[0]) + Vec4(ctx.posDiff[0]));
@@ -395,7 +382,7 @@ void Hair4BSDF::traceForward(quor::QuorContext& ctx, int arg) {
     Vec4 g = normalizeSafe(Vec4(dot(cross(b, n), d), dot(cross(n, a), d), -dot(cross(a, b), n)));
     float o = 1.0f - (transparency.r() + transparency.g() + transparency.b()) * 0.33333334f;
     float values[6] = {g.x() * o, g.y() * o, g.z() * o, n.x() * o, n.y() * o, n.z() * o};
-    ctx.channels->write(131, values, 6);
+    ctx.channels->write(quor::CHANNEL_STRAND_FRAME, values, 6);
 }
 
 } // namespace hair

@@ -28,28 +28,22 @@
 
 namespace hair {
 
-// Parameter values at one shading point, gathered by BRDFHair4::setupSampler.
+// Parameter values at one shading point, gathered by BRDFHair4::setupSampler from the
+// parameter table (production_hair_params.h), which gives the values of unconnected slots.
 struct Hair4Inputs {
-    float boost = 0.4f;
-    float glossiness = 0.5f;
-    float softness = 0.8f;
-    float highlightShift = 2.0f; // degrees
-    float ior = 1.55f;
-    float dyeColor[3] = {1, 1, 1};
-    float melanin = 0.3f;
-    float pheomelanin = 0.0f;
-    float diffuseAmount = 0.0f;
-    float randomMelanin = 0, randomDyeHue = 0, randomDyeSaturation = 0, randomDyeValue = 0;
-    float randomGlossiness = 0, randomSoftness = 0, randomHighlightShift = 0, randomIor = 0,
-          randomTangent = 0;
-    float grayHairDensity = 0.0f;
-    float glintStrength = 0.2f, glintVariation = 0.3f, glitterStrength = 0.3f, glitterSize = 1.0f,
-          glintScale = 1.0f;
-    float unitScale = 100.0f;
-    int subdivs = 8, traceDepth = 10;
-    float primaryTint[3] = {1, 1, 1};
-    float secondaryTint[3] = {1, 1, 1};
-    float transmissionTint[3] = {1, 1, 1};
+    float boost, glossiness, softness;
+    float highlightShift; // degrees
+    float ior;
+    float dyeColor[3];
+    float melanin, pheomelanin, diffuseAmount;
+    float randomMelanin, randomDyeHue, randomDyeSaturation, randomDyeValue;
+    float randomGlossiness, randomSoftness, randomHighlightShift, randomIor, randomTangent;
+    float grayHairDensity;
+    float glintStrength, glintVariation, glitterStrength, glitterSize, glintScale;
+    float unitScale; // scene length of 100 real-world units (BRDFHair4::unitScale)
+    float primaryTint[3], secondaryTint[3], transmissionTint[3];
+    // After every float: the set-up makes the floats finite in one pass (hair4_setup.cpp).
+    int subdivs, traceDepth;
 };
 
 class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
@@ -62,13 +56,16 @@ class Hair4BSDF : public quor::BRDFSampler, public quor::BSDFSampler {
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec);
     void setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
                const quor::StrandDataInterface* strand);
+    // The set-up proper, on inputs already finite.
+    void setupFinite(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+                     const quor::StrandDataInterface* strand);
 
     // BRDFSampler
     quor::Color getDiffuseColor(quor::Color& weight) override;
     quor::Color getLightMultiplier(quor::Color& weight) override;
     quor::Color eval(const quor::QuorContext& ctx, const quor::Vector& L, quor::Color& lightColor,
                      quor::Color& unshadowedLightColor, float lightProb, int flags) override;
-    int getSamplerFlags() override { return 8; }
+    int getSamplerFlags() override { return quor::SAMPLER_SAMPLES_RAYS; }
     void traceForward(quor::QuorContext& ctx, int arg) override;
     int getAuxFlags() override { return sampleCount; }
     quor::Color getTransparency() override { return transparency.host(); }

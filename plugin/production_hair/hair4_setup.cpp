@@ -2,6 +2,7 @@
 // six lobes (colour, longitudinal variance, azimuthal scale, tilt, azimuthal offset), the
 // diffuse term and the selection weights that eval and sampleRay read. One function per step,
 // in the order they run:
+//   0 finiteInputs       NaN and ±inf inputs made finite
 //   1 terminate          termination and transparency
 //   2 drawStrandValues   per-strand values: every draw of the strand's stream, in its order,
 //                        with the glitter and glint patterns along the strand
@@ -10,13 +11,16 @@
 //   5 setLobeColors      lobe colours and azimuthal offsets
 //   6 setWeights         tints, diffuse term and selection weights
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "frame/host_rules.h"
 #include "math/fast_math.h"
 #include "production_hair/hair4_bsdf.h"
+#include "production_hair/production_hair_params.h"
 #include "production_hair/strand_random.h"
 
 namespace hair {
@@ -211,6 +215,71 @@ void glintVariation(Hair4BSDF& s, StrandValues& v, std::int64_t base, float d, f
     v.betaM += seg.blend(d, 0.0f, 0.09f, 0.09f, 0.0f, (seg.stream.next() - 0.5f) * 0.2f * gv, 0.0f);
     float x = seg.endWeight(d, 0.09f, 0.09f);
     v.alpha += kHalfDegree * gv * (seg.stream.next() - 0.5f) * (1.0f - x);
+}
+
+// Step 0: the inputs as the clamps below expect them. A host's texture or scene may hand over NaN
+// or ±inf: NaN takes the value of an unconnected slot (the parameter table's), ±inf becomes
+// ±FLT_MAX; finite values keep their bits. One pass over the floats, in lanes.
+constexpr Hair4Inputs unconnectedInputs() {
+    using Name = ParamName<kBRDFHair4Params>;
+    auto f = [](Name n) { return kBRDFHair4Params[n.index].unboundFloatValue(); };
+    auto rgb = [](Name n, float(&c)[3]) {
+        const quor::Color v = kBRDFHair4Params[n.index].unboundColorValue();
+        c[0] = v.r, c[1] = v.g, c[2] = v.b;
+    };
+    Hair4Inputs in{};
+    in.boost = f("primary_glossiness_boost");
+    in.glossiness = f("glossiness");
+    in.softness = f("softness");
+    in.highlightShift = f("highlight_shift");
+    in.ior = f("ior");
+    rgb("dye_color", in.dyeColor);
+    in.melanin = f("melanin");
+    in.pheomelanin = f("pheomelanin");
+    in.diffuseAmount = f("diffuse_amount");
+    in.randomMelanin = f("random_melanin");
+    in.randomDyeHue = f("random_dye_hue");
+    in.randomDyeSaturation = f("random_dye_saturation");
+    in.randomDyeValue = f("random_dye_value");
+    in.randomGlossiness = f("random_glossiness");
+    in.randomSoftness = f("random_softness");
+    in.randomHighlightShift = f("random_highlight_shift");
+    in.randomIor = f("random_ior");
+    in.randomTangent = f("random_tangent");
+    in.grayHairDensity = f("gray_hair_density");
+    in.glintStrength = f("glint_strength");
+    in.glintVariation = f("glint_variation");
+    in.glitterStrength = f("glitter_strength");
+    in.glitterSize = f("glitter_size");
+    in.glintScale = f("glint_scale");
+    in.unitScale = 100.0f; // a scene without units
+    rgb("primary_tint", in.primaryTint);
+    rgb("secondary_tint", in.secondaryTint);
+    rgb("transmission_tint", in.transmissionTint);
+    return in;
+}
+constexpr Hair4Inputs kUnconnected = unconnectedInputs();
+constexpr int kInputFloats = static_cast<int>(offsetof(Hair4Inputs, subdivs) / sizeof(float));
+static_assert(offsetof(Hair4Inputs, transmissionTint) + sizeof(float[3]) == offsetof(Hair4Inputs, subdivs));
+
+bool allFinite(const Hair4Inputs& in) {
+    float v[kInputFloats];
+    std::memcpy(v, &in, sizeof v);
+    bool finite = true;
+    for (float x : v)
+        finite &= std::fabs(x) <= FLT_MAX; // false for NaN and ±inf
+    return finite;
+}
+
+Hair4Inputs finiteInputs(const Hair4Inputs& raw) {
+    float v[kInputFloats], fallback[kInputFloats];
+    std::memcpy(v, &raw, sizeof v);
+    std::memcpy(fallback, &kUnconnected, sizeof fallback);
+    for (int i = 0; i < kInputFloats; ++i)
+        v[i] = finiteOr(v[i], fallback[i]);
+    Hair4Inputs in = raw;
+    std::memcpy(static_cast<void*>(&in), v, sizeof v); // the floats lead the struct
+    return in;
 }
 
 // Step 1: termination and transparency. Returns whether the point gets no lobes.
@@ -510,8 +579,19 @@ void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const
     setup(ctx, in, rec, ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr);
 }
 
-void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& in, const quor::StrandRecord& rec,
+void Hair4BSDF::setup(const quor::QuorContext& ctx, const Hair4Inputs& raw, const quor::StrandRecord& rec,
                       const quor::StrandDataInterface* strand) {
+    // The common case costs one test over the floats in lanes; only a non-finite input is copied.
+    if (!allFinite(raw)) {
+        const Hair4Inputs in = finiteInputs(raw);
+        setupFinite(ctx, in, rec, strand);
+        return;
+    }
+    setupFinite(ctx, raw, rec, strand);
+}
+
+void Hair4BSDF::setupFinite(const quor::QuorContext& ctx, const Hair4Inputs& in,
+                            const quor::StrandRecord& rec, const quor::StrandDataInterface* strand) {
     if (terminate(*this, ctx, in, rec)) return;
     const StrandValues v = drawStrandValues(*this, ctx, in, rec, strand);
     // 2.2: the depth factor widens every lobe past the camera.

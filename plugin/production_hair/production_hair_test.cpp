@@ -23,7 +23,7 @@ struct Hair4Point {
     harness::ShadingPoint probe;
     static harness::PointOptions options(ParamSets sets, float thetaDeg, float aroundDeg, float h, int strand,
                                          int depth) {
-        harness::PointOptions o;
+        harness::PointOptions o = harness::test::hairGeometry();
         o.type = "BRDFHair4";
         // The registered defaults as an editor binds them, then the look's own values.
         o.sets = harness::test::registeredDefaults("BRDFHair4");
@@ -34,7 +34,6 @@ struct Hair4Point {
         o.h = h;
         o.strandIndex = strand;
         o.depth = depth;
-        o.contextFlags = 0x20;
         return o;
     }
     explicit Hair4Point(ParamSets sets, float thetaDeg = 0, float aroundDeg = 0, float h = 0, int strand = 0,
@@ -348,7 +347,7 @@ std::vector<float> strandSignature(int strand, float position) {
     return v;
 }
 
-TEST(ProductionHair, StrandValuesSameOnEveryPointAndThread) {
+TEST(ProductionHairConcurrency, StrandValuesSameOnEveryPointAndThread) {
     std::vector<float> a = strandSignature(42, 0.1f);
     EXPECT_EQ(a, strandSignature(42, 0.9f));
     EXPECT_NE(a, strandSignature(43, 0.1f));
@@ -367,6 +366,45 @@ TEST(ProductionHair, StrandValuesSameOnEveryPointAndThread) {
         th.join();
     for (int t = 0; t < 3; ++t)
         EXPECT_EQ(threaded[t], serial) << "thread " << t;
+}
+
+// The host's renderer settings end hair paths: at the material's trace depth, at the host's
+// override of it, with hair depth disabled, and on shadow rays. A point whose path has ended
+// samples no ray and adds no specular light.
+TEST(ProductionHair, HostSettingsEndTheHairPath) {
+    struct Case {
+        int traceDepth, overrideOn, override, hairDepth, rayDepth, rayFlags;
+        bool ended;
+    };
+    const Case cases[] = {
+        {10, 0, 0, 1, 9, 0, false},
+        {10, 0, 0, 1, 10, 0, true}, // the material's trace depth
+        {10, 1, 3, 1, 2, 0, false},
+        {10, 1, 3, 1, 3, 0, true}, // the host's override wins
+        {1, 1, 30, 1, 5, 0, false},
+        {10, 0, 0, 0, 0, 0, true}, // hair depth disabled
+        {10, 0, 0, 1, 0, quor::RAY_SHADOW, true},
+    };
+    for (const Case& c : cases) {
+        harness::PointOptions o;
+        o.type = "BRDFHair4";
+        o.sets = harness::test::registeredDefaults(o.type);
+        o.sets.emplace_back("trace_depth", std::to_string(c.traceDepth));
+        o.depth = c.rayDepth;
+        o.rayFlags = c.rayFlags;
+        o.dir = {0.3f, 0.1f, -0.95f};
+        harness::ShadingPoint p(harness::test::library(), o);
+        p.settings().traceDepthOverrideOn = c.overrideOn;
+        p.settings().traceDepthOverride = c.override;
+        p.settings().hairDepthEnabled = c.hairDepth;
+        ASSERT_NE(p.shade(), nullptr);
+        const float sampled = p.sample(0.4f, 0.3f, 0.6f, 0.2f);
+        const quor::Color specular = p.eval({0.2f, 0.1f, 0.97f, 0}, 1.0f, quor::EVAL_SPECULAR);
+        const std::string what = "depth " + std::to_string(c.rayDepth) + " limit " +
+                                 std::to_string(c.overrideOn ? c.override : c.traceDepth);
+        EXPECT_EQ(sampled == 0.0f, c.ended) << what;
+        EXPECT_EQ(specular.r + specular.g + specular.b == 0.0f, c.ended) << what;
+    }
 }
 
 } // namespace

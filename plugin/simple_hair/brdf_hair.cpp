@@ -8,21 +8,17 @@
 
 namespace hair {
 
-BRDFHair::BRDFHair(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF>(desc) {
-    bind("specular_color_tex", &specularTex_);
-    bind("specular_power", &specularPower_);
-    bind("diffuse_color_tex", &diffuseTex_);
-}
+BRDFHair::BRDFHair(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF>(desc) { bindAll(values_); }
 
 void BRDFHair::setupSampler(quor::QuorContext& ctx, MayaHairBSDF& s, int) {
-    Color4 spec = textureColor(specularTex_, ctx, Color4(0.0f));
+    Color4 spec = values_.color("specular_color_tex", ctx);
     Color4 diffuse(1.0f), transparency(0.0f);
     Vec4 tangent(ctx.normal);
     const quor::StrandDataInterface* strand = ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr;
     if (strand) {
         quor::StrandRecord rec;
         strand->getStrandRecord(ctx, rec);
-        diffuse = textureColor(diffuseTex_, ctx, Color4::rgb(rec.color));
+        diffuse = values_.color("diffuse_color_tex", ctx, Color4::rgb(rec.color));
         transparency = Color4::rgb(rec.transparency);
         tangent = Vec4(rec.tangent);
     }
@@ -35,12 +31,14 @@ void BRDFHair::setupSampler(quor::QuorContext& ctx, MayaHairBSDF& s, int) {
     s.specular = spec * opacity;
     s.tangent = tangent;
     // Below its registered minimum 0 the power would turn a zero cosine into infinity.
-    s.power = specularPower_ > 0.0f ? specularPower_ : 0.0f;
+    const float power = values_.value("specular_power");
+    s.power = power > 0.0f ? power : 0.0f;
 }
 
 quor::BRDFSampler* MayaHairBSDF::getBRDF(int mode) {
     Color4 one(1.0f);
-    passThrough = mode != 0 ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
+    passThrough =
+        mode != quor::SIDE_FRONT ? 2.0f * transparency / (one + transparency) : (one + transparency) * 0.5f;
     return this;
 }
 

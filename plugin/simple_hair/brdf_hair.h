@@ -12,6 +12,7 @@
 #pragma once
 #include "frame/instance.h"
 #include "math/vec4.h"
+#include "simple_hair/simple_hair_params.h"
 
 namespace hair {
 
@@ -44,9 +45,7 @@ class BRDFHair : public SimpleBSDF<MayaHairBSDF> {
     void setupSampler(quor::QuorContext& ctx, MayaHairBSDF& sampler, int flags) override;
 
   private:
-    quor::TextureInterface* specularTex_ = nullptr;
-    quor::TextureInterface* diffuseTex_ = nullptr;
-    float specularPower_ = 1.0f;
+    ParamBlock<kBRDFHairParams> values_;
 };
 
 } // namespace hair

@@ -34,7 +34,7 @@ TEST(SimpleHair, HighlightAndDiffuseByHand) {
     EXPECT_FLOAT_EQ(d.b, 1.0f);
     // Light below the surface: black, light colours untouched.
     quor::Color below{0.7f, 0.7f, 0.7f, 0.7f};
-    EXPECT_EQ(p.brdf()->eval(p.context(), {0, 0, -1, 0}, below, unshadowed, 1, 3).r, 0.0f);
+    EXPECT_EQ(p.brdf()->eval(p.context(), {0, 0, -1, 0}, below, unshadowed, 1, quor::EVAL_ALL).r, 0.0f);
     EXPECT_EQ(below.r, 0.7f);
 
     // Power 0 with L along the tangent: 0^0 is 1, the full colour.

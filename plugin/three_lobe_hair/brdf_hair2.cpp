@@ -8,7 +8,6 @@
 #include "math/numeric.h"
 #include "math/wide_math.h"
 #include "three_lobe_hair/azimuthal_lanes.h"
-#include "three_lobe_hair/three_lobe_hair_params.h"
 
 namespace hair {
 
@@ -29,25 +28,7 @@ constexpr float kMinEtaP = 1e-6f;
 
 // --- plug-in ----------------------------------------------------------------------------------
 
-BRDFHair2::BRDFHair2(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF2>(desc) {
-    bind("diffuse_color_tex", &diffuseTex_);
-    bind("absorption", &absorptionTex_);
-    bind("refraction_index", &refractionIndex_);
-    bind("diffuse_mult", &diffuseMult_);
-    bind("r_mult", &rMult_);
-    bind("r_long_shift", &rLongShift_);
-    bind("r_long_width", &rLongWidth_);
-    bind("tt_mult", &ttMult_);
-    bind("tt_long_shift", &ttLongShift_);
-    bind("tt_long_width", &ttLongWidth_);
-    bind("trt_mult", &trtMult_);
-    bind("trt_long_shift", &trtLongShift_);
-    bind("trt_long_width", &trtLongWidth_);
-    bind("glint_scale", &glintScale_);
-    bind("caustic_limit", &causticLimit_);
-    bind("fade_range", &fadeRange_);
-    bind("azimuthal_width", &azimuthalWidth_);
-}
+BRDFHair2::BRDFHair2(quor::QuorPluginDesc* desc) : SimpleBSDF<MayaHairBSDF2>(desc) { bindAll(values_); }
 
 void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
     quor::StrandRecord rec; // colour and transparency 0, tangent (0, 0, 1)
@@ -62,26 +43,27 @@ void BRDFHair2::setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& s, int) {
         const Vec4 n(ctx.normal);
         s.strandDir = normalizeSafe(cross(cross(n, Vec4(0.0f, 0.0f, 1.0f)), n));
     }
-    const Color4 color = textureColor(diffuseTex_, ctx, Color4::rgb(rec.color));
-    s.absorption = textureColor(absorptionTex_, ctx, Color4::rgb(kAbsorptionDefault));
+    const Color4 color = values_.color("diffuse_color_tex", ctx, Color4::rgb(rec.color));
+    s.absorption = values_.color("absorption", ctx);
     s.transparency = saturate(Color4::rgb(rec.transparency));
     s.diffuseColor = saturate(color) * complement(s.transparency);
 
-    s.eta = refractionIndex_;
-    s.shiftR = rLongShift_ * kDegToRad;
-    s.shiftTT = ttLongShift_ * kDegToRad;
-    s.shiftTRT = trtLongShift_ * kDegToRad;
-    s.widthR = rLongWidth_ * kDegToRad;
-    s.widthTT = ttLongWidth_ * kDegToRad;
-    s.widthTRT = trtLongWidth_ * kDegToRad;
-    s.multR = rMult_;
-    s.multTT = ttMult_;
-    s.multTRT = trtMult_;
-    s.diffuseMult = diffuseMult_;
-    s.causticLimit = causticLimit_;
-    s.causticWidth = azimuthalWidth_ * kDegToRad;
-    s.glintScale = glintScale_;
-    s.fadeRange = fadeRange_;
+    auto degrees = [this](ParamBlock<kBRDFHair2Params>::Name n) { return values_.value(n) * kDegToRad; };
+    s.eta = values_.value("refraction_index");
+    s.shiftR = degrees("r_long_shift");
+    s.shiftTT = degrees("tt_long_shift");
+    s.shiftTRT = degrees("trt_long_shift");
+    s.widthR = degrees("r_long_width");
+    s.widthTT = degrees("tt_long_width");
+    s.widthTRT = degrees("trt_long_width");
+    s.multR = values_.value("r_mult");
+    s.multTT = values_.value("tt_mult");
+    s.multTRT = values_.value("trt_mult");
+    s.diffuseMult = values_.value("diffuse_mult");
+    s.causticLimit = values_.value("caustic_limit");
+    s.causticWidth = degrees("azimuthal_width");
+    s.glintScale = values_.value("glint_scale");
+    s.fadeRange = values_.value("fade_range");
 }
 
 // --- sampler ----------------------------------------------------------------------------------
@@ -188,7 +170,8 @@ quor::Color MayaHairBSDF2::eval(const quor::QuorContext& ctx, const quor::Vector
 
 quor::BRDFSampler* MayaHairBSDF2::getBRDF(int side) {
     const Color4 one(1.0f);
-    lightTransmission = side == 0 ? (one + transparency) * 0.5f : 2.0f * transparency / (one + transparency);
+    lightTransmission =
+        side == quor::SIDE_FRONT ? (one + transparency) * 0.5f : 2.0f * transparency / (one + transparency);
     return this;
 }
 

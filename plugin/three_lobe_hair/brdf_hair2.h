@@ -36,6 +36,7 @@
 #include "frame/instance.h"
 #include "math/vec4.h"
 #include "quor/texture.h"
+#include "three_lobe_hair/three_lobe_hair_params.h"
 
 namespace hair {
 
@@ -81,17 +82,7 @@ class BRDFHair2 : public SimpleBSDF<MayaHairBSDF2> {
     void setupSampler(quor::QuorContext& ctx, MayaHairBSDF2& sampler, int flags) override;
 
   private:
-    quor::TextureInterface* diffuseTex_ = nullptr;
-    quor::TextureInterface* absorptionTex_ = nullptr;
-    float refractionIndex_ = 1.55f;
-    float rLongShift_ = -10.0f, ttLongShift_ = 5.0f, trtLongShift_ = 15.0f;
-    float rLongWidth_ = 5.0f, ttLongWidth_ = 2.5f, trtLongWidth_ = 10.0f;
-    float rMult_ = 1.0f, ttMult_ = 1.0f, trtMult_ = 1.0f;
-    float diffuseMult_ = 1.0f;
-    float causticLimit_ = 0.5f;
-    float azimuthalWidth_ = 10.0f;
-    float glintScale_ = 0.5f;
-    float fadeRange_ = 0.2f;
+    ParamBlock<kBRDFHair2Params> values_;
 };
 
 } // namespace hair

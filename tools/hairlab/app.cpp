@@ -12,6 +12,25 @@
 
 namespace hairlab {
 
+// Messages echo what the user typed: control characters are written as escapes, so that every
+// message stays one line and cannot drive the terminal.
+std::string printable(const std::string& s) {
+    std::string r;
+    for (char c : s) {
+        auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            r += c;
+        } else if (c == '\n' || c == '\t' || c == '\r') {
+            r += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
+        } else {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\x%02x", u);
+            r += esc;
+        }
+    }
+    return r;
+}
+
 namespace {
 
 // The first word that is neither an option nor the value of --plugin: the command.
@@ -35,25 +54,6 @@ std::string oneLine(std::string s) {
     while (!s.empty() && s.back() == ' ')
         s.pop_back();
     return s;
-}
-
-// Messages echo what the user typed: control characters are written as escapes, so that every
-// message stays one line and cannot drive the terminal.
-std::string printable(const std::string& s) {
-    std::string r;
-    for (char c : s) {
-        auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7f) {
-            r += c;
-        } else if (c == '\n' || c == '\t' || c == '\r') {
-            r += c == '\n' ? "\\n" : c == '\t' ? "\\t" : "\\r";
-        } else {
-            char esc[8];
-            std::snprintf(esc, sizeof esc, "\\x%02x", u);
-            r += esc;
-        }
-    }
-    return r;
 }
 
 // " (did you mean --spp?)" for the first unexpected argument of CLI11's message, from the options
@@ -100,6 +100,7 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     CLI::Option* pluginOpt =
         app.add_option("--plugin", plugin,
                        "Plug-in library (default: $HAIRLAB_PLUGIN, else libbrdf_hair.so beside hairlab)");
+    app.set_version_flag("--version", std::string("hairlab ") + HAIR_VERSION, "Print the version and exit");
 
     std::map<CLI::App*, Action> actions;
     auto add = [&](Action (*adder)(CLI::App&)) {
@@ -131,6 +132,9 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion& e) {
+        out << e.what() << "\n";
+        return 0;
     } catch (const CLI::CallForHelp& e) {
         out << app.help();
         return 0;

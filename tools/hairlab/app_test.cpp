@@ -102,6 +102,14 @@ TEST_P(Refusals, OneCleanLineAndStatusTwo) {
 
 INSTANTIATE_TEST_SUITE_P(HairlabCli, Refusals, testing::ValuesIn(kRefusals));
 
+// The version is the project's, printed without loading any plug-in.
+TEST(HairlabCli, VersionNeedsNoPlugin) {
+    test::Outcome o = test::hairlab({"--plugin", "/nonexistent/libbrdf_hair.so", "--version"});
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "hairlab " HAIR_VERSION "\n");
+    EXPECT_EQ(o.err, "");
+}
+
 // The installed program through main(), with real file descriptors; a full disk is an error too.
 TEST(HairlabCli, ExecutableExitStatus) {
     struct Case {

@@ -1,12 +1,21 @@
 // Running hairlab in-process, and the same shading point built directly through the harness, so
 // that the tests compare what hairlab prints with what the calls answered.
 #pragma once
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 #include "commands.h"
 #include "point_options.h"
@@ -40,6 +49,63 @@ inline Outcome hairlab(Args args) {
     std::ostringstream out, err;
     int status = run(static_cast<int>(args.size()), argv(args).data(), out, err);
     return {status, out.str(), err.str()};
+}
+
+// hairlab run as a child process, for what an in-process run cannot show: a crash, a hang
+// (killed after timeout seconds) and the peak memory of the whole process.
+struct Process {
+    int status = -1;   // exit status; -1 when killed by a signal
+    int signal = 0;    // the signal that ended it
+    bool hung = false; // killed after the timeout
+    long peakKiB = 0;  // peak resident memory
+    std::string out, err;
+};
+
+inline Process hairlabProcess(Args args, double timeout = 60) {
+    if (std::find(args.begin(), args.end(), "--plugin") == args.end())
+        args.insert(args.begin(), {"--plugin", BRDF_HAIR_LIB});
+    args.insert(args.begin(), HAIRLAB_EXE);
+    std::vector<char*> av;
+    for (std::string& a : args)
+        av.push_back(a.data());
+    av.push_back(nullptr);
+    const std::string base = ::testing::TempDir() + "hairlab_child_" + std::to_string(getpid());
+    const std::string outPath = base + ".out", errPath = base + ".err";
+    pid_t pid = fork();
+    if (pid == 0) { // only async-signal-safe calls until exec
+        int in = open("/dev/null", O_RDONLY), out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+            err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(126);
+        execv(HAIRLAB_EXE, av.data());
+        _exit(127);
+    }
+    Process p;
+    if (pid < 0) return p;
+    int st = 0;
+    struct rusage ru {};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (wait4(pid, &st, WNOHANG, &ru) != pid) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            wait4(pid, &st, 0, &ru);
+            p.hung = true;
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    p.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    p.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
+    p.peakKiB = ru.ru_maxrss;
+    auto slurp = [](const std::string& path) {
+        std::ifstream f(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    };
+    p.out = slurp(outPath);
+    p.err = slurp(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return p;
 }
 
 inline harness::Library& library() {

@@ -150,7 +150,7 @@ INSTANTIATE_TEST_SUITE_P(HairlabCli, CommandOutput, testing::Range(0, int(std::s
 
 // A material made by a probe command carries its registered defaults, as an editor's does.
 TEST(HairlabCli, RegisteredDefaultsAreBound) {
-    for (const std::string& type : harness::test::kTypes) {
+    for (const std::string& type : harness::test::types()) {
         test::Args explicitDefaults = {"eval", "--type", type, "--unbound", "--light", "0.3,0.4,0.866"};
         for (auto& [name, value] : harness::test::registeredDefaults(type))
             explicitDefaults.insert(explicitDefaults.end(), {std::string("--set"), name + "=" + value});

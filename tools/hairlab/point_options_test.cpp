@@ -53,7 +53,9 @@ const RoundTrip kRoundTrips[] = {
     {{}, [](Point& p) { return p.strand().hasCoverage; }, 0},
     {{"--coverage", "0.4"}, [](Point& p) { return p.strand().hasCoverage * p.strand().coverage; }, 0.4f},
     {{"--depth", "1000000"}, [](Point& p) { return p.context().rayDepth; }, 1000000},
-    {{"--ray-flags", "0X210"}, [](Point& p) { return p.context().rayFlags; }, 0x210},
+    {{"--ray-flags", "0X210"},
+     [](Point& p) { return p.context().rayFlags; },
+     quor::RAY_GI | quor::RAY_NO_SPECULAR},
     {{"--ray-flags", "0xFFFFFFFF"}, [](Point& p) { return p.context().rayFlags; }, -1},
     {{"--context-flags", "33"}, [](Point& p) { return p.context().contextFlags; }, 33},
     {{"--side", "-2147483648"}, [](Point& p) { return p.options().side; }, INT_MIN},
@@ -63,7 +65,9 @@ const RoundTrip kRoundTrips[] = {
     {{}, [](Point& p) { return param(p, "melanin"); }, 0.3f},          // bound to its registered default
     {{"--unbound"}, [](Point& p) { return param(p, "melanin"); }, -1}, // a bare instance
     {{"--set", "melanin=none"}, [](Point& p) { return param(p, "melanin"); }, -1},
-    {{}, [](Point& p) { return p.context().contextFlags; }, 0x20}, // a renderer's hair hit
+    {{},
+     [](Point& p) { return p.context().contextFlags; },
+     quor::CTX_SKIP_BELOW_SURFACE}, // a renderer's hair hit
     {{"--set", "melanin=1e-45"}, [](Point& p) { return param(p, "melanin"); }, 1e-45f},
     {{"--set", "melanin=1"}, [](Point& p) { return param(p, "melanin"); }, 1},
     {{"--set", "melanin=2", "--unchecked"}, [](Point& p) { return param(p, "melanin"); }, 2},

@@ -241,7 +241,7 @@ Action addRenderCommand(CLI::App& app) {
 
         std::string files;
         for (const std::string& out : comp->outputs)
-            files += (files.empty() ? "" : ", ") + out;
+            files += (files.empty() ? "" : ", ") + printable(out);
         const int threads = frame.threads;
         double rate = frame.seconds > 0 ? frame.shadingPoints / frame.seconds : 0;
         double perCore = frame.cpuSeconds > 0 ? frame.shadingPoints / frame.cpuSeconds : 0;

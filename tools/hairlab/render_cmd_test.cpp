@@ -62,6 +62,7 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         {"render", "-o", "/proc/x.png"}, // a folder nobody may create files in
         {"render", "-o", "picture.bmp"},
         {"render", "-o", "/tmp"},
+        {"render", "-o", "/tmp/.png"}, // an extension without a name
         {"render", "--scene", "sweep"},
         {"render", "--scene", "sweep", "--sweep", "melanin=0:1:0"},
         {"render", "--scene", "sweep", "--sweep", "melanin=0:1"},

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -238,6 +239,14 @@ py::array_t<float> evalPoints(const Material& m, py::dict points, py::array_t<fl
         }
         auto point = m.open();
         PointOptions o = Material::pointOnly();
+        // Each light normalised as hairlab normalises it, once while it repeats from point to point
+        // (a light array broadcast over the points).
+        std::vector<Vec3> raw(nl, Vec3{0, 0, 0}), unit(nl);
+        auto direction = [&](py::ssize_t i, py::ssize_t k) {
+            const Vec3 v{L(i, k, 0), L(i, k, 1), L(i, k, 2)};
+            if (std::memcmp(&v, &raw[k], sizeof v) != 0) raw[k] = v, unit[k] = harness::normalized(v);
+            return unit[k];
+        };
         for (py::ssize_t i = 0; i < n; ++i) {
             pa.at(i, o);
             point->place(o);
@@ -248,7 +257,7 @@ py::array_t<float> evalPoints(const Material& m, py::dict points, py::array_t<fl
                     r[0] = r[1] = r[2] = r[3] = 0;
                     continue;
                 }
-                Vec3 l = harness::normalized({L(i, k, 0), L(i, k, 1), L(i, k, 2)});
+                const Vec3 l = direction(i, k);
                 quor::Color light{lc(i, 0), lc(i, 1), lc(i, 2), lc(i, 2)}, unshadowed = light;
                 fill4(r, brdf->eval(point->context(), harness::toVector(l), light, unshadowed, lp(i), fl(i)));
             }
@@ -467,8 +476,8 @@ py::dict renderShot(const ShotHandle& s) {
     stats["seconds"] = frame.seconds, stats["cpu_seconds"] = frame.cpuSeconds;
     stats["shading_points"] = frame.shadingPoints, stats["rays"] = frame.rays,
     stats["threads"] = frame.threads;
-    stats["spp"] = s.shot.render.spp, stats["width"] = s.shot.render.width, stats["height"] = s.shot.render.height,
-    stats["seed"] = s.shot.render.seed;
+    stats["spp"] = s.shot.render.spp, stats["width"] = s.shot.render.width,
+    stats["height"] = s.shot.render.height, stats["seed"] = s.shot.render.seed;
     py::dict d;
     d["images"] = images, d["stats"] = stats;
     return d;

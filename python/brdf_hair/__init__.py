@@ -123,7 +123,7 @@ def _array(name, value, dtype, tail):
             raise ValueError(f"{name}: outside the 32-bit range")
         a = a.astype(np.uint32).view(np.int32) if a.size and a.max() > 2**31 - 1 else a.astype(np.int32)
     else:
-        a = a.astype(np.float32)
+        a = a.astype(np.float32, copy=False)  # a broadcast view stays a view
     if tail and (a.ndim == 0 or a.shape[-1] != tail[0]):
         raise ValueError(f"{name}: expected shape (..., 3), not {a.shape}")
     return a

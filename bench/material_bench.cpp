@@ -105,6 +105,36 @@ void shadingVertex(benchmark::State& state, const char* type) {
     }
 }
 
+// The Python module's loop in C++: per point, move it (a new view and strand offset), set it
+// up and evaluate its lights (the range argument: 1 or 8). The figure to hold the binding
+// against, per point.
+void placeAndEval(benchmark::State& state, const char* type) {
+    Bench b(type, 0);
+    PointOptions o = b.p.options();
+    const int lights = static_cast<int>(state.range(0));
+    quor::Vector L[8]; // a spherical Fibonacci set of eight, as bench/python_eval.py uses
+    for (int l = 0; l < 8; ++l) {
+        float z = 1.0f - (2.0f * l + 1.0f) / 8.0f;
+        float r = std::sqrt(1.0f - z * z), phi = 2.3999632f * static_cast<float>(l);
+        L[l] = {r * std::cos(phi), z, r * std::sin(phi), 0};
+    }
+    unsigned i = 0;
+    for (auto _ : state) {
+        ++i;
+        const float t = static_cast<float>(i & 1023) / 1024.0f;
+        o.dir = {0.6f * t - 0.3f, -0.3f, -0.95f};
+        o.h = 2.0f * t - 1.0f;
+        b.p.place(o);
+        if (!b.p.shade()) continue;
+        for (int l = 0; l < lights; ++l) {
+            quor::Color light{1, 1, 1, 1}, unshadowed{1, 1, 1, 1};
+            benchmark::DoNotOptimize(
+                b.p.brdf()->eval(b.p.context(), L[l], light, unshadowed, 1.0f, quor::EVAL_ALL));
+        }
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 BENCHMARK_CAPTURE(setup, BM_Hair4Setup, "BRDFHair4")
     ->Name("BM_Hair4Setup")
     ->DenseRange(0, 3)
@@ -112,6 +142,11 @@ BENCHMARK_CAPTURE(setup, BM_Hair4Setup, "BRDFHair4")
 BENCHMARK_CAPTURE(eval, BM_Hair4Eval, "BRDFHair4")->Name("BM_Hair4Eval");
 BENCHMARK_CAPTURE(sampleRay, BM_Hair4SampleRay, "BRDFHair4")->Name("BM_Hair4SampleRay");
 BENCHMARK_CAPTURE(shadingVertex, BM_Hair4ShadingVertex, "BRDFHair4")->Name("BM_Hair4ShadingVertex");
+BENCHMARK_CAPTURE(placeAndEval, BM_Hair4PlaceAndEval, "BRDFHair4")
+    ->Name("BM_Hair4PlaceAndEval")
+    ->Arg(1)
+    ->Arg(8)
+    ->ArgName("lights");
 BENCHMARK_CAPTURE(setup, BM_Hair3Setup, "BRDFHair3")->Name("BM_Hair3Setup")->Arg(0);
 BENCHMARK_CAPTURE(eval, BM_Hair3Eval, "BRDFHair3")->Name("BM_Hair3Eval");
 BENCHMARK_CAPTURE(sampleRay, BM_Hair3SampleRay, "BRDFHair3")->Name("BM_Hair3SampleRay");

@@ -219,7 +219,16 @@ ShadingPoint::ShadingPoint(Instance& instance, const PointOptions& options)
 }
 
 void ShadingPoint::start() {
-    const PointOptions& o = options_;
+    scene_.hasUnits = options_.unitScale.has_value();
+    scene_.scale = options_.unitScale.value_or(1.0);
+    renderer_.threadCount = 1;
+    renderer_.scene = &scene_;
+    instance_.plugin().renderBegin(&renderer_);
+    instance_.plugin().frameBegin(&renderer_);
+    place(options_);
+}
+
+void ShadingPoint::place(const PointOptions& o) {
     Vec3 D = normalized(o.dir), T = normalized(o.tangent);
     if (!(std::fabs(D.x) + std::fabs(D.y) + std::fabs(D.z) > 0))
         throw InputError("--dir: the ray direction must be a non-zero vector");
@@ -230,14 +239,21 @@ void ShadingPoint::start() {
         float k = -(D.x * T.x + D.y * T.y + D.z * T.z);
         n = normalized({-D.x - k * T.x, -D.y - k * T.y, -D.z - k * T.z});
     }
+    if (bsdf_) instance_.bsdf().deleteBSDF(ctx_, bsdf_);
+    bsdf_ = nullptr;
+    brdf_ = nullptr;
+    if (&o != &options_) {
+        // The instance keeps its type and parameters, the render its unit scale.
+        ParamSets sets = std::move(options_.sets);
+        std::string type = std::move(options_.type);
+        std::optional<double> unitScale = options_.unitScale;
+        options_ = o;
+        options_.sets = std::move(sets);
+        options_.type = std::move(type);
+        options_.unitScale = unitScale;
+    }
 
-    scene_.hasUnits = o.unitScale.has_value();
-    scene_.scale = o.unitScale.value_or(1.0);
-    renderer_.threadCount = 1;
-    renderer_.scene = &scene_;
-    instance_.plugin().renderBegin(&renderer_);
-    instance_.plugin().frameBegin(&renderer_);
-
+    strand_.record = quor::StrandRecord{};
     strand_.record.color[0] = o.strandColor.r;
     strand_.record.color[1] = o.strandColor.g;
     strand_.record.color[2] = o.strandColor.b;
@@ -254,6 +270,7 @@ void ShadingPoint::start() {
     strand_.hasCoverage = o.coverage.has_value();
     strand_.coverage = o.coverage.value_or(1.0f);
 
+    ctx_ = quor::QuorContext();
     ctx_.threadIndex = 0;
     ctx_.rayDir = toVector(D);
     ctx_.normal = toVector(n);

@@ -105,6 +105,12 @@ class ShadingPoint {
     ShadingPoint(const ShadingPoint&) = delete;
     ShadingPoint& operator=(const ShadingPoint&) = delete;
 
+    // Moves the point within the same render: the context and strand record are set afresh from
+    // the geometry, strand, ray and host-answer fields of options, as the constructor sets them
+    // (its type, sets and unit scale are not read: the instance and the render keep theirs; pass
+    // options without sets to keep the move cheap). The sampler is given back; shade() makes a
+    // new one.
+    void place(const PointOptions& options);
     // A fresh sampler for the point (newBSDF + getBRDF(side)); the previous one is given back.
     quor::BRDFSampler* shade();
     quor::BSDFSampler* bsdf() const { return bsdf_; }

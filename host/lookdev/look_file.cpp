@@ -344,6 +344,9 @@ Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
              {{"environment", shot.lighting.environment.empty()
                                   ? Json(nullptr)
                                   : Json(relativeTo(shot.lighting.environment, folder))},
+              {"lights", lightsText(shot.lighting.lights)},
+              {"env_rotate", number(shot.lighting.envRotate)},
+              {"env_intensity", number(shot.lighting.envIntensity)},
               {"exposure", number(shot.lighting.exposure)},
               {"backdrop", shot.lighting.backdrop}}},
             {"render",
@@ -412,6 +415,16 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
         shot.lighting.environment = anchored(shot.lighting.environment, folder);
         checkReadable(l, l.key("environment"), shot.lighting.environment);
     }
+    std::string lights;
+    if (l.get("lights", lights)) {
+        try {
+            shot.lighting.lights = parseLights("lights", lights);
+        } catch (const InputError& e) {
+            l.fail(l.key("lights"), e.what());
+        }
+    }
+    l.get("env_rotate", shot.lighting.envRotate);
+    l.get("env_intensity", shot.lighting.envIntensity);
     l.get("exposure", shot.lighting.exposure);
     l.get("backdrop", shot.lighting.backdrop);
     l.done();

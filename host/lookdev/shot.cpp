@@ -68,16 +68,24 @@ void checkName(const std::string& what, const std::string& name, const std::vect
 // that is an option, an unknown extension, a folder that is missing or not writable, a path
 // that names a folder. The system's reason goes into the message.
 void checkOutput(const std::string& what, const std::string& path) {
-    if (path.empty()) throw InputError(what + ": empty path");
-    if (path[0] == '-')
-        throw InputError(what + ": '" + path + "' looks like an option; write ./" + path +
-                         " for such a file");
+    if (path.empty() || path[0] == '-') checkWritable(what, path);
     const std::vector<std::string>& extensions = quor::render::imageExtensions();
     std::string ext = lowerExtension(path);
     if (!has(extensions, ext))
         throw InputError(what + ": '" + path + "' has " +
                          (ext.empty() ? "no extension" : "the unknown extension " + ext) +
                          " (known: " + joined(extensions) + ")");
+    checkWritable(what, path);
+}
+
+} // namespace
+
+void checkWritable(const std::string& what, const std::string& path) {
+    if (path.empty()) throw InputError(what + ": empty path");
+    if (path[0] == '-')
+        throw InputError(what + ": '" + path + "' looks like an option; write ./" + path +
+                         " for such a file");
+    const std::string ext = lowerExtension(path);
     std::size_t slash = path.find_last_of('/');
     if (path.size() - (slash == std::string::npos ? 0 : slash + 1) == ext.size())
         throw InputError(what + ": '" + path + "' has no file name before the extension " + ext);
@@ -98,6 +106,8 @@ void checkOutput(const std::string& what, const std::string& path) {
     close(fd);
     if (!existed) unlink(path.c_str());
 }
+
+namespace {
 
 int lockCount(const std::vector<SweepAxis>& axes) {
     std::uint64_t n = 1;
@@ -141,8 +151,18 @@ void checkSubject(const Shot& shot, const Where& where) {
         throw InputError(where.plain(kGroomFile, s == Subject::Groom
                                                      ? "--scene groom needs --groom FILE.hair"
                                                      : "--groom FILE.hair goes with --scene groom"));
-    if (s == Subject::Furnace && !shot.lighting.environment.empty())
-        throw InputError(where(kEnvironment) + ": the furnace stays a uniform white environment");
+    if (s == Subject::Furnace) {
+        const Lighting& l = shot.lighting;
+        const quor::render::StudioRig studio;
+        const Field* f =
+            !l.environment.empty() ? &kEnvironment
+            : l.envRotate != 0     ? &kEnvRotate
+            : l.envIntensity != 1  ? &kEnvIntensity
+            : l.lights.key != studio.key || l.lights.rim != studio.rim || l.lights.fill != studio.fill
+                ? &kLights
+                : nullptr;
+        if (f) throw InputError(where(*f) + ": the furnace stays a uniform white environment");
+    }
     if (shot.looks.empty()) throw InputError(where(kLooks) + ": the shot has no look");
     const int locks = s == Subject::Sweep ? lockCount(shot.sweeps) : 1;
     if (s == Subject::Sweep && locks > kMaxLocks)
@@ -171,6 +191,11 @@ void checkSettings(const Shot& shot, const Where& where) {
     harness::checkIn(where(kZoom), shot.camera.zoom, kMinZoom, kMaxZoom);
     if (!(shot.lighting.exposure > 0 && std::isfinite(shot.lighting.exposure)))
         throw InputError(where(kExposure) + ": " + exact(shot.lighting.exposure) + " is not positive");
+    const Lighting& l = shot.lighting;
+    for (float f : {l.lights.key, l.lights.rim, l.lights.fill})
+        harness::checkIn(where(kLights), f, 0.0f, kMaxLightFactor);
+    harness::checkIn(where(kEnvRotate), l.envRotate, -kMaxEnvRotate, kMaxEnvRotate);
+    harness::checkIn(where(kEnvIntensity), l.envIntensity, 0.0f, kMaxLightFactor);
     if (shot.groom.strands) harness::checkIn(where(kStrands), *shot.groom.strands, 1, kMaxStrands);
     for (const std::string& out : r.outputs)
         checkOutput(where(kOutputs), out);
@@ -220,6 +245,39 @@ std::string Where::plain(const Field& f, const std::string& message) const {
 
 std::string Where::look(std::size_t index, const std::string& key, const std::string& option) const {
     return file.empty() ? option : file + ": key 'looks[" + std::to_string(index) + "]." + key + "'";
+}
+
+quor::render::StudioRig parseLights(const std::string& what, const std::string& text) {
+    if (text == "studio") return {};
+    quor::render::StudioRig rig{0, 0, 0};
+    if (text == "none") return rig;
+    std::vector<std::string> seen;
+    for (const std::string& part : harness::splitCommas(text)) {
+        const std::size_t eq = part.find('=');
+        const std::string name = part.substr(0, eq);
+        float* f = name == "key" ? &rig.key : name == "rim" ? &rig.rim : name == "fill" ? &rig.fill : nullptr;
+        if (!f)
+            throw InputError(what + ": '" + name + "' is not a light (studio, none, or key, rim, fill with " +
+                             "optional =FACTOR)" + harness::didYouMean(name, {"key", "rim", "fill"}));
+        if (has(seen, name)) throw InputError(what + ": the " + name + " light is named twice");
+        seen.push_back(name);
+        *f = eq == std::string::npos ? 1.0f : harness::parseFloat(what + " " + name, part.substr(eq + 1));
+        harness::checkIn(what + " " + name, *f, 0.0f, kMaxLightFactor);
+    }
+    return rig;
+}
+
+std::string lightsText(const quor::render::StudioRig& rig) {
+    if (rig.key == 1 && rig.rim == 1 && rig.fill == 1) return "studio";
+    std::string text;
+    for (auto [name, f] :
+         {std::pair{"key", rig.key}, std::pair{"rim", rig.rim}, std::pair{"fill", rig.fill}}) {
+        if (!(f > 0)) continue;
+        if (!text.empty()) text += ',';
+        text += name;
+        if (f != 1) text.append("=").append(exact(f));
+    }
+    return text.empty() ? "none" : text;
 }
 
 std::vector<float> SweepAxis::values() const {
@@ -382,7 +440,7 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     r::HairStyle style;
     style.seed = shot.groom.seed;
     style.wavy = shot.groom.wavy;
-    if (s == Subject::Ball || s == Subject::Furnace) style.strands = 20000;
+    if (s == Subject::Ball || s == Subject::Furnace) style.strands = r::kBallStrands;
     if (s == Subject::Furnace) style.color = {1, 1, 1};
     if (shot.groom.strands) style.strands = *shot.groom.strands;
     if (auto& sc = shot.groom.strandColor) style.color = {sc->r, sc->g, sc->b};
@@ -414,6 +472,8 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     if (s == Subject::Groom) r::buildGroom(c->scene, row[0], groom);
     if (s == Subject::Furnace) r::buildFurnace(c->scene, row[0], style);
     if (!shot.lighting.environment.empty()) c->scene.env = std::move(env);
+    c->scene.env.transform(shot.lighting.envRotate, shot.lighting.envIntensity);
+    c->scene.rig = shot.lighting.lights;
     r::frame(c->scene, rs.width, rs.height, shot.camera);
 
     c->outputs = rs.outputs.empty() ? std::vector<std::string>{"hair.png"} : rs.outputs;

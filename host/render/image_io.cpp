@@ -231,9 +231,12 @@ void writeImage(const std::string& path, const FrameResult& frame, const WriteOp
                 for (int c = 0; c < 3; ++c)
                     *d++ = img.data[3 * p + c];
         }
-        // Half floats end at 65504: brighter values are written as that, not as infinity.
-        for (float& v : data)
-            v = std::isnan(v) ? 0.0f : std::clamp(v, -65504.0f, 65504.0f);
+        // Exposure scales the light (hair, backdrop, channels), not the coverage. Half floats end
+        // at 65504: brighter values are written as that, not as infinity.
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            float v = i % spec.nchannels == 3 ? data[i] : data[i] * options.exposure;
+            data[i] = std::isnan(v) ? 0.0f : std::clamp(v, -65504.0f, 65504.0f);
+        }
         write(path, spec, data);
         return;
     }

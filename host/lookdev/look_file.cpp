@@ -355,6 +355,7 @@ Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
               {"spp", shot.render.spp},
               {"threads", shot.render.threads},
               {"seed", shot.render.seed},
+              {"labels", shot.render.labels},
               {"outputs", outputs}}}};
 }
 
@@ -435,6 +436,7 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
     s.get("spp", shot.render.spp);
     s.get("threads", shot.render.threads);
     s.get("seed", shot.render.seed);
+    s.get("labels", shot.render.labels);
     if (const Json* outs = s.find("outputs")) {
         if (!outs->is_array() ||
             std::any_of(outs->begin(), outs->end(), [](const Json& o) { return !o.is_string(); }))

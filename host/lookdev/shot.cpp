@@ -400,7 +400,7 @@ std::vector<std::unique_ptr<harness::Instance>> checked(Library& library, const 
     checkSettings(shot, where);
     auto instances = makeInstances(library, shot, where);
     checkSweeps(library, shot, where);
-    if (shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) {
+    if ((shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) && shot.render.labels) {
         try {
             quor::render::checkLabelFont();
         } catch (const std::runtime_error& e) {
@@ -447,13 +447,12 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     if (auto& st = shot.groom.strandTransparency) style.transparency = {st->r, st->g, st->b};
 
     const RenderSettings& rs = shot.render;
-    if (s == Subject::Sheet) c->columns = static_cast<int>(row.size());
-    if (s == Subject::Sweep) {
-        // The second sweep makes rows; one sweep is laid out in the columns that give the
-        // biggest locks for the picture's aspect (a lock's cell is 1.25 wide, 3.1 tall).
+    if (s == Subject::Sheet || s == Subject::Sweep) {
+        // The second sweep makes rows; a sheet or one sweep is laid out in the columns that
+        // give the biggest locks for the picture's aspect (a lock's cell is 1.25 wide, 3.1 tall).
         const int n = static_cast<int>(row.size());
-        c->columns = lockCount({shot.sweeps[0]});
-        if (shot.sweeps.size() == 1) {
+        c->columns = s == Subject::Sweep ? lockCount({shot.sweeps[0]}) : n;
+        if (shot.sweeps.size() < 2) {
             float best = 0;
             for (int cols = 1; cols <= n; ++cols) {
                 int rows = (n + cols - 1) / cols;
@@ -464,8 +463,23 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     }
     if (s == Subject::Sheet || s == Subject::Sweep) {
         r::buildContactSheet(c->scene, row, c->columns, style);
-        for (const Look& l : shot.looks)
-            c->labels.push_back(l.label);
+        // A grid of two sweeps is labelled by axis: each row's value under its first lock, each
+        // column's under its lock in the bottom row, so that no label has to hold both.
+        const std::vector<std::string> across = shot.sweeps.size() == 2 ? shot.sweeps[0].labels()
+                                                                        : std::vector<std::string>{},
+                                       down = shot.sweeps.size() == 2 ? shot.sweeps[1].labels()
+                                                                      : std::vector<std::string>{};
+        for (std::size_t i = 0; i < shot.looks.size() && shot.render.labels; ++i) {
+            if (across.empty()) {
+                c->labels.push_back(shot.looks[i].label);
+                continue;
+            }
+            const std::size_t col = i % across.size(), r = i / across.size();
+            std::string label = col == 0 ? down[r] : "";
+            if (r + 1 == down.size()) label += (label.empty() ? "" : "\n") + across[col];
+            c->labels.push_back(label);
+        }
+        if (!shot.render.labels) c->scene.labelSpace = 0;
     }
     if (s == Subject::Swatch) r::buildSwatch(c->scene, row[0], style);
     if (s == Subject::Ball) r::buildBall(c->scene, row[0], style);

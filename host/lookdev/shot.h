@@ -69,6 +69,7 @@ struct RenderSettings {
     int width = 640, height = 360, spp = 16, threads = 0;
     std::uint64_t seed = 1;
     std::vector<std::string> outputs; // by extension; none: "hair.png"
+    bool labels = true;               // sheet and sweep: a label under each lock
 };
 
 struct Shot {
@@ -107,7 +108,7 @@ constexpr Field kLooks{"--type", "looks"}, kSweeps{"--sweep", "sweeps"}, kGroomF
     kHeight{"--height", "render.height"}, kSpp{"--spp", "render.spp"},
     kThreads{"--threads", "render.threads"}, kOutputs{"-o", "render.outputs"},
     kOrbit{"--camera-orbit", "camera.orbit"}, kElevation{"--camera-elevation", "camera.elevation"},
-    kZoom{"--camera-zoom", "camera.zoom"};
+    kZoom{"--camera-zoom", "camera.zoom"}, kLabels{"--labels", "render.labels"};
 
 // How refusals name what was wrong: by option (a shot from the command line), or by the look
 // file and its key.

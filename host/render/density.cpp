@@ -12,7 +12,9 @@ namespace {
 
 float heightOf(Float3 p, Growth growth) { return growth == Growth::Down ? -p.y : std::sqrt(dot(p, p)); }
 
-Float3 pointAt(const Strand& s, std::size_t k) { return {s.points[4 * k], s.points[4 * k + 1], s.points[4 * k + 2]}; }
+Float3 pointAt(const Strand& s, std::size_t k) {
+    return {s.points[4 * k], s.points[4 * k + 1], s.points[4 * k + 2]};
+}
 
 } // namespace
 
@@ -39,7 +41,10 @@ std::vector<float> volumeFractions(const std::vector<Strand>& strands, Growth gr
     // Every strand sampled at a quarter of a cell; each sample leaves its piece of the strand's
     // volume (cross-section × length) in the cell it falls in.
     auto key = [&](Float3 p) {
-        auto i = [&](float v) { return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v / cell)) + (1 << 20)) & 0x1fffff; };
+        auto i = [&](float v) {
+            return static_cast<std::uint64_t>(static_cast<std::int64_t>(std::floor(v / cell)) + (1 << 20)) &
+                   0x1fffff;
+        };
         return i(p.x) | i(p.y) << 21 | i(p.z) << 42;
     };
     std::unordered_map<std::uint64_t, double> volume;
@@ -60,7 +65,9 @@ std::vector<float> volumeFractions(const std::vector<Strand>& strands, Growth gr
     std::vector<double> filled(slabs, 0.0), cells(slabs, 0.0);
     for (auto& [k, v] : volume) {
         auto c = [&](int shift) {
-            return (static_cast<float>(static_cast<std::int64_t>((k >> shift) & 0x1fffff) - (1 << 20)) + 0.5f) * cell;
+            return (static_cast<float>(static_cast<std::int64_t>((k >> shift) & 0x1fffff) - (1 << 20)) +
+                    0.5f) *
+                   cell;
         };
         float h = heightOf({c(0), c(21), c(42)}, growth);
         if (h < lo || h >= hi) continue;

@@ -135,10 +135,10 @@ TEST(StandInRenderer, ContactSheetLabelsEveryLockUnderIt) {
         Scene scene;
         buildContactSheet(scene, std::vector<PluginBase*>(n, inst.base()), columns, small(50));
         ASSERT_EQ(scene.groupCount(), n);
-        frame(scene, 240, 160);
+        frame(scene, 480, 320);
         FrameResult f;
-        f.hair = {240, 160, 4, std::vector<float>(240 * 160 * 4, 0.0f)};
-        f.backdrop = {240, 160, 3, std::vector<float>(240 * 160 * 3, 1.0f)};
+        f.hair = {480, 320, 4, std::vector<float>(480 * 320 * 4, 0.0f)};
+        f.backdrop = {480, 320, 3, std::vector<float>(480 * 320 * 3, 1.0f)};
         std::vector<std::string> labels;
         for (int g = 0; g < n; ++g)
             labels.push_back("lock " + std::to_string(g));
@@ -146,17 +146,71 @@ TEST(StandInRenderer, ContactSheetLabelsEveryLockUnderIt) {
         for (int g = 0; g < n; ++g) {
             Bounds b = scene.groupBounds(g);
             float x0, x1, y0, y1;
-            ASSERT_TRUE(project(scene.camera, 240, 160, {b.lo.x, b.lo.y, 0}, x0, y0));
-            ASSERT_TRUE(project(scene.camera, 240, 160, {b.hi.x, b.lo.y - scene.labelSpace, 0}, x1, y1));
+            ASSERT_TRUE(project(scene.camera, 480, 320, {b.lo.x, b.lo.y, 0}, x0, y0));
+            ASSERT_TRUE(project(scene.camera, 480, 320, {b.hi.x, b.lo.y - scene.labelSpace, 0}, x1, y1));
             EXPECT_GE(y1, -1.0f) << "label room of lock " << g << " out of frame";
             int covered = 0; // plate pixels in the room under the lock
-            for (int y = int((1 - y0) * 80); y < std::min(160, int((1 - y1) * 80)); ++y)
-                for (int x = std::max(0, int((x0 + 1) * 120)); x < std::min(240, int((x1 + 1) * 120)); ++x)
+            for (int y = int((1 - y0) * 160); y < std::min(320, int((1 - y1) * 160)); ++y)
+                for (int x = std::max(0, int((x0 + 1) * 240)); x < std::min(480, int((x1 + 1) * 240)); ++x)
                     covered += f.hair.at(x, y, 3) > 0.5f;
             EXPECT_GT(covered, 20) << "no label under lock " << g << " of " << n;
         }
-        for (std::size_t p = 0; p < 240 * 160; ++p) // covered backdrop is what the plate took
+        for (std::size_t p = 0; p < 480 * 320; ++p) // covered backdrop is what the plate took
             ASSERT_NEAR(f.backdrop.data[3 * p] + f.hair.data[4 * p + 3], 1.0f, 1e-5f);
+    }
+}
+
+// Labels at 1280x720 are at least 12 px of text, wrap to their cell instead of running into the
+// neighbour's, and move off hair instead of covering it.
+TEST(StandInRenderer, LabelsAreReadableAndCoverNeitherHairNorEachOther) {
+    harness::Instance inst(library(), "BRDFHair4");
+    Scene scene;
+    buildContactSheet(scene, std::vector<PluginBase*>(6, inst.base()), 6, small(50));
+    const int w = 1280, h = 720;
+    frame(scene, w, h);
+    FrameResult f;
+    f.hair = {w, h, 4, std::vector<float>(std::size_t(w) * h * 4, 0.0f)};
+    f.backdrop = {w, h, 3, std::vector<float>(std::size_t(w) * h * 3, 1.0f)};
+    // Hair across the top of every label's room.
+    float x, yBottom;
+    ASSERT_TRUE(project(scene.camera, w, h, {0, scene.groupBounds(0).lo.y, 0}, x, yBottom));
+    const int hairTo = int((1 - yBottom) * 0.5f * h) + 20;
+    for (int y = 0; y < hairTo; ++y)
+        for (int px = 0; px < w; ++px)
+            f.hair.data[(std::size_t(y) * w + px) * 4 + 3] = 1;
+    const std::vector<float> before = f.hair.data;
+    std::vector<std::string> labels(6, "a label long enough to run into its neighbours twice over");
+    drawLabels(f, scene, labels);
+    std::vector<int> rows; // rows each column of plates covers
+    int plated = 0;
+    for (int y = 0; y < h; ++y) {
+        bool any = false;
+        for (int px = 0; px < w; ++px) {
+            std::size_t i = (std::size_t(y) * w + px) * 4 + 3;
+            if (before[i] > 0) {
+                ASSERT_EQ(f.hair.data[i], before[i]) << "a label covers hair at " << px << "," << y;
+                continue;
+            }
+            any |= f.hair.data[i] > 0.5f;
+        }
+        plated += any;
+    }
+    EXPECT_GE(plated, 3 * 14) << "three lines of at least 12 px text";
+    // Between neighbouring locks' centres there is a column no plate touches.
+    for (int g = 0; g + 1 < 6; ++g) {
+        float xa, xb, unused;
+        ASSERT_TRUE(project(scene.camera, w, h, (scene.groupBounds(g).hi + scene.groupBounds(g).lo) * 0.5f,
+                            xa, unused));
+        ASSERT_TRUE(project(scene.camera, w, h,
+                            (scene.groupBounds(g + 1).hi + scene.groupBounds(g + 1).lo) * 0.5f, xb, unused));
+        bool gap = false;
+        for (int px = int((xa + 1) * 0.5f * w); px < int((xb + 1) * 0.5f * w) && !gap; ++px) {
+            bool clear = true;
+            for (int y = hairTo; y < h && clear; ++y)
+                clear = f.hair.data[(std::size_t(y) * w + px) * 4 + 3] == 0;
+            gap = clear;
+        }
+        EXPECT_TRUE(gap) << "labels " << g << " and " << g + 1 << " touch";
     }
 }
 

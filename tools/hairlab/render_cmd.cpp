@@ -71,6 +71,13 @@ void addOptions(CLI::App& cmd, RenderArgs& a) {
     addInteger(cmd, "--width", s.render.width, 1, lookdev::kMaxSide, "Image width in pixels");
     addInteger(cmd, "--height", s.render.height, 1, lookdev::kMaxSide, "Image height in pixels");
     addText(cmd, "--res", a.res, "Image size WIDTHxHEIGHT, in place of --width and --height");
+    cmd.add_option_function<std::string>(
+        "--labels",
+        [&s](const std::string& t) {
+            if (t != "on" && t != "off") throw UsageError("--labels: '" + t + "' is not on or off");
+            s.render.labels = t == "on";
+        },
+        "on or off: a label under each lock of a sheet or sweep; default on");
     cmd.add_flag("-q,--quiet", a.quiet, "No progress bar and no legend; only the summary line");
     addInteger(cmd, "--spp", s.render.spp, 1, lookdev::kMaxSpp, "Samples per pixel");
     addInteger(cmd, "--threads", s.render.threads, 0, lookdev::kMaxThreads,
@@ -176,6 +183,7 @@ lookdev::Shot makeShot(Library& library, RenderArgs& a, const CLI::App& cmd) {
         over("--threads", shot.render.threads, o.render.threads);
         over("--seed", shot.render.seed, o.render.seed);
         over("--output", shot.render.outputs, o.render.outputs);
+        over("--labels", shot.render.labels, o.render.labels);
         over("--strands", shot.groom.strands, o.groom.strands);
         over("--groom", shot.groom.file, o.groom.file);
         over("--groom-seed", shot.groom.seed, o.groom.seed);

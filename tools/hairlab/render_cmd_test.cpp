@@ -84,6 +84,7 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         {"render", "--env-intensity", "-1"},
         {"render", "--scene", "furnace", "--lights", "none"},
         {"render", "--scene", "furnace", "--env-intensity", "2"},
+        {"render", "--labels", "maybe"},
         {"render", "--save-groom", "groom.txt"},
         {"render", "--save-groom", "/nonexistent-folder/g.hair"},
     };
@@ -247,6 +248,9 @@ TEST(HairlabRender, SweepHasALabelledLockPerValue) {
             legend += (i ? " | " : "") + labels[i];
         EXPECT_EQ(o.err, legend + "\n");
         EXPECT_EQ(lineCount(o.out), 1);
+        // Without labels the legend is all there is to say which lock is which.
+        o = hairlab(hairlab::test::with(args, {"--labels", "off"}));
+        EXPECT_EQ(o.err.substr(0, o.err.find(':')), std::to_string(labels.size()) + " locks");
         args.push_back("--quiet");
         o = hairlab(args);
         EXPECT_TRUE(o.err.empty()) << o.err;

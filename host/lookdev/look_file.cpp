@@ -344,6 +344,9 @@ Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
              {{"environment", shot.lighting.environment.empty()
                                   ? Json(nullptr)
                                   : Json(relativeTo(shot.lighting.environment, folder))},
+              {"lights", lightsText(shot.lighting.lights)},
+              {"env_rotate", number(shot.lighting.envRotate)},
+              {"env_intensity", number(shot.lighting.envIntensity)},
               {"exposure", number(shot.lighting.exposure)},
               {"backdrop", shot.lighting.backdrop}}},
             {"render",
@@ -352,6 +355,7 @@ Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
               {"spp", shot.render.spp},
               {"threads", shot.render.threads},
               {"seed", shot.render.seed},
+              {"labels", shot.render.labels},
               {"outputs", outputs}}}};
 }
 
@@ -412,6 +416,16 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
         shot.lighting.environment = anchored(shot.lighting.environment, folder);
         checkReadable(l, l.key("environment"), shot.lighting.environment);
     }
+    std::string lights;
+    if (l.get("lights", lights)) {
+        try {
+            shot.lighting.lights = parseLights("lights", lights);
+        } catch (const InputError& e) {
+            l.fail(l.key("lights"), e.what());
+        }
+    }
+    l.get("env_rotate", shot.lighting.envRotate);
+    l.get("env_intensity", shot.lighting.envIntensity);
     l.get("exposure", shot.lighting.exposure);
     l.get("backdrop", shot.lighting.backdrop);
     l.done();
@@ -422,6 +436,7 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
     s.get("spp", shot.render.spp);
     s.get("threads", shot.render.threads);
     s.get("seed", shot.render.seed);
+    s.get("labels", shot.render.labels);
     if (const Json* outs = s.find("outputs")) {
         if (!outs->is_array() ||
             std::any_of(outs->begin(), outs->end(), [](const Json& o) { return !o.is_string(); }))

@@ -53,6 +53,8 @@ TEST(LookFile, RenderAgainFromTheFileGivesTheSameBytes) {
         {"--scene", "sweep", "--sweep", "melanin=0:1:3", "--sweep", "preset=red,white", "--camera-orbit",
          "20"},
         {"--scene", "groom", "--groom", groomFile(), "--type", "BRDFHair3", "--strand-color", "0.5,0.2,0.1"},
+        {"--scene", "swatch", "--lights", "key=1.5,fill", "--env-rotate", "90", "--env-intensity", "0.3",
+         "--exposure", "1.7"},
     };
     for (const Args& shot : shots) {
         const std::string png = temp("round.png"), look = temp("round.json");
@@ -141,6 +143,11 @@ TEST(LookFile, RefusesEveryMalformedFileInOneLine) {
          "key 'looks[0].parameters.melanin': expected"},
         {"colour of words", look(R"({"dye_color": [1, "x", 1]})"), "key 'looks[0].parameters.dye_color'"},
         {"negative exposure", shot(R"(, "lighting": {"exposure": -1})"), "key 'lighting.exposure'"},
+        {"unknown light", shot(R"(, "lighting": {"lights": "key,sun"})"),
+         "key 'lighting.lights': lights: 'sun' is not a light"},
+        {"light past its limit", shot(R"(, "lighting": {"lights": "rim=-1"})"), "key 'lighting.lights'"},
+        {"environment too bright", shot(R"(, "lighting": {"env_intensity": 1e6})"),
+         "key 'lighting.env_intensity'"},
         {"orbit as text", shot("", "[" + kLook + R"(], "camera": {"orbit": "left"})"),
          "key 'camera.orbit': expected a number"},
         {"zoom out of range", shot(R"(, "camera": {"zoom": 1000})"),

@@ -68,16 +68,24 @@ void checkName(const std::string& what, const std::string& name, const std::vect
 // that is an option, an unknown extension, a folder that is missing or not writable, a path
 // that names a folder. The system's reason goes into the message.
 void checkOutput(const std::string& what, const std::string& path) {
-    if (path.empty()) throw InputError(what + ": empty path");
-    if (path[0] == '-')
-        throw InputError(what + ": '" + path + "' looks like an option; write ./" + path +
-                         " for such a file");
+    if (path.empty() || path[0] == '-') checkWritable(what, path);
     const std::vector<std::string>& extensions = quor::render::imageExtensions();
     std::string ext = lowerExtension(path);
     if (!has(extensions, ext))
         throw InputError(what + ": '" + path + "' has " +
                          (ext.empty() ? "no extension" : "the unknown extension " + ext) +
                          " (known: " + joined(extensions) + ")");
+    checkWritable(what, path);
+}
+
+} // namespace
+
+void checkWritable(const std::string& what, const std::string& path) {
+    if (path.empty()) throw InputError(what + ": empty path");
+    if (path[0] == '-')
+        throw InputError(what + ": '" + path + "' looks like an option; write ./" + path +
+                         " for such a file");
+    const std::string ext = lowerExtension(path);
     std::size_t slash = path.find_last_of('/');
     if (path.size() - (slash == std::string::npos ? 0 : slash + 1) == ext.size())
         throw InputError(what + ": '" + path + "' has no file name before the extension " + ext);
@@ -98,6 +106,8 @@ void checkOutput(const std::string& what, const std::string& path) {
     close(fd);
     if (!existed) unlink(path.c_str());
 }
+
+namespace {
 
 int lockCount(const std::vector<SweepAxis>& axes) {
     std::uint64_t n = 1;
@@ -141,8 +151,18 @@ void checkSubject(const Shot& shot, const Where& where) {
         throw InputError(where.plain(kGroomFile, s == Subject::Groom
                                                      ? "--scene groom needs --groom FILE.hair"
                                                      : "--groom FILE.hair goes with --scene groom"));
-    if (s == Subject::Furnace && !shot.lighting.environment.empty())
-        throw InputError(where(kEnvironment) + ": the furnace stays a uniform white environment");
+    if (s == Subject::Furnace) {
+        const Lighting& l = shot.lighting;
+        const quor::render::StudioRig studio;
+        const Field* f =
+            !l.environment.empty() ? &kEnvironment
+            : l.envRotate != 0     ? &kEnvRotate
+            : l.envIntensity != 1  ? &kEnvIntensity
+            : l.lights.key != studio.key || l.lights.rim != studio.rim || l.lights.fill != studio.fill
+                ? &kLights
+                : nullptr;
+        if (f) throw InputError(where(*f) + ": the furnace stays a uniform white environment");
+    }
     if (shot.looks.empty()) throw InputError(where(kLooks) + ": the shot has no look");
     const int locks = s == Subject::Sweep ? lockCount(shot.sweeps) : 1;
     if (s == Subject::Sweep && locks > kMaxLocks)
@@ -171,6 +191,11 @@ void checkSettings(const Shot& shot, const Where& where) {
     harness::checkIn(where(kZoom), shot.camera.zoom, kMinZoom, kMaxZoom);
     if (!(shot.lighting.exposure > 0 && std::isfinite(shot.lighting.exposure)))
         throw InputError(where(kExposure) + ": " + exact(shot.lighting.exposure) + " is not positive");
+    const Lighting& l = shot.lighting;
+    for (float f : {l.lights.key, l.lights.rim, l.lights.fill})
+        harness::checkIn(where(kLights), f, 0.0f, kMaxLightFactor);
+    harness::checkIn(where(kEnvRotate), l.envRotate, -kMaxEnvRotate, kMaxEnvRotate);
+    harness::checkIn(where(kEnvIntensity), l.envIntensity, 0.0f, kMaxLightFactor);
     if (shot.groom.strands) harness::checkIn(where(kStrands), *shot.groom.strands, 1, kMaxStrands);
     for (const std::string& out : r.outputs)
         checkOutput(where(kOutputs), out);
@@ -220,6 +245,39 @@ std::string Where::plain(const Field& f, const std::string& message) const {
 
 std::string Where::look(std::size_t index, const std::string& key, const std::string& option) const {
     return file.empty() ? option : file + ": key 'looks[" + std::to_string(index) + "]." + key + "'";
+}
+
+quor::render::StudioRig parseLights(const std::string& what, const std::string& text) {
+    if (text == "studio") return {};
+    quor::render::StudioRig rig{0, 0, 0};
+    if (text == "none") return rig;
+    std::vector<std::string> seen;
+    for (const std::string& part : harness::splitCommas(text)) {
+        const std::size_t eq = part.find('=');
+        const std::string name = part.substr(0, eq);
+        float* f = name == "key" ? &rig.key : name == "rim" ? &rig.rim : name == "fill" ? &rig.fill : nullptr;
+        if (!f)
+            throw InputError(what + ": '" + name + "' is not a light (studio, none, or key, rim, fill with " +
+                             "optional =FACTOR)" + harness::didYouMean(name, {"key", "rim", "fill"}));
+        if (has(seen, name)) throw InputError(what + ": the " + name + " light is named twice");
+        seen.push_back(name);
+        *f = eq == std::string::npos ? 1.0f : harness::parseFloat(what + " " + name, part.substr(eq + 1));
+        harness::checkIn(what + " " + name, *f, 0.0f, kMaxLightFactor);
+    }
+    return rig;
+}
+
+std::string lightsText(const quor::render::StudioRig& rig) {
+    if (rig.key == 1 && rig.rim == 1 && rig.fill == 1) return "studio";
+    std::string text;
+    for (auto [name, f] :
+         {std::pair{"key", rig.key}, std::pair{"rim", rig.rim}, std::pair{"fill", rig.fill}}) {
+        if (!(f > 0)) continue;
+        if (!text.empty()) text += ',';
+        text += name;
+        if (f != 1) text.append("=").append(exact(f));
+    }
+    return text.empty() ? "none" : text;
 }
 
 std::vector<float> SweepAxis::values() const {
@@ -342,7 +400,7 @@ std::vector<std::unique_ptr<harness::Instance>> checked(Library& library, const 
     checkSettings(shot, where);
     auto instances = makeInstances(library, shot, where);
     checkSweeps(library, shot, where);
-    if (shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) {
+    if ((shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) && shot.render.labels) {
         try {
             quor::render::checkLabelFont();
         } catch (const std::runtime_error& e) {
@@ -382,20 +440,19 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     r::HairStyle style;
     style.seed = shot.groom.seed;
     style.wavy = shot.groom.wavy;
-    if (s == Subject::Ball || s == Subject::Furnace) style.strands = 20000;
+    if (s == Subject::Ball || s == Subject::Furnace) style.strands = r::kBallStrands;
     if (s == Subject::Furnace) style.color = {1, 1, 1};
     if (shot.groom.strands) style.strands = *shot.groom.strands;
     if (auto& sc = shot.groom.strandColor) style.color = {sc->r, sc->g, sc->b};
     if (auto& st = shot.groom.strandTransparency) style.transparency = {st->r, st->g, st->b};
 
     const RenderSettings& rs = shot.render;
-    if (s == Subject::Sheet) c->columns = static_cast<int>(row.size());
-    if (s == Subject::Sweep) {
-        // The second sweep makes rows; one sweep is laid out in the columns that give the
-        // biggest locks for the picture's aspect (a lock's cell is 1.25 wide, 3.1 tall).
+    if (s == Subject::Sheet || s == Subject::Sweep) {
+        // The second sweep makes rows; a sheet or one sweep is laid out in the columns that
+        // give the biggest locks for the picture's aspect (a lock's cell is 1.25 wide, 3.1 tall).
         const int n = static_cast<int>(row.size());
-        c->columns = lockCount({shot.sweeps[0]});
-        if (shot.sweeps.size() == 1) {
+        c->columns = s == Subject::Sweep ? lockCount({shot.sweeps[0]}) : n;
+        if (shot.sweeps.size() < 2) {
             float best = 0;
             for (int cols = 1; cols <= n; ++cols) {
                 int rows = (n + cols - 1) / cols;
@@ -406,14 +463,31 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     }
     if (s == Subject::Sheet || s == Subject::Sweep) {
         r::buildContactSheet(c->scene, row, c->columns, style);
-        for (const Look& l : shot.looks)
-            c->labels.push_back(l.label);
+        // A grid of two sweeps is labelled by axis: each row's value under its first lock, each
+        // column's under its lock in the bottom row, so that no label has to hold both.
+        const std::vector<std::string> across = shot.sweeps.size() == 2 ? shot.sweeps[0].labels()
+                                                                        : std::vector<std::string>{},
+                                       down = shot.sweeps.size() == 2 ? shot.sweeps[1].labels()
+                                                                      : std::vector<std::string>{};
+        for (std::size_t i = 0; i < shot.looks.size() && shot.render.labels; ++i) {
+            if (across.empty()) {
+                c->labels.push_back(shot.looks[i].label);
+                continue;
+            }
+            const std::size_t col = i % across.size(), r = i / across.size();
+            std::string label = col == 0 ? down[r] : "";
+            if (r + 1 == down.size()) label += (label.empty() ? "" : "\n") + across[col];
+            c->labels.push_back(label);
+        }
+        if (!shot.render.labels) c->scene.labelSpace = 0;
     }
     if (s == Subject::Swatch) r::buildSwatch(c->scene, row[0], style);
     if (s == Subject::Ball) r::buildBall(c->scene, row[0], style);
     if (s == Subject::Groom) r::buildGroom(c->scene, row[0], groom);
     if (s == Subject::Furnace) r::buildFurnace(c->scene, row[0], style);
     if (!shot.lighting.environment.empty()) c->scene.env = std::move(env);
+    c->scene.env.transform(shot.lighting.envRotate, shot.lighting.envIntensity);
+    c->scene.rig = shot.lighting.lights;
     r::frame(c->scene, rs.width, rs.height, shot.camera);
 
     c->outputs = rs.outputs.empty() ? std::vector<std::string>{"hair.png"} : rs.outputs;

@@ -52,15 +52,24 @@ struct Groom {
 };
 
 struct Lighting {
-    std::string environment; // a latitude-longitude .exr or .hdr; "" for the studio sky
-    float exposure = 1;
-    bool backdrop = false; // tone-mapped outputs over the environment, opaque
+    std::string environment;        // a latitude-longitude .exr or .hdr; "" for the studio sky
+    quor::render::StudioRig lights; // the key, rim and fill lights' factors (0: off)
+    float envRotate = 0;            // degrees about the vertical axis
+    float envIntensity = 1;         // a factor on the environment's radiance
+    float exposure = 1;             // a factor on every output's pixels (before tone mapping)
+    bool backdrop = false;          // tone-mapped outputs over the environment, opaque
 };
+// "studio" (every light as it is), "none", or a list of key, rim and fill, each optionally
+// NAME=FACTOR; a light left out is off. And back: the shortest text that reads as the rig.
+quor::render::StudioRig parseLights(const std::string& what, const std::string& text);
+std::string lightsText(const quor::render::StudioRig& rig);
+constexpr float kMaxLightFactor = 1000, kMaxEnvRotate = 360;
 
 struct RenderSettings {
     int width = 640, height = 360, spp = 16, threads = 0;
     std::uint64_t seed = 1;
     std::vector<std::string> outputs; // by extension; none: "hair.png"
+    bool labels = true;               // sheet and sweep: a label under each lock
 };
 
 struct Shot {
@@ -93,11 +102,13 @@ struct Field {
 };
 constexpr Field kLooks{"--type", "looks"}, kSweeps{"--sweep", "sweeps"}, kGroomFile{"--groom", "groom.file"},
     kStrands{"--strands", "groom.strands"}, kEnvironment{"--env", "lighting.environment"},
-    kExposure{"--exposure", "lighting.exposure"}, kWidth{"--width", "render.width"},
+    kExposure{"--exposure", "lighting.exposure"}, kLights{"--lights", "lighting.lights"},
+    kEnvRotate{"--env-rotate", "lighting.env_rotate"},
+    kEnvIntensity{"--env-intensity", "lighting.env_intensity"}, kWidth{"--width", "render.width"},
     kHeight{"--height", "render.height"}, kSpp{"--spp", "render.spp"},
     kThreads{"--threads", "render.threads"}, kOutputs{"-o", "render.outputs"},
     kOrbit{"--camera-orbit", "camera.orbit"}, kElevation{"--camera-elevation", "camera.elevation"},
-    kZoom{"--camera-zoom", "camera.zoom"};
+    kZoom{"--camera-zoom", "camera.zoom"}, kLabels{"--labels", "render.labels"};
 
 // How refusals name what was wrong: by option (a shot from the command line), or by the look
 // file and its key.
@@ -134,6 +145,10 @@ class Composition {
 
 // Validates the shot, reads the files it names, builds and frames the scene.
 std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const Where& where = {});
+
+// Refuses a path that cannot be written (empty, an option, no name, a missing or read-only
+// folder, a folder itself), with the system's reason; leaves no file behind.
+void checkWritable(const std::string& what, const std::string& path);
 
 // The lower-case extension of a path with its dot (".png"), "" for none.
 std::string lowerExtension(const std::string& path);

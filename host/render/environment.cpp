@@ -167,7 +167,17 @@ Environment Environment::load(const std::string& path) {
 
 bool Environment::isUniform() const { return !map_; }
 
-Float3 Environment::radiance(Float3 dir) const {
+void Environment::transform(float rotateDegrees, float intensity) {
+    const float a = rotateDegrees * kPi / 180;
+    rotated_ = rotateDegrees != 0;
+    cos_ = std::cos(a);
+    sin_ = std::sin(a);
+    intensity_ = intensity;
+}
+
+Float3 Environment::radiance(Float3 dir) const { return mapRadiance(toMap(dir)) * intensity_; }
+
+Float3 Environment::mapRadiance(Float3 dir) const {
     if (!map_) return color_;
     // Bilinear between pixel centres, wrapping in azimuth; the density stays per pixel, which
     // the estimators divide by, so the smoothing costs no bias.
@@ -187,7 +197,7 @@ Float3 Environment::sample(float u, float v, Float3& radiance, float& pdf) const
     if (!map_) {
         float z = 1 - 2 * u, phi = 2 * kPi * v;
         float rho = std::sqrt(std::max(0.0f, 1 - z * z));
-        radiance = color_;
+        radiance = color_ * intensity_;
         pdf = 1 / (4 * kPi);
         return {rho * std::cos(phi), rho * std::sin(phi), z};
     }
@@ -197,12 +207,14 @@ Float3 Environment::sample(float u, float v, Float3& radiance, float& pdf) const
     int x = pick(m.colCdf[y], v, fx);
     float theta = (y + fy) / m.height * kPi, phi = ((x + fx) / m.width - 0.5f) * 2 * kPi;
     Float3 d{std::sin(theta) * std::sin(phi), std::cos(theta), -std::sin(theta) * std::cos(phi)};
-    radiance = m.at(x, y);
-    pdf = this->pdf(d);
-    return d;
+    radiance = m.at(x, y) * intensity_;
+    pdf = mapPdf(d);
+    return fromMap(d);
 }
 
-float Environment::pdf(Float3 dir) const {
+float Environment::pdf(Float3 dir) const { return mapPdf(toMap(dir)); }
+
+float Environment::mapPdf(Float3 dir) const {
     if (!map_) return 1 / (4 * kPi);
     const Map& m = *map_;
     int x, y;

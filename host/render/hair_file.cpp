@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 
 #include <sys/stat.h>
 
@@ -32,6 +33,15 @@ enum : std::uint32_t { kSegments = 1, kPoints = 2, kThickness = 4, kTransparency
 
 std::uint32_t u32(const unsigned char* p) {
     return p[0] | p[1] << 8 | p[2] << 16 | std::uint32_t(p[3]) << 24;
+}
+void put32(std::vector<unsigned char>& out, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        out.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+void putFloat(std::vector<unsigned char>& out, float f) {
+    std::uint32_t v;
+    std::memcpy(&v, &f, 4);
+    put32(out, v);
 }
 float f32(const unsigned char* p) {
     std::uint32_t v = u32(p);
@@ -140,6 +150,7 @@ std::vector<Strand> readHairFile(const std::string& path) {
                 throw refuse("point " + std::to_string(p) +
                              " has a coordinate or thickness beyond 1e15, more than this renderer traces");
             strand.points.insert(strand.points.end(), {v.x, v.y, v.z, 0.5f * th});
+            if (color) strand.colors.insert(strand.colors.end(), {col.x, col.y, col.z});
             c = c + saturate(col) * (1.0f / n);
             t = t + saturate(Float3{tr, tr, tr}) * (1.0f / n);
         }
@@ -148,6 +159,54 @@ std::vector<Strand> readHairFile(const std::string& path) {
         if (n >= 2) out.push_back(std::move(strand)); // a single point draws nothing
     }
     return out;
+}
+
+void writeHairFile(const std::string& path, const std::vector<Strand>& strands, const std::string& info) {
+    std::vector<const Strand*> kept;
+    std::uint64_t points = 0;
+    for (const Strand& s : strands) {
+        std::size_t n = s.points.size() / 4;
+        if (n < 2 || n > 65536) continue; // the format counts segments in 16 bits
+        kept.push_back(&s);
+        points += n;
+    }
+    std::vector<unsigned char> out = {'H', 'A', 'I', 'R'};
+    put32(out, static_cast<std::uint32_t>(kept.size()));
+    put32(out, static_cast<std::uint32_t>(points));
+    put32(out, kSegments | kPoints | kThickness | kTransparency | kColor);
+    put32(out, 0);
+    for (float f : {0.0f, 0.0f, 0.0f, 0.0f, 0.0f})
+        putFloat(out, f);
+    std::string text = info.substr(0, 87);
+    out.insert(out.end(), text.begin(), text.end());
+    out.resize(kHeader, 0);
+    for (const Strand* s : kept) {
+        std::uint32_t segments = static_cast<std::uint32_t>(s->points.size() / 4 - 1);
+        out.push_back(static_cast<unsigned char>(segments));
+        out.push_back(static_cast<unsigned char>(segments >> 8));
+    }
+    for (const Strand* s : kept)
+        for (std::size_t k = 0; k < s->points.size(); k += 4)
+            for (int i = 0; i < 3; ++i)
+                putFloat(out, s->points[k + i]);
+    for (const Strand* s : kept) // a diameter
+        for (std::size_t k = 3; k < s->points.size(); k += 4)
+            putFloat(out, 2 * s->points[k]);
+    for (const Strand* s : kept) // one value per point: the mean of the strand's three
+        for (std::size_t k = 0; k < s->points.size(); k += 4)
+            putFloat(out, (s->transparency.x + s->transparency.y + s->transparency.z) / 3);
+    for (const Strand* s : kept) {
+        const std::size_t n = s->points.size() / 4;
+        const bool own = s->colors.size() == 3 * n;
+        const float mean[3] = {s->color.x, s->color.y, s->color.z};
+        for (std::size_t k = 0; k < n; ++k)
+            for (int i = 0; i < 3; ++i)
+                putFloat(out, own ? s->colors[3 * k + i] : mean[i]);
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(out.data()), static_cast<std::streamsize>(out.size()));
+    file.close();
+    if (!file) throw std::runtime_error("cannot write '" + path + "': " + std::strerror(errno));
 }
 
 } // namespace quor::render

@@ -84,51 +84,100 @@ void checkLabelFont() {
                                  oneLine(OIIO::geterror()));
 }
 
+namespace {
+
+// The words of a label broken into lines no wider than width pixels at the size (a line break in
+// the label always breaks; a word wider than the width gets a line of its own).
+std::string wrapped(const std::string& label, int size, float width) {
+    auto wide = [&](const std::string& t) {
+        OIIO::ROI box = OIIO::ImageBufAlgo::text_size(t, size, labelFont());
+        if (!box.defined()) throw std::runtime_error("cannot draw the label '" + label + "'");
+        return float(box.width());
+    };
+    std::string out, line, word;
+    auto flush = [&](bool hard) {
+        if (!word.empty()) {
+            std::string longer = line.empty() ? word : line + " " + word;
+            if (line.empty() || wide(longer) <= width)
+                line = longer;
+            else
+                out += line + "\n", line = word;
+            word.clear();
+        }
+        if (hard) out += line + "\n", line.clear();
+    };
+    for (char c : label) {
+        if (c == ' ' || c == '\n')
+            flush(c == '\n');
+        else
+            word += c;
+    }
+    flush(false);
+    return out + line;
+}
+
+bool overlaps(const OIIO::ROI& a, const OIIO::ROI& b) {
+    return a.xbegin < b.xend && b.xbegin < a.xend && a.ybegin < b.yend && b.ybegin < a.yend;
+}
+
+} // namespace
+
 void drawLabels(FrameResult& frame, const Scene& scene, const std::vector<std::string>& labels) {
     const int w = frame.hair.width, h = frame.hair.height;
     OIIO::ImageBuf text(OIIO::ImageSpec(w, h, 4, OIIO::TypeDesc::FLOAT));
     OIIO::ImageBufAlgo::zero(text);
     const float ink[4] = {0.85f, 0.85f, 0.85f, 1.0f}; // linear; light on a dark plate
-    // One size for every label: the largest at which each fits its room and its cell.
-    int size = 48;
-    struct Place {
-        float cx, top, bottom;
+    // One size for every label, in proportion to the picture: 15 px at 1280x720.
+    const int size = std::max(6, static_cast<int>(std::lround(15 * std::min(w / 1280.0f, h / 720.0f))));
+    const int pad = std::max(2, size / 4);
+    // Whether a box covers hair the render saw (before any label).
+    auto coversHair = [&](const OIIO::ROI& box) {
+        for (int y = std::max(0, box.ybegin); y < std::min(h, box.yend); ++y)
+            for (int x = std::max(0, box.xbegin); x < std::min(w, box.xend); ++x)
+                if (frame.hair.at(x, y, 3) > 0.02f) return true;
+        return false;
     };
-    std::vector<Place> places(labels.size(), Place{-1, 0, 0});
+    std::vector<OIIO::ROI> plates;
     for (int g = 0; g < scene.groupCount() && g < static_cast<int>(labels.size()); ++g) {
         Bounds b = scene.groupBounds(g);
         if (b.empty() || labels[g].empty()) continue;
         Float3 mid = (b.lo + b.hi) * 0.5f;
-        float x0, x1, yTop, yBottom, unused;
+        float x0, x1, yTop, unused;
         if (!project(scene.camera, w, h, {b.lo.x, b.lo.y, mid.z}, x0, yTop) ||
-            !project(scene.camera, w, h, {b.hi.x, b.lo.y, mid.z}, x1, unused) ||
-            !project(scene.camera, w, h, {mid.x, b.lo.y - scene.labelSpace, mid.z}, unused, yBottom))
+            !project(scene.camera, w, h, {b.hi.x, b.lo.y, mid.z}, x1, unused))
             continue;
-        // Pixels: the room under the lock and the width of its cell.
-        float top = (1 - yTop) * 0.5f * h, bottom = (1 - yBottom) * 0.5f * h;
-        float cx = (0.5f * (x0 + x1) + 1) * 0.5f * w, cell = std::fabs(x1 - x0) * 0.5f * w * 1.3f;
-        // Two lines at most ("BRDFHair3\nits look"); shrink until the longest fits the cell.
-        size = std::min(size, std::max(6, static_cast<int>(0.3f * (bottom - top))));
-        for (; size > 6; --size) {
-            OIIO::ROI box = OIIO::ImageBufAlgo::text_size(labels[g], size, labelFont());
-            if (!box.defined()) throw std::runtime_error("cannot draw the label '" + labels[g] + "'");
-            if (box.width() <= cell) break;
+        // Lines as wide as the lock and most of the gap to its neighbour.
+        const float top = (1 - yTop) * 0.5f * h, cx = (0.5f * (x0 + x1) + 1) * 0.5f * w;
+        const float cell = std::max(float(4 * size), std::fabs(x1 - x0) * 0.5f * w * 1.3f);
+        const std::string lines = wrapped(labels[g], size, cell - 2 * pad);
+        OIIO::ROI box = OIIO::ImageBufAlgo::text_size(lines, size, labelFont());
+        if (!box.defined()) throw std::runtime_error("cannot draw the label '" + labels[g] + "'");
+        // Under the lock; moved down (then up) in steps of a line until it covers neither hair
+        // nor another label; a label with no such place is left out (the legend still names it).
+        const int left = static_cast<int>(cx) - box.width() / 2, step = std::max(1, size / 2);
+        auto plateAt = [&](int baseline) {
+            return OIIO::ROI(left - pad, left + box.width() + pad, baseline + box.ybegin - pad,
+                             baseline + box.yend + pad, 0, 1, 0, 4);
+        };
+        const int first = static_cast<int>(top) + size / 2 + size;
+        int baseline = -1;
+        for (int k = 0; baseline < 0 && k < 4 * h / step; ++k) {
+            const int at = first + (k % 2 ? -(k + 1) / 2 : k / 2) * step;
+            OIIO::ROI plate = plateAt(at);
+            if (plate.ybegin < 0 || plate.yend > h || plate.xbegin < 0 || plate.xend > w) continue;
+            if (coversHair(plate) || std::any_of(plates.begin(), plates.end(),
+                                                 [&](const OIIO::ROI& p) { return overlaps(p, plate); }))
+                continue;
+            baseline = at;
         }
-        places[g] = {cx, top, bottom};
-    }
-    for (std::size_t g = 0; g < places.size(); ++g) {
-        if (places[g].cx < 0) continue;
-        const float cx = places[g].cx, top = places[g].top, bottom = places[g].bottom;
-        OIIO::ROI box = OIIO::ImageBufAlgo::text_size(labels[g], size, labelFont());
-        int baseline = static_cast<int>(top + 0.15f * (bottom - top)) + size;
-        int pad = std::max(2, size / 4), left = static_cast<int>(cx) - box.width() / 2;
-        // A dark plate under the text so that it reads over hair, backdrop and a viewer's white.
-        OIIO::ROI plate(left - pad, left + box.width() + pad, baseline + box.ybegin - pad,
-                        baseline + box.yend + pad, 0, 1, 0, 4);
+        if (baseline < 0) continue;
+        OIIO::ROI plate = plateAt(baseline);
+        plates.push_back(plate);
+        // A dark plate under the text so that it reads over the backdrop and a viewer's white.
         const float shade[4] = {0.01f, 0.01f, 0.012f, 0.75f};
-        OIIO::ImageBufAlgo::fill(text, shade, OIIO::roi_intersection(plate, text.roi()));
-        if (!OIIO::ImageBufAlgo::render_text(text, static_cast<int>(cx), baseline, labels[g], size,
-                                             labelFont(), ink, OIIO::ImageBufAlgo::TextAlignX::Center,
+        OIIO::ImageBufAlgo::fill(text, shade, plate);
+        if (!OIIO::ImageBufAlgo::render_text(text, static_cast<int>(cx), baseline, lines, size, labelFont(),
+                                             ink, OIIO::ImageBufAlgo::TextAlignX::Center,
                                              OIIO::ImageBufAlgo::TextAlignY::Baseline))
             throw std::runtime_error("cannot draw the label '" + labels[g] +
                                      "': " + oneLine(text.geterror()));
@@ -231,9 +280,12 @@ void writeImage(const std::string& path, const FrameResult& frame, const WriteOp
                 for (int c = 0; c < 3; ++c)
                     *d++ = img.data[3 * p + c];
         }
-        // Half floats end at 65504: brighter values are written as that, not as infinity.
-        for (float& v : data)
-            v = std::isnan(v) ? 0.0f : std::clamp(v, -65504.0f, 65504.0f);
+        // Exposure scales the light (hair, backdrop, channels), not the coverage. Half floats end
+        // at 65504: brighter values are written as that, not as infinity.
+        for (std::size_t i = 0; i < data.size(); ++i) {
+            float v = i % spec.nchannels == 3 ? data[i] : data[i] * options.exposure;
+            data[i] = std::isnan(v) ? 0.0f : std::clamp(v, -65504.0f, 65504.0f);
+        }
         write(path, spec, data);
         return;
     }

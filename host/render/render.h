@@ -28,8 +28,9 @@ namespace quor::render {
 // One strand: control points (x, y, z, radius) from root to tip, at least two. The curve is a
 // Catmull-Rom spline through them, so it passes through every point.
 struct Strand {
-    std::vector<float> points; // 4 floats per point
-    Float3 color{0.3f, 0.2f, 0.12f};
+    std::vector<float> points;       // 4 floats per point
+    Float3 color{0.3f, 0.2f, 0.12f}; // the strand's mean colour
+    std::vector<float> colors;       // 3 floats per point (a groom's own), or none: color everywhere
     Float3 transparency{0, 0, 0};
 };
 
@@ -77,6 +78,10 @@ class Environment {
     // with one line for a file that cannot be read.
     static Environment load(const std::string& path);
 
+    // Turns the map about the vertical axis (degrees; 90 brings what was straight ahead of the
+    // camera round to its left) and scales its radiance.
+    void transform(float rotateDegrees, float intensity);
+
     Float3 radiance(Float3 dir) const;
     // A direction drawn in proportion to the radiance's luminance, its radiance, and its
     // solid-angle density.
@@ -86,8 +91,23 @@ class Environment {
 
   private:
     struct Map;
+    Float3 toMap(Float3 d) const {
+        return rotated_ ? Float3{cos_ * d.x - sin_ * d.z, d.y, sin_ * d.x + cos_ * d.z} : d;
+    }
+    Float3 fromMap(Float3 d) const {
+        return rotated_ ? Float3{cos_ * d.x + sin_ * d.z, d.y, cos_ * d.z - sin_ * d.x} : d;
+    }
+    Float3 mapRadiance(Float3 dir) const;
+    float mapPdf(Float3 dir) const;
     Float3 color_{1, 1, 1};
+    float cos_ = 1, sin_ = 0, intensity_ = 1;
+    bool rotated_ = false;
     std::unique_ptr<Map> map_;
+};
+
+// The studio lights' intensities, each a factor on its usual irradiance; 0 switches it off.
+struct StudioRig {
+    float key = 1, rim = 1, fill = 1;
 };
 
 // A scene: hair grouped by material, lights, environment and camera. Materials are plug-in
@@ -110,12 +130,15 @@ class Scene {
     std::size_t segmentCount() const;
     // Bounds of a group's control points, widened by their radii; of every group.
     Bounds groupBounds(int group) const;
+    // A group's strands as they are traced: control points, radii, colours and transparency.
+    std::vector<Strand> groupStrands(int group) const;
     Bounds bounds() const;
 
     Camera camera;
     std::vector<DistantLight> lights;
     Environment env;
     bool studio = false;  // lights follow the camera (set by studioLights)
+    StudioRig rig;        // which studio lights shine, and how strongly
     float labelSpace = 0; // room kept under every group for its label, in scene units (framing)
 
     struct Impl;
@@ -125,12 +148,13 @@ class Scene {
     std::unique_ptr<Impl> impl_;
 };
 
-// Procedural hair. A scene unit is 1 cm: a lock is a swatch about 2.3 cm long of 10,000 strands
-// 70 µm thick at the root, thinning to the tip. At that scale a strand is about a pixel wide in
-// a 1280-pixel picture of the sheet, so a pixel sees a few strands rather than dozens: smooth
-// highlights, little noise, and rays that stop at the first strands they meet.
+// Procedural hair. A scene unit is 1 cm: a lock is a swatch about 2.3 cm long, 0.9 wide and a
+// quarter deep, of 2,000 strands 70 µm thick, thinning in their last fifth. That packs them as a
+// loose lock of real hair does (a hair volume fraction of 0.3 to 0.45 at every height; see
+// volumeFractions), so light enters the lock and scatters between its fibres. At that scale a
+// strand is about two pixels wide in a 1280-pixel picture of the sheet.
 struct HairStyle {
-    int strands = 10000;
+    int strands = 2000;
     std::uint64_t seed = 7; // the groom's own seed, not the sampling seed
     bool wavy = false;
     Float3 color{0.32f, 0.2f, 0.11f};
@@ -140,7 +164,9 @@ struct HairStyle {
 
 // A hanging lock centred at x, about 0.9 wide and 2.3 tall.
 std::vector<Strand> makeLock(float x, const HairStyle& style);
-// A ball of curly hair of the given radius at the origin (strands grow outward).
+// A ball of curly hair of the given radius at the origin (strands grow outward from a scalp at
+// 0.7 of it, their curls opening towards the tips); 40,000 strands pack it as densely as the lock.
+constexpr int kBallStrands = 40000;
 std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style);
 
 // The binary .hair format: a 128-byte header ("HAIR", strand and point counts, array flags,
@@ -149,6 +175,20 @@ struct HairFileError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 std::vector<Strand> readHairFile(const std::string& path);
+// Writes strands in that format (points, thickness, transparency and colour per point) with the
+// given free text; throws std::runtime_error with the system's reason when it cannot.
+void writeHairFile(const std::string& path, const std::vector<Strand>& strands, const std::string& info = "");
+
+// How densely a groom packs hair. Space is cut into cubic cells; each cell a strand passes
+// through holds its share of the strand's volume (cross-section × length). The hair volume
+// fraction at a height is the volume in the occupied cells there over their volume, so the
+// gaps around a lock do not count but the gaps between its strands do. Heights run along the
+// growth: down a hanging lock (-y), away from the centre of a ball (distance to the origin),
+// in equal slabs from the last root to the first tip (where every strand is present).
+enum class Growth { Down, Outward };
+std::vector<float> volumeFractions(const std::vector<Strand>& strands, Growth growth, int slabs, float cell);
+// The cell the fractions are measured on: four diameters of the thickest strand.
+float densityCell(const std::vector<Strand>& strands);
 
 // The size of an input file, or a one-line reason it is not one: only a regular file is read,
 // so a FIFO or a device can neither hang the reader nor be read twice.
@@ -243,9 +283,12 @@ struct WriteOptions {
 };
 // Throws std::runtime_error with the library's reason when the file cannot be written.
 void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options = {});
-// Writes labels[g] centred under group g's lock, in the room framing kept there, with DejaVu Sans
-// through OpenImageIO: light text with a dark halo over the hair and backdrop layers (the EXR
-// and PNG both carry it). Throws std::runtime_error when the font cannot be loaded.
+// Writes labels[g] centred under group g's lock with DejaVu Sans through OpenImageIO, 15 px at
+// 1280x720 and in proportion at other sizes, its words wrapped to the lock's cell: light text on a
+// dark plate over the hair and backdrop layers (the EXR and PNG both carry it). A label is moved
+// down (or up) from the room framing kept under its lock until it covers no hair and no other
+// label, and left out where no such place is in the picture. Throws std::runtime_error when the
+// font cannot be loaded.
 void drawLabels(FrameResult& frame, const Scene& scene, const std::vector<std::string>& labels);
 // Throws std::runtime_error with one line when no label font can be loaded (checked before a
 // long render rather than after it).

@@ -135,10 +135,10 @@ TEST(StandInRenderer, ContactSheetLabelsEveryLockUnderIt) {
         Scene scene;
         buildContactSheet(scene, std::vector<PluginBase*>(n, inst.base()), columns, small(50));
         ASSERT_EQ(scene.groupCount(), n);
-        frame(scene, 240, 160);
+        frame(scene, 480, 320);
         FrameResult f;
-        f.hair = {240, 160, 4, std::vector<float>(240 * 160 * 4, 0.0f)};
-        f.backdrop = {240, 160, 3, std::vector<float>(240 * 160 * 3, 1.0f)};
+        f.hair = {480, 320, 4, std::vector<float>(480 * 320 * 4, 0.0f)};
+        f.backdrop = {480, 320, 3, std::vector<float>(480 * 320 * 3, 1.0f)};
         std::vector<std::string> labels;
         for (int g = 0; g < n; ++g)
             labels.push_back("lock " + std::to_string(g));
@@ -146,17 +146,71 @@ TEST(StandInRenderer, ContactSheetLabelsEveryLockUnderIt) {
         for (int g = 0; g < n; ++g) {
             Bounds b = scene.groupBounds(g);
             float x0, x1, y0, y1;
-            ASSERT_TRUE(project(scene.camera, 240, 160, {b.lo.x, b.lo.y, 0}, x0, y0));
-            ASSERT_TRUE(project(scene.camera, 240, 160, {b.hi.x, b.lo.y - scene.labelSpace, 0}, x1, y1));
+            ASSERT_TRUE(project(scene.camera, 480, 320, {b.lo.x, b.lo.y, 0}, x0, y0));
+            ASSERT_TRUE(project(scene.camera, 480, 320, {b.hi.x, b.lo.y - scene.labelSpace, 0}, x1, y1));
             EXPECT_GE(y1, -1.0f) << "label room of lock " << g << " out of frame";
             int covered = 0; // plate pixels in the room under the lock
-            for (int y = int((1 - y0) * 80); y < std::min(160, int((1 - y1) * 80)); ++y)
-                for (int x = std::max(0, int((x0 + 1) * 120)); x < std::min(240, int((x1 + 1) * 120)); ++x)
+            for (int y = int((1 - y0) * 160); y < std::min(320, int((1 - y1) * 160)); ++y)
+                for (int x = std::max(0, int((x0 + 1) * 240)); x < std::min(480, int((x1 + 1) * 240)); ++x)
                     covered += f.hair.at(x, y, 3) > 0.5f;
             EXPECT_GT(covered, 20) << "no label under lock " << g << " of " << n;
         }
-        for (std::size_t p = 0; p < 240 * 160; ++p) // covered backdrop is what the plate took
+        for (std::size_t p = 0; p < 480 * 320; ++p) // covered backdrop is what the plate took
             ASSERT_NEAR(f.backdrop.data[3 * p] + f.hair.data[4 * p + 3], 1.0f, 1e-5f);
+    }
+}
+
+// Labels at 1280x720 are at least 12 px of text, wrap to their cell instead of running into the
+// neighbour's, and move off hair instead of covering it.
+TEST(StandInRenderer, LabelsAreReadableAndCoverNeitherHairNorEachOther) {
+    harness::Instance inst(library(), "BRDFHair4");
+    Scene scene;
+    buildContactSheet(scene, std::vector<PluginBase*>(6, inst.base()), 6, small(50));
+    const int w = 1280, h = 720;
+    frame(scene, w, h);
+    FrameResult f;
+    f.hair = {w, h, 4, std::vector<float>(std::size_t(w) * h * 4, 0.0f)};
+    f.backdrop = {w, h, 3, std::vector<float>(std::size_t(w) * h * 3, 1.0f)};
+    // Hair across the top of every label's room.
+    float x, yBottom;
+    ASSERT_TRUE(project(scene.camera, w, h, {0, scene.groupBounds(0).lo.y, 0}, x, yBottom));
+    const int hairTo = int((1 - yBottom) * 0.5f * h) + 20;
+    for (int y = 0; y < hairTo; ++y)
+        for (int px = 0; px < w; ++px)
+            f.hair.data[(std::size_t(y) * w + px) * 4 + 3] = 1;
+    const std::vector<float> before = f.hair.data;
+    std::vector<std::string> labels(6, "a label long enough to run into its neighbours twice over");
+    drawLabels(f, scene, labels);
+    std::vector<int> rows; // rows each column of plates covers
+    int plated = 0;
+    for (int y = 0; y < h; ++y) {
+        bool any = false;
+        for (int px = 0; px < w; ++px) {
+            std::size_t i = (std::size_t(y) * w + px) * 4 + 3;
+            if (before[i] > 0) {
+                ASSERT_EQ(f.hair.data[i], before[i]) << "a label covers hair at " << px << "," << y;
+                continue;
+            }
+            any |= f.hair.data[i] > 0.5f;
+        }
+        plated += any;
+    }
+    EXPECT_GE(plated, 3 * 14) << "three lines of at least 12 px text";
+    // Between neighbouring locks' centres there is a column no plate touches.
+    for (int g = 0; g + 1 < 6; ++g) {
+        float xa, xb, unused;
+        ASSERT_TRUE(project(scene.camera, w, h, (scene.groupBounds(g).hi + scene.groupBounds(g).lo) * 0.5f,
+                            xa, unused));
+        ASSERT_TRUE(project(scene.camera, w, h,
+                            (scene.groupBounds(g + 1).hi + scene.groupBounds(g + 1).lo) * 0.5f, xb, unused));
+        bool gap = false;
+        for (int px = int((xa + 1) * 0.5f * w); px < int((xb + 1) * 0.5f * w) && !gap; ++px) {
+            bool clear = true;
+            for (int y = hairTo; y < h && clear; ++y)
+                clear = f.hair.data[(std::size_t(y) * w + px) * 4 + 3] == 0;
+            gap = clear;
+        }
+        EXPECT_TRUE(gap) << "labels " << g << " and " << g + 1 << " touch";
     }
 }
 
@@ -190,7 +244,41 @@ TEST(StandInRenderer, ExrKeepsHairBackdropAndNamedChannelLayers) {
         EXPECT_EQ(px[13 * p + 7], 0.25f);
         EXPECT_EQ(px[13 * p + 10], -0.5f);
     }
+    // Exposure scales the light in every layer, not the coverage.
+    WriteOptions bright;
+    bright.exposure = 2;
+    writeImage(path, f, bright);
+    in = OIIO::ImageInput::open(path);
+    ASSERT_TRUE(in && in->read_image(0, 0, 0, 13, OIIO::TypeDesc::FLOAT, px.data()));
+    for (int p = 0; p < 6; ++p) {
+        EXPECT_NEAR(px[13 * p], 2 * f.hair.data[4 * p], 4e-3);
+        EXPECT_NEAR(px[13 * p + 3], f.hair.data[4 * p + 3], 2e-3);
+        EXPECT_NEAR(px[13 * p + 4], 2 * f.backdrop.data[3 * p], 1e-2);
+        EXPECT_EQ(px[13 * p + 7], 0.5f);
+    }
     EXPECT_THROW(writeImage("/nonexistent-folder/x.exr", f), std::runtime_error);
+}
+
+// A turned, scaled map answers what the map answers in the turned direction, times the scale,
+// and its sampling density turns with it.
+TEST(StandInRenderer, EnvironmentTurnsAndScales) {
+    std::vector<float> rgb;
+    for (int i = 0; i < 16 * 8; ++i)
+        rgb.insert(rgb.end(), {float(i % 16), 1, float(i / 16)});
+    Environment plain = Environment::map(16, 8, rgb), turned = Environment::map(16, 8, rgb);
+    turned.transform(90, 0.5f);
+    for (Float3 d : {Float3{0, 0, -1}, Float3{1, 0, 0}, unit(Float3{0.3f, 0.5f, 0.8f})}) {
+        Float3 r{-d.z, d.y, d.x}; // turned 90 degrees about y
+        Float3 a = turned.radiance(d), b = plain.radiance(r);
+        EXPECT_NEAR(a.x, 0.5f * b.x, 1e-4f);
+        EXPECT_NEAR(a.z, 0.5f * b.z, 1e-4f);
+        EXPECT_NEAR(turned.pdf(d), plain.pdf(r), 1e-4f * plain.pdf(r));
+    }
+    Float3 radiance;
+    float pdf;
+    Float3 d = turned.sample(0.3f, 0.7f, radiance, pdf);
+    EXPECT_NEAR(pdf, turned.pdf(d), 1e-3f * pdf);
+    EXPECT_NEAR(radiance.y, 0.5f, 1e-6f);
 }
 
 // A .hair file as the format lays it out; flags say which arrays follow the header.
@@ -262,6 +350,59 @@ TEST(HairFile, RefusesMalformedFilesInOneLine) {
         }
     }
     EXPECT_THROW(readHairFile(::testing::TempDir() + "no-such-file.hair"), HairFileError);
+}
+
+TEST(HairFile, WritesStrandsThatReadBackAsTheyWere) {
+    Strand a, b;
+    a.points = {0, 0, 0, 0.5f, 1, 2, 3, 0.25f, 1.5f, 2, 3.5f, 0.125f};
+    a.colors = {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f};
+    a.transparency = {0.25f, 0.25f, 0.25f};
+    b.points = {5, 5, 5, 1, 6, 6, 6, 2};
+    b.color = {0.75f, 0.5f, 0.25f};
+    const std::string path = ::testing::TempDir() + "render_test_written.hair";
+    writeHairFile(path, {a, b, Strand{}}); // a strand of no points is left out
+    std::vector<Strand> back = readHairFile(path);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].points, a.points);
+    EXPECT_EQ(back[0].colors, a.colors);
+    EXPECT_NEAR(back[0].color.y, 0.5f, 1e-6); // the mean of its points'
+    EXPECT_EQ(back[0].transparency.x, 0.25f);
+    EXPECT_EQ(back[1].points, b.points);
+    EXPECT_EQ(back[1].colors, (std::vector<float>{0.75f, 0.5f, 0.25f, 0.75f, 0.5f, 0.25f}));
+}
+
+// Straight strands on a square lattice fill a known fraction of every cell column; radial
+// strands thin out as the surface they cross grows.
+TEST(HairDensity, VolumeFractionIsCrossSectionsOverOccupiedCells) {
+    const float r = 0.0035f, cell = 0.028f, spacing = cell / 2;
+    std::vector<Strand> lattice;
+    for (int i = 0; i < 20; ++i)
+        for (int j = 0; j < 8; ++j) {
+            Strand s;
+            for (int k = 0; k < 5; ++k)
+                s.points.insert(s.points.end(),
+                                {(i + 0.5f) * spacing, 1 - 0.5f * k, (j + 0.5f) * spacing, r});
+            lattice.push_back(s);
+        }
+    EXPECT_FLOAT_EQ(densityCell(lattice), cell);
+    std::vector<float> f = volumeFractions(lattice, Growth::Down, 6, cell);
+    ASSERT_EQ(f.size(), 6u);
+    for (float v : f)
+        EXPECT_NEAR(v, 4 * kPi * r * r / (cell * cell), 0.01f); // four strands a cell
+    // Radial strands from r = 0.1 to 0.2: the surface grows fourfold, the fraction falls.
+    std::vector<Strand> ball;
+    for (int i = 0; i < 4000; ++i) {
+        float z = 1 - 2 * (i + 0.5f) / 4000, phi = 2.39996f * i, rho = std::sqrt(1 - z * z);
+        Float3 n{rho * std::cos(phi), rho * std::sin(phi), z};
+        Strand s;
+        for (float t : {0.1f, 0.15f, 0.2f})
+            s.points.insert(s.points.end(), {n.x * t, n.y * t, n.z * t, r});
+        ball.push_back(s);
+    }
+    f = volumeFractions(ball, Growth::Outward, 4, cell);
+    ASSERT_EQ(f.size(), 4u);
+    EXPECT_GT(f.front(), 2 * f.back());
+    EXPECT_TRUE(volumeFractions({}, Growth::Down, 4, cell).empty());
 }
 
 } // namespace

@@ -27,8 +27,12 @@ Float3 vary(Float3 c, Rng& rng) {
 
 void appendPoint(Strand& s, Float3 p, float r) { s.points.insert(s.points.end(), {p.x, p.y, p.z, r}); }
 
-// Root radius at t = 0 thinning to a third of it at the tip.
-float taper(float root, float t) { return root * (1 - 0.65f * t * t); }
+// Root radius at t = 0 thinning to a third of it at the tip; as in real hair, the thinning is
+// in the last fifth or so, the rest keeps its thickness.
+float taper(float root, float t) {
+    float t4 = t * t * t * t;
+    return root * (1 - 0.65f * t4 * t4);
+}
 
 // How far the linear pieces may stray from the curve, centre and radius together, as a fraction
 // of the strand's radius there; a tenth is far below what a silhouette or shadow edge shows.
@@ -97,6 +101,9 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
     g.instance = instance;
     std::vector<std::uint8_t> flags; // per piece: which neighbours it joins
     std::vector<float>& verts = g.curveVerts;
+    const bool colors = std::any_of(strands.begin(), strands.end(), [](const Strand& s) {
+        return !s.colors.empty() && s.colors.size() * 4 == s.points.size() * 3;
+    });
     for (const Strand& s : strands) {
         std::size_t n = s.points.size() / 4;
         if (n < 2) continue;
@@ -113,6 +120,15 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
         verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4);
         verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4 * n);
         verts.insert(verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
+        if (colors) { // the strand's own colours, or its one colour at every point
+            std::vector<float>& c = g.curveColors;
+            const bool own = s.colors.size() == 3 * n;
+            for (std::size_t k = 0; k < n + 2; ++k) {
+                const std::size_t at = 3 * std::clamp<std::size_t>(k, 1, n) - 3;
+                c.insert(c.end(), {own ? s.colors[at] : s.color.x, own ? s.colors[at + 1] : s.color.y,
+                                   own ? s.colors[at + 2] : s.color.z});
+            }
+        }
         for (std::size_t k = 0; k < n; ++k) {
             const float* p = &s.points[4 * k];
             g.maxRadius = std::fmax(g.maxRadius, p[3]);
@@ -179,6 +195,24 @@ std::size_t Scene::segmentCount() const {
     return n;
 }
 Bounds Scene::groupBounds(int group) const { return impl_->groups[group].bounds; }
+std::vector<Strand> Scene::groupStrands(int group) const {
+    const Impl::Group& g = impl_->groups[group];
+    std::vector<Strand> out;
+    out.reserve(g.strands.size());
+    for (const Impl::Group::StrandInfo& info : g.strands) {
+        // Segment k of a strand starts at its repeated root + k: points root + 1 ... tip.
+        const unsigned first = g.pieces[info.first].seg + 1, last = g.pieces[info.last].seg + 2;
+        Strand s;
+        s.points.assign(g.curveVerts.begin() + 4 * first, g.curveVerts.begin() + 4 * (last + 1));
+        if (!g.curveColors.empty())
+            s.colors.assign(g.curveColors.begin() + 3 * first, g.curveColors.begin() + 3 * (last + 1));
+        s.color = info.color;
+        s.transparency = info.transparency;
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
 Bounds Scene::bounds() const {
     Bounds b;
     for (auto& g : impl_->groups) {
@@ -253,18 +287,20 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
         Float3 n{rho * std::cos(phi), rho * std::sin(phi), z};
         Float3 a = unit(cross(std::fabs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0}, n));
         Float3 b = cross(n, a);
-        float length = radius * (0.5f + 0.3f * rng.uniform());
+        float length = radius * (0.45f + 0.1f * rng.uniform());
         float curl = radius * (0.06f + 0.04f * rng.uniform());
         float turns = 2.5f + 1.5f * rng.uniform();
         float phase = 2 * kPi * rng.uniform();
         Strand s;
         s.color = vary(style.color, rng);
         s.transparency = style.transparency;
-        Float3 root = n * (radius * 0.55f);
+        Float3 root = n * (radius * 0.7f);
         for (int k = 0; k < points; ++k) {
             float t = static_cast<float>(k) / (points - 1);
             float ang = phase + 2 * kPi * turns * t;
-            float cr = curl * std::fmin(1.0f, 4 * t);
+            // Curls open out towards the tips, where the ball's surface is larger: the hair
+            // stays as dense outside as near the roots.
+            float cr = curl * std::fmin(1.0f, 0.25f + t);
             Float3 p = root + n * (length * t) + (a * (cr * std::cos(ang)) + b * (cr * std::sin(ang)));
             appendPoint(s, p, taper(style.rootRadius * radius, t));
         }
@@ -282,11 +318,15 @@ void studioLights(Scene& scene) {
     Float3 back = unit(c.eye - c.target); // towards the camera
     Float3 right = unit(cross(c.up, back)), up = cross(back, right);
     auto dir = [&](float r, float u, float b) { return unit(right * r + up * u + back * b); };
-    scene.lights = {
-        {dir(-0.55f, 0.55f, 0.65f), {2.3f, 2.15f, 1.95f}, 3}, // key
-        {dir(0.25f, 0.55f, -0.8f), {3.2f, 3.2f, 3.4f}, 3},    // rim
-        {dir(0.85f, 0.05f, 0.5f), {0.45f, 0.5f, 0.6f}, 6},    // fill
+    const StudioRig& rig = scene.rig;
+    const DistantLight all[3] = {
+        {dir(-0.55f, 0.55f, 0.65f), Float3{2.3f, 2.15f, 1.95f} * rig.key, 3}, // key
+        {dir(0.25f, 0.55f, -0.8f), Float3{3.2f, 3.2f, 3.4f} * rig.rim, 3},    // rim
+        {dir(0.85f, 0.05f, 0.5f), Float3{0.45f, 0.5f, 0.6f} * rig.fill, 6},   // fill
     };
+    scene.lights.clear();
+    for (const DistantLight& l : all) // a light switched off costs no shadow ray
+        if (l.color.x > 0 || l.color.y > 0 || l.color.z > 0) scene.lights.push_back(l);
 }
 
 } // namespace

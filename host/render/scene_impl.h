@@ -34,6 +34,8 @@ struct Scene::Impl {
         // The curves' control points, x, y, z, radius, each strand's first and last point
         // repeated so that its Catmull-Rom curve runs from root to tip.
         std::vector<float> curveVerts;
+        // Colours of those points, 3 floats each, when a strand of the group has its own.
+        std::vector<float> curveColors;
         std::vector<Piece> pieces;
         std::vector<StrandInfo> strands;
         float maxRadius = 0;

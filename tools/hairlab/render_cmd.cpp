@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -26,7 +27,7 @@ namespace {
 // library (types, parameters) or another option (--res, --look) waits here.
 struct RenderArgs {
     lookdev::Shot shot;
-    std::string scene = "sheet", type, preset, res, lock = "straight", look, saveLook;
+    std::string scene = "sheet", type, preset, res, lock = "straight", look, saveLook, saveGroom;
     std::vector<std::string> sets, sweeps;
     bool defaults = false, unbound = false, quiet = false;
 };
@@ -64,9 +65,19 @@ void addOptions(CLI::App& cmd, RenderArgs& a) {
             "A look file to render (see --save-look); options given with it override the file's");
     addText(cmd, "--save-look", a.saveLook,
             "Write the shot as a look file (JSON), every parameter of every material written out");
+    addText(cmd, "--save-groom", a.saveGroom,
+            "Write the strands the picture shows as a .hair file (points, thickness, colour and transparency "
+            "per point), every lock in its place");
     addInteger(cmd, "--width", s.render.width, 1, lookdev::kMaxSide, "Image width in pixels");
     addInteger(cmd, "--height", s.render.height, 1, lookdev::kMaxSide, "Image height in pixels");
     addText(cmd, "--res", a.res, "Image size WIDTHxHEIGHT, in place of --width and --height");
+    cmd.add_option_function<std::string>(
+        "--labels",
+        [&s](const std::string& t) {
+            if (t != "on" && t != "off") throw UsageError("--labels: '" + t + "' is not on or off");
+            s.render.labels = t == "on";
+        },
+        "on or off: a label under each lock of a sheet or sweep; default on");
     cmd.add_flag("-q,--quiet", a.quiet, "No progress bar and no legend; only the summary line");
     addInteger(cmd, "--spp", s.render.spp, 1, lookdev::kMaxSpp, "Samples per pixel");
     addInteger(cmd, "--threads", s.render.threads, 0, lookdev::kMaxThreads,
@@ -102,6 +113,15 @@ void addOptions(CLI::App& cmd, RenderArgs& a) {
         cmd, "--env", s.lighting.environment,
         "HDR latitude-longitude environment (.exr or .hdr, y up), importance-sampled, in place of the studio "
         "sky; not for the furnace");
+    cmd.add_option_function<std::string>(
+        "--lights", [&s](const std::string& t) { s.lighting.lights = lookdev::parseLights("--lights", t); },
+        "The studio lights: studio (key, rim and fill), none (the environment alone), or a list of key, rim "
+        "and fill, each optionally NAME=FACTOR on its usual intensity (0 to 1000; a light left out is "
+        "off), such as key=1.5,rim; default studio");
+    addNumber(cmd, "--env-rotate", s.lighting.envRotate, -lookdev::kMaxEnvRotate, lookdev::kMaxEnvRotate,
+              "Degrees the environment (map or studio sky) turns about the vertical axis");
+    addNumber(cmd, "--env-intensity", s.lighting.envIntensity, 0, lookdev::kMaxLightFactor,
+              "Factor on the environment's radiance (map or studio sky)");
     cmd.add_flag("--backdrop", s.lighting.backdrop,
                  "PNG/TIFF: composite over the environment and write no alpha (an opaque picture)");
     cmd.add_option_function<std::string>(
@@ -110,7 +130,9 @@ void addOptions(CLI::App& cmd, RenderArgs& a) {
             s.lighting.exposure = parseFloat("--exposure", t);
             if (!(s.lighting.exposure > 0)) throw UsageError("--exposure: '" + t + "' is not positive");
         },
-        "Exposure applied before tone mapping; default 1");
+        "Factor on every output's pixels: EXR values are multiplied by it, PNG, TIFF and JPEG are "
+        "tone-mapped "
+        "after it; default 1");
     cmd.footer(
         "Caps: width × height at most 16,777,216 pixels, width × height × spp at most 1,073,741,824 camera "
         "samples, 64 locks in a sweep. Output paths are checked before rendering. A progress bar with the "
@@ -161,6 +183,7 @@ lookdev::Shot makeShot(Library& library, RenderArgs& a, const CLI::App& cmd) {
         over("--threads", shot.render.threads, o.render.threads);
         over("--seed", shot.render.seed, o.render.seed);
         over("--output", shot.render.outputs, o.render.outputs);
+        over("--labels", shot.render.labels, o.render.labels);
         over("--strands", shot.groom.strands, o.groom.strands);
         over("--groom", shot.groom.file, o.groom.file);
         over("--groom-seed", shot.groom.seed, o.groom.seed);
@@ -172,6 +195,9 @@ lookdev::Shot makeShot(Library& library, RenderArgs& a, const CLI::App& cmd) {
         over("--camera-zoom", shot.camera.zoom, o.camera.zoom);
         over("--env", shot.lighting.environment, o.lighting.environment);
         over("--exposure", shot.lighting.exposure, o.lighting.exposure);
+        over("--lights", shot.lighting.lights, o.lighting.lights);
+        over("--env-rotate", shot.lighting.envRotate, o.lighting.envRotate);
+        over("--env-intensity", shot.lighting.envIntensity, o.lighting.envIntensity);
         over("--backdrop", shot.lighting.backdrop, o.lighting.backdrop);
         shot.unchecked = shot.unchecked || o.unchecked;
     } else {
@@ -230,8 +256,25 @@ Action addRenderCommand(CLI::App& app) {
 
     return [a, cmd](Session& s) {
         lookdev::Shot shot = makeShot(s.library, *a, *cmd);
+        if (!a->saveGroom.empty()) {
+            if (lookdev::lowerExtension(a->saveGroom) != ".hair")
+                throw UsageError("--save-groom: '" + a->saveGroom + "' is not a .hair file");
+            lookdev::checkWritable("--save-groom", a->saveGroom);
+        }
         std::unique_ptr<lookdev::Composition> comp = lookdev::compose(s.library, shot);
         if (!a->saveLook.empty()) lookdev::saveShot(s.library, shot, a->saveLook);
+        if (!a->saveGroom.empty()) {
+            std::vector<quor::render::Strand> strands;
+            for (int g = 0; g < comp->scene.groupCount(); ++g) {
+                std::vector<quor::render::Strand> group = comp->scene.groupStrands(g);
+                std::move(group.begin(), group.end(), std::back_inserter(strands));
+            }
+            try {
+                quor::render::writeHairFile(a->saveGroom, strands, "hairlab render");
+            } catch (const std::runtime_error& e) {
+                throw UsageError(std::string("--save-groom: ") + e.what());
+            }
+        }
         // A progress bar only where someone watches it.
         if (!a->quiet && &s.err == &std::cerr && isatty(STDERR_FILENO)) comp->options.progress = &s.err;
 

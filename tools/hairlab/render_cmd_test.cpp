@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli_test_support.h"
+#include "render/render.h"
 
 namespace hairlab {
 namespace {
@@ -75,6 +76,17 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         {"render", "--res", "1920by1080"},
         {"render", "--res", "640x360", "--width", "640"},
         {"render", "--defaults", "--scene", "swatch"},
+        {"render", "--lights", "sun"},
+        {"render", "--lights", "key,key"},
+        {"render", "--lights", "key=x"},
+        {"render", "--lights", "rim=2000"},
+        {"render", "--env-rotate", "400"},
+        {"render", "--env-intensity", "-1"},
+        {"render", "--scene", "furnace", "--lights", "none"},
+        {"render", "--scene", "furnace", "--env-intensity", "2"},
+        {"render", "--labels", "maybe"},
+        {"render", "--save-groom", "groom.txt"},
+        {"render", "--save-groom", "/nonexistent-folder/g.hair"},
     };
     for (auto& args : bad) {
         Outcome o = hairlab(args);
@@ -125,6 +137,44 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
               0);
     EXPECT_NE(readFile(path), first);
     std::remove(path.c_str());
+}
+
+// Every procedural groom, saved as it was rendered and read back, packs its strands as hair
+// does at every height, and a picture of it comes from the same strands.
+TEST(HairlabRender, SavedGroomsPackLikeHair) {
+    using quor::render::Growth;
+    const std::string hair = ::testing::TempDir() + "hairlab_groom_test.hair";
+    const std::string png = ::testing::TempDir() + "hairlab_groom_test.png";
+    struct Case {
+        std::vector<std::string> args;
+        Growth growth;
+        std::size_t strands;
+    };
+    const std::vector<Case> cases = {
+        {{"--scene", "swatch"}, Growth::Down, 2000},
+        {{"--scene", "swatch", "--lock", "wavy", "--groom-seed", "3"}, Growth::Down, 2000},
+        {{"--scene", "ball"}, Growth::Outward, 40000}};
+    for (const Case& c : cases) {
+        Outcome o = hairlab(hairlab::test::with(
+            {"render", "--res", "8x8", "--spp", "1", "-q", "-o", png, "--save-groom", hair}, c.args));
+        ASSERT_EQ(o.status, 0) << o.err;
+        std::vector<quor::render::Strand> strands = quor::render::readHairFile(hair);
+        EXPECT_EQ(strands.size(), c.strands) << c.args.back();
+        std::vector<float> f =
+            quor::render::volumeFractions(strands, c.growth, 12, quor::render::densityCell(strands));
+        ASSERT_EQ(f.size(), 12u);
+        for (std::size_t i = 0; i < f.size(); ++i) {
+            EXPECT_GE(f[i], 0.15f) << c.args.back() << " height " << i;
+            EXPECT_LE(f[i], 0.5f) << c.args.back() << " height " << i;
+        }
+    }
+    // The groom goes with the picture: a sheet writes every lock, in its place.
+    Outcome o = hairlab(
+        {"render", "--res", "8x8", "--spp", "1", "-q", "--strands", "10", "-o", png, "--save-groom", hair});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(quor::render::readHairFile(hair).size(), 10u * 4);
+    std::remove(hair.c_str());
+    std::remove(png.c_str());
 }
 
 TEST(HairlabRender, OneRenderWritesEveryOutput) {
@@ -198,6 +248,9 @@ TEST(HairlabRender, SweepHasALabelledLockPerValue) {
             legend += (i ? " | " : "") + labels[i];
         EXPECT_EQ(o.err, legend + "\n");
         EXPECT_EQ(lineCount(o.out), 1);
+        // Without labels the legend is all there is to say which lock is which.
+        o = hairlab(hairlab::test::with(args, {"--labels", "off"}));
+        EXPECT_EQ(o.err.substr(0, o.err.find(':')), std::to_string(labels.size()) + " locks");
         args.push_back("--quiet");
         o = hairlab(args);
         EXPECT_TRUE(o.err.empty()) << o.err;

@@ -122,6 +122,26 @@ std::string ServeApi::inRoot(const std::string& what, const std::string& path) c
     return c.string();
 }
 
+void ServeApi::checkJsonPaths(const OrderedJson& j) const {
+    if (!j.is_object()) return;
+    auto text = [&](const char* section, const char* key) -> std::string {
+        auto s = j.find(section);
+        if (s == j.end() || !s->is_object()) return "";
+        auto v = s->find(key);
+        return v != s->end() && v->is_string() ? v->get<std::string>() : "";
+    };
+    for (const lookdev::Field& f : {lookdev::kGroomFile, lookdev::kEnvironment}) {
+        std::string key = f.key, section = key.substr(0, key.find('.')), name = key.substr(key.find('.') + 1);
+        std::string path = text(section.c_str(), name.c_str());
+        if (!path.empty()) inRoot(f.key, path);
+    }
+    auto render = j.find("render");
+    if (render != j.end() && render->is_object() && render->contains("outputs") &&
+        (*render)["outputs"].is_array())
+        for (const OrderedJson& out : (*render)["outputs"])
+            if (out.is_string()) inRoot(lookdev::kOutputs.key, out.get<std::string>());
+}
+
 void ServeApi::checkShotPaths(const lookdev::Shot& shot) const {
     if (!shot.groom.file.empty()) inRoot(lookdev::kGroomFile.key, shot.groom.file);
     if (!shot.lighting.environment.empty()) inRoot(lookdev::kEnvironment.key, shot.lighting.environment);
@@ -166,6 +186,7 @@ void ServeApi::installShot(httplib::Server& server) {
     server.Put("/api/shot", guarded([this](const httplib::Request& req, httplib::Response& res) {
                    OrderedJson j = OrderedJson::parse(req.body, nullptr, false);
                    if (j.is_discarded()) throw InputError("request: the body is not JSON");
+                   checkJsonPaths(j); // before the shot's files are looked at
                    lookdev::Shot shot = lookdev::shotFromJson(library_, j, "shot", root_);
                    checkShotPaths(shot);
                    view_.setShot(std::move(shot));

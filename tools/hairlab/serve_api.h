@@ -84,6 +84,7 @@ class ServeApi {
     void installPicture(httplib::Server& server);
     void installLooks(httplib::Server& server);
     void checkShotPaths(const lookdev::Shot& shot) const;
+    void checkJsonPaths(const OrderedJson& shot) const;
     harness::Library& library_;
     LiveView& view_;
     std::string root_;

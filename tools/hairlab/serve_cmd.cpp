@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <ostream>
@@ -43,7 +44,14 @@ class StopOnSignal {
         waiter_ = std::thread([this, &server] {
             int sig = 0;
             sigwait(&set_, &sig);
-            if (!done_) server.stop();
+            // A signal may come before the server listens: stop it once it does.
+            while (!done_) {
+                if (server.is_running()) {
+                    server.stop();
+                    break;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
         });
     }
     ~StopOnSignal() {

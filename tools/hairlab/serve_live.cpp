@@ -44,7 +44,7 @@ void LiveView::stop() {
     {
         auto lock = takeScene();
         stopping_ = true;
-        --waiting_;
+        release(lock);
     }
     wake_.notify_all();
     pictureChanged_.notify_all();
@@ -52,7 +52,7 @@ void LiveView::stop() {
 }
 
 lookdev::Shot LiveView::shot() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(shotMutex_);
     return shot_;
 }
 
@@ -64,12 +64,16 @@ std::unique_lock<std::mutex> LiveView::takeScene() {
     return lock;
 }
 
-void LiveView::restart(std::unique_lock<std::mutex>& lock) {
-    ++version_;
-    fresh_ = true;
+void LiveView::release(std::unique_lock<std::mutex>& lock) {
     --waiting_;
     lock.unlock();
     wake_.notify_all();
+}
+
+void LiveView::restart(std::unique_lock<std::mutex>& lock) {
+    ++version_;
+    fresh_ = true;
+    release(lock);
 }
 
 void LiveView::setShot(lookdev::Shot shot) {
@@ -79,7 +83,7 @@ void LiveView::setShot(lookdev::Shot shot) {
     std::unique_ptr<lookdev::Composition> comp = same ? nullptr : lookdev::compose(library_, shot);
     auto lock = takeScene();
     if (stopping_) {
-        --waiting_;
+        release(lock);
         throw UsageError("the server is stopping");
     }
     renderer_.reset(); // its render ends before its instances go
@@ -97,7 +101,10 @@ void LiveView::setShot(lookdev::Shot shot) {
         comp_->write.exposure = shot.lighting.exposure;
         comp_->write.backdrop = shot.lighting.backdrop;
     }
-    shot_ = std::move(shot);
+    {
+        std::lock_guard<std::mutex> guard(shotMutex_);
+        shot_ = std::move(shot);
+    }
     restart(lock);
 }
 
@@ -111,12 +118,15 @@ void LiveView::setParameter(int lock, const std::string& name, const std::string
         // Set first: a refused value changes nothing.
         comp_->instances[static_cast<std::size_t>(lock)]->set(name, value, shot_.unchecked);
     } catch (...) {
-        --waiting_;
+        release(guard); // the cancelled pass begins again
         throw;
     }
-    harness::ParamSets& values = shot_.looks[static_cast<std::size_t>(lock)].values;
-    std::erase_if(values, [&](const auto& v) { return v.first == name; });
-    values.emplace_back(name, value);
+    {
+        std::lock_guard<std::mutex> shotLock(shotMutex_);
+        harness::ParamSets& values = shot_.looks[static_cast<std::size_t>(lock)].values;
+        std::erase_if(values, [&](const auto& v) { return v.first == name; });
+        values.emplace_back(name, value);
+    }
     renderer_.reset(); // materials take new values at renderBegin and frameBegin
     restart(guard);
 }

@@ -50,12 +50,15 @@ class LiveView {
     void run();
     // Takes the scene from the worker: sets the cancel flag and locks.
     std::unique_lock<std::mutex> takeScene();
+    // Gives the scene back to the worker; restart also makes a new version of the picture.
+    void release(std::unique_lock<std::mutex>& lock);
     void restart(std::unique_lock<std::mutex>& lock);
     void publish(std::shared_ptr<const LivePicture> picture);
 
     harness::Library& library_;
-    mutable std::mutex mutex_; // the shot, the composition, the renderer
+    mutable std::mutex mutex_; // the composition and the renderer, held by the worker through a pass
     std::condition_variable wake_;
+    mutable std::mutex shotMutex_; // the shot, changed only with mutex_ held too
     lookdev::Shot shot_;
     std::unique_ptr<lookdev::Composition> comp_;
     std::unique_ptr<quor::render::Renderer> renderer_;

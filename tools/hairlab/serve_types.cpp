@@ -184,6 +184,19 @@ OrderedJson lobesJson(harness::Library& library, const lookdev::Shot& shot, int 
     out["lobes"] = OrderedJson::array({"sum"});
     for (const Lobe& lobe : lobes)
         out["lobes"].push_back(lobe.name);
+    // What no lobe parameter carries (multiple scattering, glints): the sum less the lobes.
+    if (!lobes.empty()) {
+        for (OrderedJson* curve : {&azimuthal, &front, &back}) {
+            OrderedJson& c = *curve;
+            for (std::size_t i = 0; i < c["sum"].size(); ++i) {
+                double rest = c["sum"][i].get<double>();
+                for (const Lobe& lobe : lobes)
+                    rest -= c[lobe.name][i].get<double>();
+                c["other"].push_back(std::max(0.0, rest));
+            }
+        }
+        out["lobes"].push_back("other");
+    }
     out["azimuthal"] = {{"theta", -shot.camera.elevation}, {"phi_step", 5}, {"values", azimuthal}};
     out["longitudinal"] = {{"theta_from", -89}, {"theta_step", 2}, {"front", front}, {"back", back}};
     return out;

@@ -4,7 +4,7 @@
 const $ = (id) => document.getElementById(id);
 const state = { types: null, shot: null, lock: 0, tab: null, version: 0, samples: -1, snapshot: null };
 const colours = { sum: '#ffffff', R: '#ff7043', TT: '#42a5f5', TRT: '#ffd54f', diffuse: '#81c784',
-                  specular: '#ff7043' };
+                  specular: '#ff7043', other: '#ba68c8' };
 
 function say(text) { $('message').textContent = text || ''; }
 
@@ -303,7 +303,7 @@ async function refreshPicture() {
   } catch (e) {
     say(e.message);
   }
-  setTimeout(refreshPicture, 150);
+  setTimeout(refreshPicture, 60);
 }
 
 function updateChannels(list) {

@@ -64,23 +64,6 @@ Json valueJson(const quor::ParamInfo& p, const std::string* text) {
     return nullptr;
 }
 
-// A JSON value as the text --set takes.
-std::string valueText(const Json& v) {
-    if (v.is_null()) return "none";
-    if (v.is_boolean()) return v.get<bool>() ? "true" : "false";
-    if (v.is_number_integer()) return std::to_string(v.get<long long>());
-    if (v.is_number()) {
-        char buf[40];
-        std::snprintf(buf, sizeof buf, "%.17g", v.get<double>());
-        return buf;
-    }
-    if (v.is_string()) return v.get<std::string>();
-    std::string s;
-    for (const Json& e : v)
-        s += (s.empty() ? "" : ",") + valueText(e);
-    return s;
-}
-
 std::string relativeTo(const std::string& path, const std::string& folder) {
     if (path.empty()) return path;
     std::error_code ec;
@@ -290,6 +273,22 @@ void pretty(const Json& j, std::string& out, int depth) {
 }
 
 } // namespace
+
+std::string valueText(const Json& v) {
+    if (v.is_null()) return "none";
+    if (v.is_boolean()) return v.get<bool>() ? "true" : "false";
+    if (v.is_number_integer()) return std::to_string(v.get<long long>());
+    if (v.is_number()) {
+        char buf[40];
+        std::snprintf(buf, sizeof buf, "%.17g", v.get<double>());
+        return buf;
+    }
+    if (v.is_string()) return v.get<std::string>();
+    std::string s;
+    for (const Json& e : v)
+        s += (s.empty() ? "" : ",") + valueText(e);
+    return s;
+}
 
 Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
     Json looks = Json::array();

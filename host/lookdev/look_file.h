@@ -27,6 +27,9 @@ void saveShot(Library& library, const Shot& shot, const std::string& path);
 // JSON. The shot is validated (values against their limits unless it or unchecked says so).
 Shot loadShot(Library& library, const std::string& path, bool unchecked = false);
 
+// A JSON value as the text --set takes: null "none", booleans, numbers, and arrays as "r,g,b".
+std::string valueText(const Json& value);
+
 // The one look of a file for a probe: the look at index lock, or the only one; refuses a file of
 // several looks without a choice, saying how to pick.
 Look pickLook(const Shot& shot, const std::string& file, int lock);

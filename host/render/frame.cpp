@@ -116,27 +116,38 @@ constexpr int kSplatFloats = 8;
 inline float sampleValue(float v) { return v > 0 ? std::min(v, 1e20f) : 0.0f; }
 inline Float3 sampleValue(Float3 c) { return {sampleValue(c.x), sampleValue(c.y), sampleValue(c.z)}; }
 
-// Every pixel of a tile: spp camera samples, each with sample points of its own derived from
-// (seed, pixel, sample), so the picture does not depend on which thread renders the tile. The
-// splats go to the tile's own buffer (the tile and its apron); render channels are the plain
-// mean of a pixel's own samples.
-void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, std::vector<float>& splat) {
+// Which samples a tile adds: [first, end) of every pixel. A frame adds them all at once and
+// leaves the mean of a pixel's own samples in its render channels; a pass adds its range to what
+// earlier passes left in the splats and adds channel sums (divided when the picture is made).
+struct SampleRange {
+    int first = 0, end = 1;
+    bool pass = false;
+    const std::atomic<bool>* cancel = nullptr; // checked per row
+};
+
+// Every pixel of a tile: camera samples, each with sample points of its own derived from
+// (seed, pixel, sample), so the picture depends neither on which thread renders the tile nor on
+// how the samples are split into passes. The splats go to the tile's own buffer (the tile and
+// its apron). False when cancelled.
+bool renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, std::vector<float>& splat,
+                const SampleRange& range) {
     const RenderOptions& o = r.opt;
     const CameraFrame& cam = r.cam;
     const bool channels = tracer.channelsOn();
     ChannelTarget& target = tracer.channels();
     const int sw = x1 - x0 + 2 * kApron, sh = y1 - y0 + 2 * kApron;
-    splat.assign(static_cast<std::size_t>(sw) * sh * kSplatFloats, 0.0f);
+    if (range.first == 0) splat.assign(static_cast<std::size_t>(sw) * sh * kSplatFloats, 0.0f);
     float chSum[kChannelCount][kChannelFloats];
     bool chAny[kChannelCount];
     for (int y = y0; y < y1; ++y) {
+        if (range.cancel && range.cancel->load(std::memory_order_relaxed)) return false;
         for (int x = x0; x < x1; ++x) {
             std::size_t pix = static_cast<std::size_t>(y) * o.width + x;
             if (channels) {
                 std::fill(&chSum[0][0], &chSum[0][0] + kChannelCount * kChannelFloats, 0.0f);
                 std::fill(std::begin(chAny), std::end(chAny), false);
             }
-            for (int s = 0; s < o.spp; ++s) {
+            for (int s = range.first; s < range.end; ++s) {
                 PixelSampler sampler(o.seed, pix, static_cast<std::uint32_t>(s));
                 tracer.setSampler(&sampler);
                 float u, v;
@@ -188,11 +199,12 @@ void renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                     if (!chAny[k]) continue;
                     float* buf = r.channelBuffer(k) + kChannelFloats * pix;
                     for (int i = 0; i < kChannelFloats; ++i)
-                        buf[i] = chSum[k][i] * inv;
+                        buf[i] = range.pass ? buf[i] + chSum[k][i] : chSum[k][i] * inv;
                 }
             }
         }
     }
+    return true;
 }
 
 } // namespace
@@ -246,6 +258,18 @@ struct Renderer::Impl {
     Impl(Scene& s, const RenderOptions& o) : state(s, o) {}
     RenderState state;
     std::vector<std::unique_ptr<Tracer>> tracers; // one per thread index
+    std::vector<std::vector<float>> splats;       // per tile; kept from pass to pass
+    bool inFrame = false;                         // between frameBegin and frameEnd
+    int passSamples = 0;                          // samples per pixel the passes have added
+    double passSeconds = 0;
+
+    int tilesX() const { return (state.opt.width + kTile - 1) / kTile; }
+    int tiles() const { return tilesX() * ((state.opt.height + kTile - 1) / kTile); }
+    void beginFrame();
+    void endFrame();
+    bool runTiles(const SampleRange& range, Progress& progress);
+    void resolve();
+    FrameResult result(double seconds, int channelSamples);
 };
 
 Renderer::Renderer(Scene& scene, const RenderOptions& options)
@@ -259,14 +283,17 @@ Renderer::Renderer(Scene& scene, const RenderOptions& options)
 
 Renderer::~Renderer() {
     RenderState& r = impl_->state;
+    impl_->endFrame();
     for (QuorPluginInterface* p : r.plugins)
         p->renderEnd(&r.qrenderer);
 }
 
 int Renderer::threads() const { return impl_->state.opt.threads; }
 
-FrameResult Renderer::renderFrame() {
-    RenderState& r = impl_->state;
+// The camera frame, cleared buffers and counters, and frameBegin for every material.
+void Renderer::Impl::beginFrame() {
+    endFrame();
+    RenderState& r = state;
     const RenderOptions& o = r.opt;
     const Camera& c = r.scene.camera;
     Float3 fwd = unit(c.target - c.eye);
@@ -280,7 +307,7 @@ FrameResult Renderer::renderFrame() {
     r.hair.assign(static_cast<std::size_t>(o.width) * o.height * 4, 0.0f);
     r.backdrop.assign(static_cast<std::size_t>(o.width) * o.height * 3, 0.0f);
     r.clearChannels();
-    for (auto& t : impl_->tracers) {
+    for (auto& t : tracers) {
         t->shadingPoints = 0;
         t->shadowPoints = 0;
         t->rays = 0;
@@ -289,30 +316,49 @@ FrameResult Renderer::renderFrame() {
     }
     for (QuorPluginInterface* p : r.plugins)
         p->frameBegin(&r.qrenderer);
+    inFrame = true;
+    splats.assign(static_cast<std::size_t>(tiles()), {});
+}
 
-    const int tilesX = (o.width + kTile - 1) / kTile, tilesY = (o.height + kTile - 1) / kTile;
-    const int tiles = tilesX * tilesY;
-    Progress progress(o.progress, tiles);
-    std::vector<std::vector<float>> splats(static_cast<std::size_t>(tiles));
+void Renderer::Impl::endFrame() {
+    if (!inFrame) return;
+    inFrame = false;
+    for (QuorPluginInterface* p : state.plugins)
+        p->frameEnd(&state.qrenderer);
+}
+
+bool Renderer::Impl::runTiles(const SampleRange& range, Progress& progress) {
+    const RenderOptions& o = state.opt;
+    const int columns = tilesX();
+    std::atomic<bool> complete{true};
     tbb::task_arena arena(o.threads);
     arena.execute([&] {
-        tbb::parallel_for(tbb::blocked_range<int>(0, tiles, 1), [&](const tbb::blocked_range<int>& range) {
+        tbb::parallel_for(tbb::blocked_range<int>(0, tiles(), 1), [&](const tbb::blocked_range<int>& part) {
             int index = tbb::this_task_arena::current_thread_index();
-            Tracer& tracer = *impl_->tracers[static_cast<std::size_t>(std::clamp(index, 0, o.threads - 1))];
-            for (int t = range.begin(); t < range.end(); ++t) {
-                int tx = t % tilesX, ty = t / tilesX;
+            Tracer& tracer = *tracers[static_cast<std::size_t>(std::clamp(index, 0, o.threads - 1))];
+            for (int t = part.begin(); t < part.end(); ++t) {
+                int tx = t % columns, ty = t / columns;
                 double cpu0 = threadCpuSeconds();
-                renderTile(tracer, r, tx * kTile, ty * kTile, std::min(o.width, (tx + 1) * kTile),
-                           std::min(o.height, (ty + 1) * kTile), splats[static_cast<std::size_t>(t)]);
+                if (!renderTile(tracer, state, tx * kTile, ty * kTile, std::min(o.width, (tx + 1) * kTile),
+                                std::min(o.height, (ty + 1) * kTile), splats[static_cast<std::size_t>(t)],
+                                range))
+                    complete = false;
                 tracer.cpuSeconds += threadCpuSeconds() - cpu0;
                 progress.tileDone();
             }
         });
     });
-    // The splats in tile order, whatever thread made them: the same sums for any thread count.
+    return complete;
+}
+
+// The splats in tile order, whatever thread made them: the same sums for any thread count.
+void Renderer::Impl::resolve() {
+    RenderState& r = state;
+    const RenderOptions& o = r.opt;
+    const int columns = tilesX();
     std::vector<float> sum(static_cast<std::size_t>(o.width) * o.height * kSplatFloats, 0.0f);
-    for (int t = 0; t < tiles; ++t) {
-        const int x0 = (t % tilesX) * kTile - kApron, y0 = (t / tilesX) * kTile - kApron;
+    for (int t = 0; t < tiles(); ++t) {
+        const int x0 = (t % columns) * kTile - kApron, y0 = (t / columns) * kTile - kApron;
         const int sw = std::min(o.width, x0 + kApron + kTile) - x0 + kApron;
         const std::vector<float>& b = splats[static_cast<std::size_t>(t)];
         const int sh = static_cast<int>(b.size() / kSplatFloats) / sw;
@@ -322,7 +368,6 @@ FrameResult Renderer::renderFrame() {
                     sum[(static_cast<std::size_t>(y) * o.width + x) * kSplatFloats + i] +=
                         b[(static_cast<std::size_t>(y - y0) * sw + (x - x0)) * kSplatFloats + i];
     }
-    splats.clear();
     for (std::size_t p = 0; p < static_cast<std::size_t>(o.width) * o.height; ++p) {
         const float* s = &sum[p * kSplatFloats];
         const float inv = s[7] > 0 ? 1 / s[7] : 0;
@@ -331,13 +376,16 @@ FrameResult Renderer::renderFrame() {
         for (int i = 0; i < 3; ++i)
             r.backdrop[3 * p + i] = s[4 + i] * inv;
     }
+}
+
+// The picture and its counters; channels hold sums of channelSamples samples (0: means already).
+FrameResult Renderer::Impl::result(double seconds, int channelSamples) {
+    RenderState& r = state;
+    const RenderOptions& o = r.opt;
     FrameResult out;
-    out.seconds = progress.elapsed();
+    out.seconds = seconds;
     out.threads = o.threads;
-    progress.finish();
-    for (QuorPluginInterface* p : r.plugins)
-        p->frameEnd(&r.qrenderer);
-    for (auto& t : impl_->tracers) {
+    for (auto& t : tracers) {
         out.cpuSeconds += t->cpuSeconds;
         out.shadingPoints += t->shadingPoints;
         out.shadowPoints += t->shadowPoints;
@@ -345,17 +393,62 @@ FrameResult Renderer::renderFrame() {
     }
     out.hair = {o.width, o.height, 4, r.hair};
     out.backdrop = {o.width, o.height, 3, r.backdrop};
+    const float inv = channelSamples > 0 ? 1.0f / channelSamples : 1.0f;
     for (int k = 0; k < kChannelCount; ++k) {
         if (!r.channelUsed[k].load()) continue;
         Image img{o.width, o.height, 3, {}};
         img.data.resize(static_cast<std::size_t>(o.width) * o.height * 3);
         bool filled = false; // a channel written only with zeros is left out
         for (std::size_t p = 0; p < img.data.size() / 3; ++p)
-            for (int i = 0; i < 3; ++i)
-                filled |= (img.data[3 * p + i] = r.channelBuf[k][kChannelFloats * p + i]) != 0;
+            for (int i = 0; i < 3; ++i) {
+                float v = r.channelBuf[k][kChannelFloats * p + i];
+                filled |= (img.data[3 * p + i] = channelSamples > 0 ? v * inv : v) != 0;
+            }
         if (filled) out.channels[kFirstChannel + k] = std::move(img);
     }
     return out;
+}
+
+FrameResult Renderer::renderFrame() {
+    Impl& m = *impl_;
+    m.beginFrame();
+    m.passSamples = 0;
+    Progress progress(m.state.opt.progress, m.tiles());
+    m.runTiles({0, m.state.opt.spp, false, nullptr}, progress);
+    m.resolve();
+    m.splats.clear();
+    const double seconds = progress.elapsed();
+    progress.finish();
+    m.endFrame();
+    return m.result(seconds, 0);
+}
+
+void Renderer::beginPasses() {
+    impl_->beginFrame();
+    impl_->passSamples = 0;
+    impl_->passSeconds = 0;
+}
+
+bool Renderer::renderPass(int samples, const std::atomic<bool>* cancel) {
+    Impl& m = *impl_;
+    if (!m.inFrame || m.passSamples < 0) return false;
+    Progress progress(nullptr, m.tiles());
+    const int first = m.passSamples;
+    if (!m.runTiles({first, first + std::max(1, samples), true, cancel}, progress)) {
+        m.passSamples = -1; // partly added: unusable until the passes begin again
+        return false;
+    }
+    m.passSamples = first + std::max(1, samples);
+    m.passSeconds += progress.elapsed();
+    return true;
+}
+
+int Renderer::passSamples() const { return std::max(0, impl_->passSamples); }
+
+FrameResult Renderer::passResult() {
+    Impl& m = *impl_;
+    if (m.passSamples > 0) m.resolve();
+    return m.result(m.passSeconds, std::max(1, m.passSamples));
 }
 
 } // namespace quor::render

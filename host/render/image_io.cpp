@@ -39,30 +39,36 @@ std::string oneLine(std::string s) {
 
 // The file is encoded in memory and then written with every step checked, close included: an
 // encoder's own writes may not report a full disk, a device or a failed flush.
-void write(const std::string& path, const OIIO::ImageSpec& spec, const std::vector<float>& data) {
-    auto fail = [&](const std::string& why) {
-        return std::runtime_error("cannot write '" + path + "': " + why);
-    };
+std::runtime_error writeError(const std::string& path, const std::string& why) {
+    return std::runtime_error("cannot write '" + path + "': " + why);
+}
+
+std::vector<unsigned char> encode(const std::string& path, const OIIO::ImageSpec& spec,
+                                  const std::vector<float>& data) {
     auto out = OIIO::ImageOutput::create(path);
-    if (!out) throw fail(oneLine(OIIO::geterror()));
+    if (!out) throw writeError(path, oneLine(OIIO::geterror()));
     std::vector<unsigned char> bytes;
     OIIO::Filesystem::IOVecOutput memory(bytes);
     if (!out->set_ioproxy(&memory) || !out->open(path, spec) ||
         !out->write_image(OIIO::TypeDesc::FLOAT, data.data()) || !out->close())
-        throw fail(oneLine(out->geterror()));
+        throw writeError(path, oneLine(out->geterror()));
+    return bytes;
+}
+
+void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) throw fail(std::strerror(errno));
+    if (fd < 0) throw writeError(path, std::strerror(errno));
     for (std::size_t at = 0; at < bytes.size();) {
         ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             int error = n < 0 ? errno : EIO;
             ::close(fd);
-            throw fail(std::strerror(error));
+            throw writeError(path, std::strerror(error));
         }
         at += static_cast<std::size_t>(n);
     }
-    if (::close(fd) != 0) throw fail(std::strerror(errno));
+    if (::close(fd) != 0) throw writeError(path, std::strerror(errno));
 }
 
 float srgb(float x) { return x <= 0.0031308f ? 12.92f * x : 1.055f * std::pow(x, 1.0f / 2.4f) - 0.055f; }
@@ -255,7 +261,8 @@ float toneMap(float linear, float exposure) {
     return std::min(srgb(x), 1.0f);
 }
 
-void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options) {
+std::vector<unsigned char> encodeImage(const std::string& path, const FrameResult& frame,
+                                       const WriteOptions& options) {
     const Image& hair = frame.hair;
     const int w = hair.width, h = hair.height;
     const std::size_t n = static_cast<std::size_t>(w) * h;
@@ -286,13 +293,11 @@ void writeImage(const std::string& path, const FrameResult& frame, const WriteOp
             float v = i % spec.nchannels == 3 ? data[i] : data[i] * options.exposure;
             data[i] = std::isnan(v) ? 0.0f : std::clamp(v, -65504.0f, 65504.0f);
         }
-        write(path, spec, data);
-        return;
+        return encode(path, spec, data);
     }
     const bool jpeg = ext == ".jpg" || ext == ".jpeg";
     const bool tiff = ext == ".tif" || ext == ".tiff";
-    if (!jpeg && !tiff && ext != ".png")
-        throw std::runtime_error("cannot write '" + path + "': unknown extension");
+    if (!jpeg && !tiff && ext != ".png") throw writeError(path, "unknown extension");
     const bool opaque = jpeg || options.backdrop;
     const int nch = opaque ? 3 : 4;
     OIIO::ImageSpec spec(w, h, nch, tiff ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8);
@@ -310,7 +315,11 @@ void writeImage(const std::string& path, const FrameResult& frame, const WriteOp
         }
         if (!opaque) data[p * nch + 3] = a;
     }
-    write(path, spec, data);
+    return encode(path, spec, data);
+}
+
+void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options) {
+    writeBytes(path, encodeImage(path, frame, options));
 }
 
 } // namespace quor::render

@@ -11,6 +11,7 @@
 //   - transparency is the shading result a sampler's traceForward writes; light and paths
 //     pass through a strand with that colour.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <iosfwd>
 #include <map>
@@ -263,6 +264,18 @@ class Renderer {
     FrameResult renderFrame();
     int threads() const;
 
+    // Progressive rendering: passes that each add samples to every pixel from the same sample
+    // points a frame uses, so that after N samples the picture is renderFrame's at spp N (within
+    // the rounding of summing in another order). beginPasses starts a frame (frameBegin) and
+    // forgets what earlier passes added; it also takes a moved camera.
+    void beginPasses();
+    // Adds samples per pixel. A cancel flag set meanwhile stops the pass within a row of a tile
+    // and returns false; the passes must then begin again.
+    bool renderPass(int samples, const std::atomic<bool>* cancel = nullptr);
+    int passSamples() const;
+    // The picture the passes have made so far (seconds: the passes' wall clock).
+    FrameResult passResult();
+
     struct Impl;
 
   private:
@@ -283,6 +296,9 @@ struct WriteOptions {
 };
 // Throws std::runtime_error with the library's reason when the file cannot be written.
 void writeImage(const std::string& path, const FrameResult& frame, const WriteOptions& options = {});
+// The bytes writeImage would write to path (the format by its extension), in memory.
+std::vector<unsigned char> encodeImage(const std::string& path, const FrameResult& frame,
+                                       const WriteOptions& options = {});
 // Writes labels[g] centred under group g's lock with DejaVu Sans through OpenImageIO, 15 px at
 // 1280x720 and in proportion at other sizes, its words wrapped to the lock's cell: light text on a
 // dark plate over the hair and backdrop layers (the EXR and PNG both carry it). A label is moved

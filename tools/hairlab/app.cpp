@@ -116,6 +116,7 @@ int runCommand(int argc, const char* const* argv, std::ostream& out, std::ostrea
     add(addGpuCommand);
     add(addRenderCommand);
     add(addPresetsCommand);
+    add(addServeCommand);
 
     command = commandWord(argc, argv);
     std::string known;

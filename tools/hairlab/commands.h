@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 #include <iosfwd>
+#include <nlohmann/json.hpp>
 #include <string>
 
 #include "harness/library.h"
@@ -29,6 +30,11 @@ Action addFurnaceCommand(CLI::App& app);
 Action addGpuCommand(CLI::App& app);
 Action addRenderCommand(CLI::App& app);
 Action addPresetsCommand(CLI::App& app);
+
+Action addServeCommand(CLI::App& app);
+
+// The library and its types as `hairlab list --json` prints them.
+nlohmann::json describeLibrary(Library& library);
 
 // Runs hairlab with the given arguments; what main() does, callable from tests.
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err);

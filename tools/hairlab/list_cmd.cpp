@@ -56,7 +56,9 @@ nlohmann::json defaultValue(const quor::ParamInfo& p) {
 
 nlohmann::json text(const char* s) { return s ? nlohmann::json(s) : nlohmann::json(nullptr); }
 
-nlohmann::json describe(Library& library) {
+} // namespace
+
+nlohmann::json describeLibrary(Library& library) {
     nlohmann::json j;
     j["library"] = {{"name", library.lib()->getLibName()},
                     {"description", library.lib()->getLibDescription()}};
@@ -82,6 +84,8 @@ nlohmann::json describe(Library& library) {
     return j;
 }
 
+namespace {
+
 std::string plain(const nlohmann::json& v) { return v.is_string() ? v.get<std::string>() : v.dump(); }
 
 } // namespace
@@ -91,7 +95,7 @@ Action addListCommand(CLI::App& app) {
     auto json = std::make_shared<bool>(false);
     cmd->add_flag("--json", *json, "Machine-readable output");
     return [json](Session& s) {
-        nlohmann::json j = describe(s.library);
+        nlohmann::json j = describeLibrary(s.library);
         if (*json) {
             s.out << j.dump(2) << "\n";
             return 0;

@@ -18,21 +18,11 @@
 #include "lookdev/shot.h"
 #include "options.h"
 #include "point_options.h"
+#include "shot_options.h"
 
 namespace hairlab {
 
-namespace {
-
-// The options as parsed: the shot's settings are parsed into it directly; what needs the loaded
-// library (types, parameters) or another option (--res, --look) waits here.
-struct RenderArgs {
-    lookdev::Shot shot;
-    std::string scene = "sheet", type, preset, res, lock = "straight", look, saveLook, saveGroom;
-    std::vector<std::string> sets, sweeps;
-    bool defaults = false, unbound = false, quiet = false;
-};
-
-void addOptions(CLI::App& cmd, RenderArgs& a) {
+void addShotOptions(CLI::App& cmd, RenderArgs& a) {
     lookdev::Shot& s = a.shot;
     addText(
         cmd, "--scene", a.scene,
@@ -141,6 +131,8 @@ void addOptions(CLI::App& cmd, RenderArgs& a) {
         "points per second. The same seed gives the same image for any thread count.");
 }
 
+namespace {
+
 // Options that a look file cannot take over: they choose the subject and its looks.
 void refuseWithLook(const CLI::App& cmd) {
     for (const char* name : {"--scene", "--type", "--sweep", "--defaults", "--unbound"})
@@ -150,7 +142,8 @@ void refuseWithLook(const CLI::App& cmd) {
                              "(or leave out --look) to change them");
 }
 
-// The shot the options describe, over a look file's when one is given.
+} // namespace
+
 lookdev::Shot makeShot(Library& library, RenderArgs& a, const CLI::App& cmd) {
     if (!a.res.empty()) {
         if (cmd.count("--width") || cmd.count("--height"))
@@ -233,6 +226,8 @@ lookdev::Shot makeShot(Library& library, RenderArgs& a, const CLI::App& cmd) {
     return shot;
 }
 
+namespace {
+
 // "N locks, left to right and top to bottom: A | B | ...", or "1 lock: TYPE".
 std::string legend(const lookdev::Shot& shot, bool labelled) {
     std::string text;
@@ -252,7 +247,7 @@ Action addRenderCommand(CLI::App& app) {
     auto* cmd =
         app.add_subcommand("render", "Render hair with the stand-in path tracer (EXR, PNG, TIFF or JPEG)");
     auto a = std::make_shared<RenderArgs>();
-    addOptions(*cmd, *a);
+    addShotOptions(*cmd, *a);
 
     return [a, cmd](Session& s) {
         lookdev::Shot shot = makeShot(s.library, *a, *cmd);

@@ -120,7 +120,8 @@ TEST(HairlabCli, ExecutableExitStatus) {
     const Case cases[] = {
         {"eval --type BRDFHair --light 0,0,1 >/dev/null", 0, ""},
         {"\"$(printf 'a\\nb')\" list", 2,
-         "hairlab: unknown command 'a\\nb' (commands: list, eval, sample, furnace, gpu, render, presets, serve)\n"},
+         "hairlab: unknown command 'a\\nb' (commands: list, eval, sample, furnace, gpu, render, presets, "
+         "serve)\n"},
         {"list >/dev/full", 1, "hairlab list: error: cannot write the output\n"},
         {"--help >/dev/full", 1, "hairlab: error: cannot write the output\n"},
         {"eval --type BRDFHair --light 0,0,1 >/dev/full", 1,

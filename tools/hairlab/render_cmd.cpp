@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <iterator>
 #include <memory>
@@ -256,7 +258,19 @@ Action addRenderCommand(CLI::App& app) {
                 throw UsageError("--save-groom: '" + a->saveGroom + "' is not a .hair file");
             lookdev::checkWritable("--save-groom", a->saveGroom);
         }
+        // A progress bar only where someone watches it; the scene build is its first stage.
+        const bool watched = !a->quiet && &s.err == &std::cerr && isatty(STDERR_FILENO);
+        if (watched) s.err << "building the scene ..." << std::flush;
+        const auto buildStart = std::chrono::steady_clock::now();
         std::unique_ptr<lookdev::Composition> comp = lookdev::compose(s.library, shot);
+        const double buildSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - buildStart).count();
+        if (watched) {
+            char line[96];
+            std::snprintf(line, sizeof line, "\rbuilt the scene (%zu curve segments) in %.2f s\n",
+                          comp->scene.segmentCount(), buildSeconds);
+            s.err << line << std::flush;
+        }
         if (!a->saveLook.empty()) lookdev::saveShot(s.library, shot, a->saveLook);
         if (!a->saveGroom.empty()) {
             std::vector<quor::render::Strand> strands;
@@ -270,8 +284,7 @@ Action addRenderCommand(CLI::App& app) {
                 throw UsageError(std::string("--save-groom: ") + e.what());
             }
         }
-        // A progress bar only where someone watches it.
-        if (!a->quiet && &s.err == &std::cerr && isatty(STDERR_FILENO)) comp->options.progress = &s.err;
+        if (watched) comp->options.progress = &s.err;
 
         quor::render::FrameResult frame = comp->render();
         comp->writeOutputs(frame);
@@ -284,10 +297,12 @@ Action addRenderCommand(CLI::App& app) {
         double rate = frame.seconds > 0 ? frame.shadingPoints / frame.seconds : 0;
         double perCore = frame.cpuSeconds > 0 ? frame.shadingPoints / frame.cpuSeconds : 0;
         char line[256];
-        std::snprintf(line, sizeof line,
-                      ": %dx%d, %d spp, %d thread%s, %.2f s, %.0f shading points/s (%.0f per CPU-second)",
-                      comp->options.width, comp->options.height, comp->options.spp, threads,
-                      threads == 1 ? "" : "s", frame.seconds, rate, perCore);
+        std::snprintf(
+            line, sizeof line,
+            ": %dx%d, %d spp, %d thread%s, build %.2f s, render %.2f s, %.0f shading points/s (%.0f per "
+            "CPU-second)",
+            comp->options.width, comp->options.height, comp->options.spp, threads, threads == 1 ? "" : "s",
+            buildSeconds, frame.seconds, rate, perCore);
         s.out << files << line << "\n";
         return 0;
     };

@@ -109,15 +109,16 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
                          "14", "--spp", "1", "--threads", "1", "--strands", "300", "-o", path});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(lineCount(o.out), 1);
-    // "<file>: 20x14, 1 spp, 1 thread, S s, R shading points/s (C per CPU-second)"
+    // "<file>: 20x14, 1 spp, 1 thread, build B s, render S s, R shading points/s (C per CPU-second)"
     std::string prefix = path + ": 20x14, 1 spp, 1 thread, ";
     ASSERT_EQ(o.out.compare(0, prefix.size(), prefix), 0) << o.out;
-    double seconds = -1, rate = -1, perCpu = -1;
+    double build = -1, seconds = -1, rate = -1, perCpu = -1;
     char tail[64] = {};
-    int got =
-        std::sscanf(o.out.c_str() + prefix.size(), "%lf s, %lf shading points/s (%lf per CPU-second%63s",
-                    &seconds, &rate, &perCpu, tail);
-    EXPECT_EQ(got, 4) << o.out;
+    int got = std::sscanf(o.out.c_str() + prefix.size(),
+                          "build %lf s, render %lf s, %lf shading points/s (%lf per CPU-second%63s", &build,
+                          &seconds, &rate, &perCpu, tail);
+    EXPECT_EQ(got, 5) << o.out;
+    EXPECT_GE(build, 0);
     EXPECT_GE(seconds, 0); // printed to 0.01 s: a tiny render shows 0.00
     EXPECT_GT(rate, 0);
     EXPECT_GT(perCpu, 0);

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <memory>
 #include <sstream>
+#include <utility>
 
 #include "harness/estimators.h"
 #include "harness/test_support.h"
 #include "quor/memory.h"
+#include "quor/texture.h"
 
 namespace {
 
@@ -312,6 +314,16 @@ TEST_P(Material, ReportsItsFlagsAndTheReflectionChannels) {
         ASSERT_NE(s, nullptr);
         EXPECT_EQ(s->getSamplerFlags(), c.samplerFlags) << c.type;
         EXPECT_EQ(s->getRenderChannels(), quor::RenderChannelsInfo::reflectChannels()) << c.type;
+    }
+    if (GetParam() != "BRDFHair4") return;
+    // A varying transparency is opaque only while both ends of its range sum below 1e-6.
+    const int see = quor::BSDF_MULTIPLE_SCATTERING, opaque = see | quor::BSDF_OPAQUE;
+    for (auto [tip, flags] :
+         {std::pair{quor::AColor{1e-6f, 0, 0, 1}, see}, {quor::AColor{5e-7f, 4e-7f, 0, 1}, opaque}}) {
+        harness::Instance inst(library(), "BRDFHair4");
+        quor::RootTipRampTexture ramp({0, 0, 0, 1}, tip);
+        inst.plugin().getParameter("transparency")->setTexture(&ramp);
+        EXPECT_EQ(inst.bsdf().getBSDFFlags(), flags) << tip.r;
     }
 }
 

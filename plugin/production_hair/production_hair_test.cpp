@@ -241,7 +241,8 @@ TEST(ProductionHair, LosslessFibreCarriesEveryPathAtOne) {
                               {"ior", ior[index % 3]},
                               {"glint_strength", glint ? "0.6" : "0"},
                               {"glitter_strength", glint ? "0.5" : "0"},
-                              {"glint_variation", glint ? "0.4" : "0"}},
+                              // below 0.25 the variation's strength g drops under 1
+                              {"glint_variation", glint ? (index % 2 ? "0.4" : "0.04") : "0"}},
                              thetas[index % 3], 20.0f * k, hs[index % 5], 3 + index, depth);
                 Hair4BSDF& s = p.s();
                 SCOPED_TRACE(testing::Message()
@@ -267,6 +268,24 @@ TEST(ProductionHair, LosslessFibreCarriesEveryPathAtOne) {
                 EXPECT_LE(refused, 2);
                 EXPECT_LT(worst, 1e-4);
             }
+}
+
+TEST(ProductionHair, LobeColoursStayNonNegativeAlongTheStrand) {
+    // Near the ends of its segments the glint variation moves light from TRT to the residual
+    // lobe; a weak variation (g < 1 below 0.25) moves less, and no lobe goes below zero.
+    harness::PointOptions o =
+        Hair4Point::options({{"glint_strength", "0.8"}, {"glint_variation", "0.04"}}, 10, 30, 0.3f, 7, 0);
+    o.strandLength = 20;
+    harness::ShadingPoint p(harness::test::library(), o);
+    for (int i = 0; i < 400; ++i) {
+        o.strandPosition = (i + 0.5f) / 400;
+        p.place(o);
+        p.shade();
+        const Hair4BSDF& s = p.sampler<Hair4BSDF>();
+        for (int k = 0; k < Hair4BSDF::kLobes; ++k)
+            for (int ch = 0; ch < 3; ++ch)
+                ASSERT_GE(s.lobeColor[k][ch], 0.0f) << "lobe " << k << " at " << o.strandPosition;
+    }
 }
 
 // Pearson's test of sampleRay's directions against the lobe-sum density, binned in (sin θ, φ)

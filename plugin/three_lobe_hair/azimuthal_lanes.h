@@ -165,33 +165,33 @@ HAIR_LANES int exitRootsOf(int p, float c, float phi, float roots[3]) {
         roots[0] = 0.0f;
         return 1;
     }
-    // Monic cubic γ³ + K2·γ² + K1·γ + K0; K2 is kept to mirror the general closed form.
-    const float K2 = 0.0f;
+    // The monic cubic γ³ + K1·γ + K0: its γ² coefficient is 0, so the closed form below is the
+    // depressed cubic's.
     const float K1 = (6.0f * fp * c / kPi - 2.0f) / a3;
     const float K0 = (fp * kPi - phi) / a3;
 
     if (std::fabs(K0) < 1e-16f) {
         // φ sits exactly on the lobe's symmetry azimuth (TT at π, TRT at 0) and the cubic
-        // factors into γ·(γ² + K2·γ + K1). We keep the root γ = 0 of the factor γ as well:
+        // factors into γ·(γ² + K1). We keep the root γ = 0 of the factor γ as well:
         // it is the straight path through the fibre centre, and without it N_TT would drop
         // from its full value to 0 at φ = π exactly, while for φ a hair away the closed form
         // finds that path. It goes last, where the closed form puts its middle root.
         int n = 0;
-        const float disc = K2 * K2 - 4.0f * K1;
+        const float disc = -4.0f * K1;
         if (disc > 0.0f) {
             const float s = std::sqrt(disc);
-            roots[n++] = (s - K2) / 2.0f;
-            roots[n++] = -(K2 + s) / 2.0f;
+            roots[n++] = s / 2.0f;
+            roots[n++] = -s / 2.0f;
         } else if (std::fabs(disc) < std::max(1e-12f * std::fabs(disc), 1e-12f)) {
-            roots[n++] = -K2 / 2.0f; // the triple root at 0: the factor's root is this one
+            roots[n++] = 0.0f; // the triple root at 0: the factor's root is this one
             return n;
         }
         roots[n++] = 0.0f;
         return n;
     }
 
-    const float Q = (3.0f * K1 - K2 * K2) / 9.0f;
-    const float R = ((9.0f * K1 - 2.0f * K2 * K2) * K2 - 27.0f * K0) / 54.0f;
+    const float Q = 3.0f * K1 / 9.0f;
+    const float R = -27.0f * K0 / 54.0f;
     const float dsc = R * R + Q * Q * Q;
     if (dsc > 0.0f) {
         // One real root, cbrt(R + √Dsc) + cbrt(R − √Dsc). Of the two radicands the one where
@@ -201,7 +201,7 @@ HAIR_LANES int exitRootsOf(int p, float c, float phi, float roots[3]) {
         const float s = std::sqrt(dsc);
         const float big = R + (R < 0.0f ? -s : s);
         const float t = (big > 0.0f ? 1.0f : (big < 0.0f ? -1.0f : 0.0f)) * cbrtPrecise(std::fabs(big));
-        roots[0] = -K2 / 3.0f + t - Q / t;
+        roots[0] = t - Q / t;
         return 1;
     }
     const float psi = acosPrecise(R / std::sqrt(-(Q * Q * Q)));
@@ -210,7 +210,7 @@ HAIR_LANES int exitRootsOf(int p, float c, float phi, float roots[3]) {
     d4 sines, cosines;
     sincosWide(d4{psi / 3.0f, (psi + kTwoPi) / 3.0f, (psi + kFourPi) / 3.0f, 0.0}, sines, cosines);
     for (int k = 0; k < 3; ++k)
-        roots[k] = m * static_cast<float>(cosines[k]) - K2 / 3.0f;
+        roots[k] = m * static_cast<float>(cosines[k]);
     return 3;
 }
 

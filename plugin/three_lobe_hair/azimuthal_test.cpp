@@ -152,6 +152,11 @@ TEST(ThreeLobeHair, VanishingConstantTermKeepsTheCentralPath) {
     ASSERT_EQ(exitRoots(1, criticalAngle(1.1f), kPi, roots), 3);
     EXPECT_NEAR(exitAzimuthD(1, criticalAngle(1.1f), roots[0]), M_PI, 1e-5);
     EXPECT_EQ(roots[2], 0.0f);
+    // Just below that index the side paths have only begun to part from the centre.
+    ASSERT_EQ(exitRoots(1, criticalAngle(1.15f), kPi, roots), 3);
+    EXPECT_GT(roots[0], 0.1f);
+    EXPECT_LT(roots[0], 0.3f);
+    EXPECT_NEAR(exitAzimuthD(1, criticalAngle(1.15f), roots[0]), M_PI, 1e-5);
 }
 
 TEST(ThreeLobeHair, DegenerateCubicLeadingCoefficient) {

@@ -59,15 +59,16 @@ class MayaHairBSDF2 : public quor::BRDFSampler, public quor::BSDFSampler {
     Color4 transparency;      // in [0, 1]
     Vec4 strandDir;           // T
     Color4 lightTransmission; // set by getBRDF from the transparency and the side
-    float eta = 1.55f;
-    float shiftR = 0, shiftTT = 0, shiftTRT = 0; // α, radians
-    float widthR = 1, widthTT = 1, widthTRT = 1; // β, radians
-    float multR = 1, multTT = 1, multTRT = 1;
-    float diffuseMult = 1;
-    float causticLimit = 0.5f;
-    float causticWidth = 1; // w, radians
-    float glintScale = 0.5f;
-    float fadeRange = 0.2f;
+    // The parameters, set at every set-up from the instance's values.
+    float eta{};
+    float shiftR{}, shiftTT{}, shiftTRT{}; // α, radians
+    float widthR{}, widthTT{}, widthTRT{}; // β, radians
+    float multR{}, multTT{}, multTRT{};
+    float diffuseMult{};
+    float causticLimit{};
+    float causticWidth{}; // w, radians
+    float glintScale{};
+    float fadeRange{};
     Color4 absorption; // σ per unit of fibre radius
 };
 

@@ -41,6 +41,23 @@ TEST(ThreeLobeHair, ReflectionLobeByHand) {
     EXPECT_NEAR(r.b, expected, 1e-5 * expected);
 }
 
+TEST(ThreeLobeHair, LightOppositeTheViewAlongTheStrandKeepsTheLimit) {
+    // Exactly along ±T, cos θd rounds to −4e-8 and η' is taken from its limit form. For η = 1
+    // that limit is 1 (an invisible interface: no R, all of TT), the value of every nearby
+    // pair with the same θh and φ = π.
+    PointOptions o;
+    o.type = "BRDFHair2";
+    o.sets = {{"absorption", "0,0,0"}, {"refraction_index", "1"}};
+    ShadingPoint p(test::library(), o);
+    p.shade();
+    const quor::Color along = specular(p, {0, 1, 0, 0}, {0, -1, 0, 0});
+    const float halfPi = static_cast<float>(M_PI / 2), d = 1e-4f;
+    const quor::Color near =
+        specular(p, strandDirection(halfPi - d, 0), strandDirection(d - halfPi, static_cast<float>(M_PI)));
+    EXPECT_GT(near.g, 1.0f);
+    EXPECT_NEAR(along.g, near.g, 1e-3f * near.g);
+}
+
 TEST(ThreeLobeHair, ClearFibreIsReciprocal) {
     // Without absorption every lobe depends on θi and θr only through θh and θd², so swapping
     // the light and the viewer changes nothing.

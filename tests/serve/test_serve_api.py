@@ -57,6 +57,7 @@ class Api(unittest.TestCase):
         self.assertGreater(version, before)
         headers = s.wait_samples(8, version)
         self.assertEqual(int(headers["X-Samples"]), 8)
+        self.assertEqual(s.json("GET", "/api/status")["picture"], version)
         self.assertEqual(s.json("GET", "/api/shot")["looks"][0]["parameters"]["melanin"], 0.7)
         # null unconnects a texture slot; the shot says so.
         s.json("POST", "/api/param", {"lock": 0, "name": "dye_color", "value": None})

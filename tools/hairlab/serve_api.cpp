@@ -244,6 +244,7 @@ void ServeApi::installPicture(httplib::Server& server) {
                    OrderedJson s = {{"version", view_.version()}};
                    auto pic = view_.picture();
                    s["samples"] = pic && pic->version == view_.version() ? pic->samples : 0;
+                   s["picture"] = pic ? pic->version : 0; // the version the newest picture shows
                    s["spp"] = view_.shot().render.spp;
                    s["channels"] = channelsOf(pic.get());
                    s["render"] = final_.status();

@@ -19,7 +19,7 @@ namespace hairlab {
 struct LivePicture {
     quor::render::FrameResult frame;
     quor::render::WriteOptions write;
-    int samples = 0;
+    int samples = 0; // 0 for the draft
     std::uint64_t version = 0;
 };
 
@@ -48,6 +48,8 @@ class LiveView {
 
   private:
     void run();
+    // The first picture of a version, small and enlarged; false when a change cancelled it.
+    bool draft(std::uint64_t version);
     // Takes the scene from the worker: sets the cancel flag and locks.
     std::unique_lock<std::mutex> takeScene();
     // Gives the scene back to the worker; restart also makes a new version of the picture.

@@ -295,7 +295,7 @@ async function refreshPicture() {
         if (old.startsWith('blob:')) URL.revokeObjectURL(old);
         state.version = Number(res.headers.get('X-Version'));
         state.samples = Number(res.headers.get('X-Samples'));
-        $('samples').textContent = state.samples + ' spp';
+        $('samples').textContent = state.samples ? state.samples + ' spp' : 'draft';
         $('samples').dataset.samples = state.samples;
         $('version').textContent = 'v' + state.version;
       }

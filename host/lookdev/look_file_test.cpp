@@ -3,13 +3,17 @@
 // line naming the file and the key, with status 2, before any work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "cli_test_support.h"
+#include "harness/test_support.h"
 #include "lookdev/look_file.h"
+#include "render/scene_impl.h"
 
 namespace lookdev {
 namespace {
@@ -68,6 +72,31 @@ TEST(LookFile, RenderAgainFromTheFileGivesTheSameBytes) {
         ASSERT_EQ(again.status, 0) << again.err;
         EXPECT_EQ(readFile(png), picture) << shot[1];
     }
+}
+
+// Another type, preset or label on the same locks keeps the strands and their acceleration
+// structure, and renders as the same shot composed afresh.
+TEST(LookFile, RestyledLocksRenderAsAFreshComposition) {
+    const std::string look = temp("restyle.json");
+    Outcome saved = hairlab({"render", "-q", "--res", "48x27", "--spp", "1", "--strands", "200", "-o",
+                             temp("restyle.png"), "--save-look", look});
+    ASSERT_EQ(saved.status, 0) << saved.err;
+    harness::Library& lib = harness::test::library();
+    Shot shot = loadShot(lib, look);
+    std::unique_ptr<Composition> c = compose(lib, shot);
+    const auto* accel = c->scene.impl().scene;
+    ASSERT_GE(shot.looks.size(), 2u);
+    const auto at =
+        std::find_if(shot.looks.begin(), shot.looks.end(), [](auto& l) { return l.type == "BRDFHair4"; });
+    ASSERT_NE(at, shot.looks.end());
+    at->saved.reset();
+    at->preset = "red";
+    Look& other = shot.looks[at == shot.looks.begin() ? 1 : 0];
+    other = Look{"BRDFHair2", std::nullopt, false, false, "", {}, {{"r_mult", "3"}}, "shiny"};
+    restyle(lib, *c, shot);
+    EXPECT_EQ(c->scene.impl().scene, accel);
+    EXPECT_EQ(c->labels[&other - &shot.looks[0]], "shiny");
+    EXPECT_EQ(c->render().hair.data, compose(lib, shot)->render().hair.data);
 }
 
 // Every registered parameter is written out, so the file keeps its meaning if a default changes.

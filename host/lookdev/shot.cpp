@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 #include "harness/error.h"
 #include "harness/names.h"
@@ -410,9 +411,40 @@ std::vector<std::unique_ptr<harness::Instance>> checked(Library& library, const 
     return instances;
 }
 
+// A sheet's or sweep's labels. A grid of two sweeps is labelled by axis: each row's value under
+// its first lock, each column's under its lock in the bottom row, so that no label has to hold both.
+std::vector<std::string> lockLabels(const Shot& shot) {
+    std::vector<std::string> labels;
+    const std::vector<std::string> across = shot.sweeps.size() == 2 ? shot.sweeps[0].labels()
+                                                                    : std::vector<std::string>{},
+                                   down = shot.sweeps.size() == 2 ? shot.sweeps[1].labels()
+                                                                  : std::vector<std::string>{};
+    for (std::size_t i = 0; i < shot.looks.size() && shot.render.labels; ++i) {
+        if (across.empty()) {
+            labels.push_back(shot.looks[i].label);
+            continue;
+        }
+        const std::size_t col = i % across.size(), r = i / across.size();
+        std::string label = col == 0 ? down[r] : "";
+        if (r + 1 == down.size()) label += (label.empty() ? "" : "\n") + across[col];
+        labels.push_back(label);
+    }
+    return labels;
+}
+
 } // namespace
 
 void validate(Library& library, const Shot& shot, const Where& where) { checked(library, shot, where); }
+
+void restyle(Library& library, Composition& c, const Shot& shot, const Where& where) {
+    std::vector<std::unique_ptr<harness::Instance>> instances = checked(library, shot, where);
+    if (instances.size() != c.instances.size() || static_cast<int>(instances.size()) != c.scene.groupCount())
+        throw std::logic_error("restyle: the shot has another number of locks than the scene");
+    for (std::size_t i = 0; i < instances.size(); ++i)
+        c.scene.setGroupInstance(static_cast<int>(i), instances[i]->base());
+    c.instances = std::move(instances);
+    if (shot.subject == Subject::Sheet || shot.subject == Subject::Sweep) c.labels = lockLabels(shot);
+}
 
 std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const Where& where) {
     namespace r = quor::render;
@@ -463,22 +495,7 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     }
     if (s == Subject::Sheet || s == Subject::Sweep) {
         r::buildContactSheet(c->scene, row, c->columns, style);
-        // A grid of two sweeps is labelled by axis: each row's value under its first lock, each
-        // column's under its lock in the bottom row, so that no label has to hold both.
-        const std::vector<std::string> across = shot.sweeps.size() == 2 ? shot.sweeps[0].labels()
-                                                                        : std::vector<std::string>{},
-                                       down = shot.sweeps.size() == 2 ? shot.sweeps[1].labels()
-                                                                      : std::vector<std::string>{};
-        for (std::size_t i = 0; i < shot.looks.size() && shot.render.labels; ++i) {
-            if (across.empty()) {
-                c->labels.push_back(shot.looks[i].label);
-                continue;
-            }
-            const std::size_t col = i % across.size(), r = i / across.size();
-            std::string label = col == 0 ? down[r] : "";
-            if (r + 1 == down.size()) label += (label.empty() ? "" : "\n") + across[col];
-            c->labels.push_back(label);
-        }
+        c->labels = lockLabels(shot);
         if (!shot.render.labels) c->scene.labelSpace = 0;
     }
     if (s == Subject::Swatch) r::buildSwatch(c->scene, row[0], style);

@@ -146,6 +146,11 @@ class Composition {
 // Validates the shot, reads the files it names, builds and frames the scene.
 std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const Where& where = {});
 
+// Gives a composed scene the looks of shot (types, presets, values, labels), which must have as
+// many looks as the composition: new instances on the same strands, no acceleration-structure
+// build. Validates first; on a refusal nothing changes.
+void restyle(Library& library, Composition& c, const Shot& shot, const Where& where = {});
+
 // Refuses a path that cannot be written (empty, an option, no name, a missing or read-only
 // folder, a folder itself), with the system's reason; leaves no file behind.
 void checkWritable(const std::string& what, const std::string& path);

@@ -128,6 +128,8 @@ class Scene {
 
     int groupCount() const;
     PluginBase* groupInstance(int group) const;
+    // Shades a group with another instance (no render may be running).
+    void setGroupInstance(int group, PluginBase* instance);
     std::size_t segmentCount() const;
     // Bounds of a group's control points, widened by their radii; of every group.
     Bounds groupBounds(int group) const;

@@ -188,6 +188,10 @@ void Scene::commit() {
 
 int Scene::groupCount() const { return static_cast<int>(impl_->groups.size()); }
 PluginBase* Scene::groupInstance(int group) const { return impl_->groups[group].instance; }
+void Scene::setGroupInstance(int group, PluginBase* instance) {
+    if (!instance) throw std::invalid_argument("a hair group needs a material instance");
+    impl_->groups[group].instance = instance;
+}
 std::size_t Scene::segmentCount() const {
     std::size_t n = 0;
     for (auto& g : impl_->groups)

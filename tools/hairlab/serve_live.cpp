@@ -13,11 +13,14 @@ namespace r = quor::render;
 namespace {
 
 // What a shot is made of apart from what a composed scene can take without being built again:
-// camera, picture size, samples, seed, threads, outputs, exposure and backdrop.
+// camera, picture size, samples, seed, threads, outputs, exposure, backdrop and what its locks
+// are shaded with (types, presets, values, labels; their number stays).
 lookdev::Json structure(harness::Library& library, const lookdev::Shot& shot) {
     lookdev::Json j = lookdev::shotToJson(library, shot);
     j.erase("camera");
     j.erase("render");
+    j["looks"] = shot.looks.size();
+    j["labels"] = shot.render.labels;
     if (j.contains("lighting")) {
         j["lighting"].erase("exposure");
         j["lighting"].erase("backdrop");
@@ -109,6 +112,9 @@ void LiveView::setShot(lookdev::Shot shot) {
         comp_ = std::move(comp);
         comp_->options.channels = true;
     } else {
+        if (lookdev::shotToJson(library_, shot)["looks"] !=
+            lookdev::shotToJson(library_, this->shot())["looks"])
+            lookdev::restyle(library_, *comp_, shot);
         const lookdev::RenderSettings& rs = shot.render;
         r::frame(comp_->scene, rs.width, rs.height, shot.camera);
         comp_->options.width = rs.width;

@@ -224,7 +224,6 @@ TEST(HairlabFuzz, GroomWithExtremeValues) {
         writeBytes(path, m.bytes);
         run(what + " = " + std::to_string(v), {"--scene", "groom", "--groom", path});
     }
-    // Counts and flags of the header at their ends.
     // Counts and flags of the header at their ends (unknown flag bits are ignored; the default
     // segment count is unused beside a segment array).
     const std::tuple<std::size_t, std::uint32_t, Expect> header[] = {{4, 0, Expect::Refused},

@@ -372,31 +372,6 @@ py::tuple gpuText(const Material& m, const std::string& kind) {
     return py::make_tuple(text, result);
 }
 
-const char* kindName(quor::ParamKind k) {
-    switch (k) {
-    case quor::ParamKind::Texture:
-        return "texture";
-    case quor::ParamKind::TextureRGB:
-        return "texture_rgb";
-    case quor::ParamKind::TextureFloat:
-        return "texture_float";
-    case quor::ParamKind::Float:
-        return "float";
-    case quor::ParamKind::Int:
-        return "int";
-    case quor::ParamKind::Bool:
-        return "bool";
-    }
-    return "?";
-}
-
-// A float as the shortest decimal that reads back as the same float (0.3f as 0.3).
-double shortest(float f) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, f);
-    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
-}
-
 py::object text(const char* s) { return s ? py::object(py::str(s)) : py::none(); }
 
 py::list describeTypes(LibraryHandle& h) {
@@ -412,14 +387,16 @@ py::list describeTypes(LibraryHandle& h) {
                 py::object def;
                 switch (p.kind) {
                 case quor::ParamKind::Texture:
-                    def = py::make_tuple(shortest(c.r), shortest(c.g), shortest(c.b), shortest(c.a));
+                    def = py::make_tuple(harness::shortestDecimal(c.r), harness::shortestDecimal(c.g),
+                                         harness::shortestDecimal(c.b), harness::shortestDecimal(c.a));
                     break;
                 case quor::ParamKind::TextureRGB:
-                    def = py::make_tuple(shortest(c.r), shortest(c.g), shortest(c.b));
+                    def = py::make_tuple(harness::shortestDecimal(c.r), harness::shortestDecimal(c.g),
+                                         harness::shortestDecimal(c.b));
                     break;
                 case quor::ParamKind::TextureFloat:
                 case quor::ParamKind::Float:
-                    def = py::float_(shortest(p.floatDefault));
+                    def = py::float_(harness::shortestDecimal(p.floatDefault));
                     break;
                 case quor::ParamKind::Int:
                     def = py::int_(p.intDefault);
@@ -429,7 +406,7 @@ py::list describeTypes(LibraryHandle& h) {
                     break;
                 }
                 py::dict e;
-                e["name"] = p.name, e["kind"] = kindName(p.kind), e["default"] = def;
+                e["name"] = p.name, e["kind"] = harness::kindName(p.kind), e["default"] = def;
                 e["description"] = text(p.description), e["hints_text"] = text(p.hints);
                 params.append(e);
             }

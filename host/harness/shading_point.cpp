@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <sstream>
 
@@ -100,6 +101,30 @@ ParamSets registeredDefaults(Library& library, const std::string& type) {
                                           number(p.colorDefault.b));
     }
     return sets;
+}
+
+const char* kindName(quor::ParamKind k) {
+    switch (k) {
+    case quor::ParamKind::Texture:
+        return "texture";
+    case quor::ParamKind::TextureRGB:
+        return "texture_rgb";
+    case quor::ParamKind::TextureFloat:
+        return "texture_float";
+    case quor::ParamKind::Float:
+        return "float";
+    case quor::ParamKind::Int:
+        return "int";
+    case quor::ParamKind::Bool:
+        return "bool";
+    }
+    return "?";
+}
+
+double shortestDecimal(float f) {
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, f);
+    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
 }
 
 void setParameter(quor::QuorPluginInterface& plugin, const quor::QuorParameterListDesc& desc,

@@ -1,51 +1,27 @@
 // hairlab list: the library and every type it registers, with its parameters.
-#include <charconv>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "commands.h"
+#include "harness/shading_point.h"
 #include "quor/params.h"
 
 namespace hairlab {
 
 namespace {
 
-const char* kindName(quor::ParamKind k) {
-    switch (k) {
-    case quor::ParamKind::Texture:
-        return "texture";
-    case quor::ParamKind::TextureRGB:
-        return "texture_rgb";
-    case quor::ParamKind::TextureFloat:
-        return "texture_float";
-    case quor::ParamKind::Float:
-        return "float";
-    case quor::ParamKind::Int:
-        return "int";
-    case quor::ParamKind::Bool:
-        return "bool";
-    }
-    return "?";
-}
-
-// A float as the shortest decimal that reads back as the same float (0.3f prints as 0.3).
-double shortest(float f) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, f);
-    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
-}
-
 nlohmann::json defaultValue(const quor::ParamInfo& p) {
     const quor::Color& c = p.colorDefault;
     switch (p.kind) {
     case quor::ParamKind::Texture:
-        return {shortest(c.r), shortest(c.g), shortest(c.b), shortest(c.a)};
+        return {harness::shortestDecimal(c.r), harness::shortestDecimal(c.g), harness::shortestDecimal(c.b),
+                harness::shortestDecimal(c.a)};
     case quor::ParamKind::TextureRGB:
-        return {shortest(c.r), shortest(c.g), shortest(c.b)};
+        return {harness::shortestDecimal(c.r), harness::shortestDecimal(c.g), harness::shortestDecimal(c.b)};
     case quor::ParamKind::TextureFloat:
     case quor::ParamKind::Float:
-        return shortest(p.floatDefault);
+        return harness::shortestDecimal(p.floatDefault);
     case quor::ParamKind::Int:
         return p.intDefault;
     case quor::ParamKind::Bool:
@@ -73,7 +49,7 @@ nlohmann::json describeLibrary(Library& library) {
             for (int k = 0; k < params->count(); ++k) {
                 const quor::ParamInfo& p = params->param(k);
                 t["parameters"].push_back({{"name", p.name},
-                                           {"kind", kindName(p.kind)},
+                                           {"kind", harness::kindName(p.kind)},
                                            {"default", defaultValue(p)},
                                            {"description", text(p.description)},
                                            {"hints", text(p.hints)}});

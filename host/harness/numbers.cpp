@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +11,13 @@
 #include "harness/error.h"
 
 namespace harness {
+
+std::string shortestText(float v) {
+    char buf[32];
+    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+double shortestDecimal(float v) { return std::strtod(shortestText(v).c_str(), nullptr); }
 
 namespace {
 

@@ -8,6 +8,11 @@
 
 namespace harness {
 
+// A float as the shortest text that reads back as the same float (0.3f as "0.3"), and that
+// decimal as a double, for JSON.
+std::string shortestText(float v);
+double shortestDecimal(float v);
+
 // A finite decimal that fits a float (subnormals included): no blanks, hex, inf or nan.
 float parseFloat(const std::string& what, const std::string& text);
 // A 32-bit integer in decimal, or in hex with 0x (bit patterns up to 0xFFFFFFFF).

@@ -1,7 +1,6 @@
 #include "harness/shading_point.h"
 
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -32,11 +31,6 @@ bool hintLimit(const char* hints, const char* key, double& out, std::string& tex
     return false;
 }
 
-std::string shortest(float v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
-}
-
 // The float a limit would be stored as (infinite beyond the float range).
 float nearestFloat(double limit) {
     constexpr double kMax = std::numeric_limits<float>::max();
@@ -52,9 +46,9 @@ void checkRange(const quor::ParamInfo& info, const std::string& name, const std:
          hasHi = hintLimit(info.hints, "maxValue", hi, hiText);
     for (float v : values) {
         if ((hasLo && !(v >= nearestFloat(lo))) || (hasHi && !(v <= nearestFloat(hi)))) {
-            throw InputError("--set " + name + ": value " + shortest(v) + " is outside the allowed range " +
-                             (hasLo ? "[" + loText : "(-inf") + ", " + (hasHi ? hiText + "]" : "inf)") +
-                             " (use --unchecked to allow it)");
+            throw InputError("--set " + name + ": value " + shortestText(v) +
+                             " is outside the allowed range " + (hasLo ? "[" + loText : "(-inf") + ", " +
+                             (hasHi ? hiText + "]" : "inf)") + " (use --unchecked to allow it)");
         }
     }
 }
@@ -119,12 +113,6 @@ const char* kindName(quor::ParamKind k) {
         return "bool";
     }
     return "?";
-}
-
-double shortestDecimal(float f) {
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, f);
-    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
 }
 
 void setParameter(quor::QuorPluginInterface& plugin, const quor::QuorParameterListDesc& desc,

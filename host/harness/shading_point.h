@@ -39,8 +39,6 @@ ParamSets registeredDefaults(Library& library, const std::string& type);
 
 // The name a parameter kind goes by in listings ("texture", "texture_rgb", "float", ...).
 const char* kindName(quor::ParamKind kind);
-// A float as the shortest decimal that reads back as the same float (0.3f as 0.3), in a double.
-double shortestDecimal(float f);
 
 // Parses NAME=VALUE for a parameter of the instance's type and sets it. Throws InputError
 // naming the parameter for an unknown name, a malformed value, or a value outside the hints'

@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,9 +25,7 @@ namespace {
 // only --unchecked lets in) as the text the parameter parser reads.
 Json number(float v) {
     if (!std::isfinite(v)) return std::isnan(v) ? "nan" : v > 0 ? "inf" : "-inf";
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, v);
-    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+    return harness::shortestDecimal(v);
 }
 
 float unchecked(const std::string& text) {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -27,12 +26,6 @@ std::string label4(float v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.4g", double(v));
     return buf;
-}
-
-// The shortest text that reads back as the same float: a swept value is kept exactly.
-std::string exact(float v) {
-    char buf[32];
-    return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
 }
 
 bool has(const std::vector<std::string>& names, const std::string& name) {
@@ -191,7 +184,8 @@ void checkSettings(const Shot& shot, const Where& where) {
     harness::checkIn(where(kElevation), shot.camera.elevation, -kMaxElevation, kMaxElevation);
     harness::checkIn(where(kZoom), shot.camera.zoom, kMinZoom, kMaxZoom);
     if (!(shot.lighting.exposure > 0 && std::isfinite(shot.lighting.exposure)))
-        throw InputError(where(kExposure) + ": " + exact(shot.lighting.exposure) + " is not positive");
+        throw InputError(where(kExposure) + ": " + harness::shortestText(shot.lighting.exposure) +
+                         " is not positive");
     const Lighting& l = shot.lighting;
     for (float f : {l.lights.key, l.lights.rim, l.lights.fill})
         harness::checkIn(where(kLights), f, 0.0f, kMaxLightFactor);
@@ -276,7 +270,7 @@ std::string lightsText(const quor::render::StudioRig& rig) {
         if (!(f > 0)) continue;
         if (!text.empty()) text += ',';
         text += name;
-        if (f != 1) text.append("=").append(exact(f));
+        if (f != 1) text.append("=").append(harness::shortestText(f));
     }
     return text.empty() ? "none" : text;
 }
@@ -353,7 +347,7 @@ std::vector<Look> sweepLooks(const Look& base, const std::vector<SweepAxis>& axe
                 sets.push_back(presetOrRefuse("--sweep", p).sets);
         else
             for (float v : axis->values())
-                sets.push_back({{axis->name, exact(v)}});
+                sets.push_back({{axis->name, harness::shortestText(v)}});
     };
     std::vector<ParamSets> across, down;
     std::vector<std::string> acrossLabels, downLabels;

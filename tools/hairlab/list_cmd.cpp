@@ -1,9 +1,9 @@
 // hairlab list: the library and every type it registers, with its parameters.
-#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "commands.h"
+#include "harness/numbers.h"
 #include "harness/shading_point.h"
 #include "quor/params.h"
 

@@ -1,7 +1,6 @@
 #include "point_options.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -166,9 +165,7 @@ std::string formatLanes(std::initializer_list<float> values) {
 
 Json jsonNumber(float value) {
     if (!std::isfinite(value)) return nullptr;
-    char buf[32];
-    auto r = std::to_chars(buf, buf + sizeof buf, value);
-    return std::strtod(std::string(buf, r.ptr).c_str(), nullptr);
+    return harness::shortestDecimal(value);
 }
 
 Json jsonLanes(std::initializer_list<float> values) {

@@ -15,8 +15,7 @@ namespace {
 // What a shot is made of apart from what a composed scene can take without being built again:
 // camera, picture size, samples, seed, threads, outputs, exposure, backdrop and what its locks
 // are shaded with (types, presets, values, labels; their number stays).
-lookdev::Json structure(harness::Library& library, const lookdev::Shot& shot) {
-    lookdev::Json j = lookdev::shotToJson(library, shot);
+lookdev::Json structure(lookdev::Json j, const lookdev::Shot& shot) {
     j.erase("camera");
     j.erase("render");
     j["looks"] = shot.looks.size();
@@ -99,7 +98,9 @@ void LiveView::restart(std::unique_lock<std::mutex>& lock) {
 
 void LiveView::setShot(lookdev::Shot shot) {
     lookdev::validate(library_, shot);
-    const bool same = structure(library_, shot) == structure(library_, this->shot());
+    const lookdev::Shot old = this->shot();
+    const lookdev::Json now = lookdev::shotToJson(library_, shot), was = lookdev::shotToJson(library_, old);
+    const bool same = structure(now, shot) == structure(was, old);
     // A new scene is composed before the old one is given up, without holding the worker back.
     std::unique_ptr<lookdev::Composition> comp = same ? nullptr : lookdev::compose(library_, shot);
     auto lock = takeScene();
@@ -112,9 +113,7 @@ void LiveView::setShot(lookdev::Shot shot) {
         comp_ = std::move(comp);
         comp_->options.channels = true;
     } else {
-        if (lookdev::shotToJson(library_, shot)["looks"] !=
-            lookdev::shotToJson(library_, this->shot())["looks"])
-            lookdev::restyle(library_, *comp_, shot);
+        if (now["looks"] != was["looks"]) lookdev::restyle(library_, *comp_, shot);
         const lookdev::RenderSettings& rs = shot.render;
         r::frame(comp_->scene, rs.width, rs.height, shot.camera);
         comp_->options.width = rs.width;
@@ -228,10 +227,11 @@ bool LiveView::draft(std::uint64_t version) {
         small = renderer.passResult();
     }
     auto picture = std::make_shared<LivePicture>();
-    picture->frame = small;
-    picture->frame.hair = enlarged(small.hair, full.width, full.height);
-    picture->frame.backdrop = enlarged(small.backdrop, full.width, full.height);
-    for (auto& [alias, image] : picture->frame.channels)
+    picture->frame = std::move(small);
+    r::FrameResult& f = picture->frame;
+    f.hair = enlarged(f.hair, full.width, full.height);
+    f.backdrop = enlarged(f.backdrop, full.width, full.height);
+    for (auto& [alias, image] : f.channels)
         image = enlarged(image, full.width, full.height);
     if (comp_->labelled()) r::drawLabels(picture->frame, comp_->scene, comp_->labels);
     picture->write = comp_->write;

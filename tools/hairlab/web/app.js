@@ -6,7 +6,10 @@ const state = { types: null, shot: null, lock: 0, tab: null, version: 0, samples
 const colours = { sum: '#ffffff', R: '#ff7043', TT: '#42a5f5', TRT: '#ffd54f', diffuse: '#81c784',
                   specular: '#ff7043', other: '#ba68c8' };
 
-function say(text) { $('message').textContent = text || ''; }
+// Messages are numbered so that a slow request's success does not wipe a newer request's error.
+let said = 0;
+function say(text) { $('message').textContent = text || ''; said++; }
+function clearSince(mark) { if (said === mark) say(''); }
 
 async function api(method, path, body) {
   const res = await fetch(path, { method, headers: body ? { 'Content-Type': 'application/json' } : {},
@@ -56,10 +59,11 @@ function refreshEnabled() {
 }
 
 async function setParam(name, value) {
+  const mark = said;
   try {
     await api('POST', '/api/param', { lock: state.lock, name, value });
     look().parameters[name] = value;
-    say('');
+    clearSince(mark);
     refreshEnabled();
     scheduleLobes();
   } catch (e) {
@@ -176,9 +180,10 @@ function buildEditor() {
 async function putShot(change) {
   const shot = JSON.parse(JSON.stringify(state.shot));
   change(shot);
+  const mark = said;
   try {
     state.shot = await api('PUT', '/api/shot', shot);
-    say('');
+    clearSince(mark);
   } catch (e) {
     say(e.message);
   }
@@ -394,7 +399,8 @@ function wireLooks() {
     catch (e) { say(e.message); }
   };
   $('open').onclick = async () => {
-    try { state.shot = await api('POST', '/api/open', { path: $('open-name').value }); say(''); showShot(); }
+    const mark = said;
+    try { state.shot = await api('POST', '/api/open', { path: $('open-name').value }); clearSince(mark); showShot(); }
     catch (e) { say(e.message); }
   };
   $('render').onclick = async () => {

@@ -135,7 +135,8 @@ void setParameter(quor::QuorPluginInterface& plugin, const quor::QuorParameterLi
     case quor::ParamKind::Texture:
     case quor::ParamKind::TextureRGB: {
         if (value == "none") return param->clearTexture();
-        const char* shape = "a colour r,g,b or r,g,b,a (or none)";
+        if (value == "strand") return param->setTexture(&quor::StrandColorTexture::shared());
+        const char* shape = "a colour r,g,b or r,g,b,a, strand or none";
         std::vector<std::string> parts = splitCommas(value);
         if (parts.size() != 3 && parts.size() != 4) bad(shape);
         float c[4] = {0, 0, 0, 1};
@@ -146,6 +147,8 @@ void setParameter(quor::QuorPluginInterface& plugin, const quor::QuorParameterLi
     }
     case quor::ParamKind::TextureFloat: {
         if (value == "none") return param->clearTexture();
+        if (value == "strand")
+            throw InputError(what + ": 'strand' (the strand record's colour) binds only colour textures");
         float v = number(value, "a number (or none)");
         if (!unchecked) checkRange(info, name, {v});
         return param->setConstantFloat(v);

@@ -41,6 +41,7 @@ Json valueJson(const quor::ParamInfo& p, const std::string* text) {
     case K::Texture:
     case K::TextureRGB: {
         if (!text || *text == "none") return nullptr;
+        if (*text == "strand") return "strand";
         std::vector<std::string> parts = harness::splitCommas(*text);
         Json a = Json::array();
         for (const std::string& part : parts)
@@ -201,7 +202,8 @@ Look readLook(Library& library, Reader r, bool unchecked) {
         if (it->is_object() || (it->is_array() && std::any_of(it->begin(), it->end(), [](const Json& e) {
                                     return !e.is_number() && !e.is_string();
                                 })))
-            r.fail(key, "expected a number, a boolean, a colour array or null, not " + it->dump());
+            r.fail(key,
+                   "expected a number, a boolean, a colour array, \"strand\" or null, not " + it->dump());
         std::string text = valueText(*it);
         try {
             probe.set(it.key(), text, unchecked);

@@ -57,8 +57,8 @@ TEST(LookFile, RenderAgainFromTheFileGivesTheSameBytes) {
         {"--scene", "sweep", "--sweep", "melanin=0:1:3", "--sweep", "preset=red,white", "--camera-orbit",
          "20"},
         {"--scene", "groom", "--groom", groomFile(), "--type", "BRDFHair3", "--strand-color", "0.5,0.2,0.1"},
-        {"--scene", "swatch", "--lights", "key=1.5,fill", "--env-rotate", "90", "--env-intensity", "0.3",
-         "--exposure", "1.7"},
+        {"--scene", "swatch", "--set", "dye_color=strand", "--lights", "key=1.5,fill", "--env-rotate", "90",
+         "--env-intensity", "0.3", "--exposure", "1.7"},
     };
     for (const Args& shot : shots) {
         const std::string png = temp("round.png"), look = temp("round.json");

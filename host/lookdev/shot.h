@@ -47,6 +47,8 @@ struct Groom {
     std::optional<int> strands; // per lock or ball (default by subject)
     std::uint64_t seed = 7;     // the groom's own seed, apart from the sampling seed
     bool wavy = false;          // lock shape
+    // The strand record's colour (what a texture bound to "strand" and an unconnected colour
+    // slot see) and transparency; a groom file's own colours win.
     std::optional<harness::Rgb> strandColor, strandTransparency;
     std::string file; // a .hair file (subject groom)
 };

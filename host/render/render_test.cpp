@@ -107,6 +107,35 @@ TEST(StandInRenderer, TransparentStrandsLetTheBackdropThroughUntouched) {
     }
 }
 
+// A groom's per-point colours reach the strand record at every hit, interpolated along the
+// strand: bound to the dye, a red-root, blue-tip lock is red at the top and blue at the bottom
+// (the strand's mean colour, purple, would be the same everywhere).
+TEST(StandInRenderer, StrandColourTextureShowsTheGroomsGradient) {
+    harness::Instance hair(library(), "BRDFHair4", {{"melanin", "0"}, {"dye_color", "strand"}});
+    std::vector<Strand> strands = makeLock(0, small(600));
+    for (Strand& s : strands) {
+        const std::size_t n = s.points.size() / 4;
+        s.colors.clear();
+        for (std::size_t k = 0; k < n; ++k) {
+            const float t = float(k) / float(n - 1);
+            s.colors.insert(s.colors.end(), {1 - t, 0.05f, t});
+        }
+        s.color = {0.5f, 0.05f, 0.5f};
+    }
+    Scene scene;
+    buildGroom(scene, hair.base(), strands);
+    FrameResult f = render(scene, 24, 48, 4, 2);
+    double red[2] = {}, blue[2] = {};
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 24; ++x) {
+            if (y >= 16 && y < 32) continue; // the middle third blends both
+            red[y >= 32] += f.hair.at(x, y, 0);
+            blue[y >= 32] += f.hair.at(x, y, 2);
+        }
+    EXPECT_GT(red[0], 1.5 * blue[0]); // the highlights stay white
+    EXPECT_GT(blue[1], 1.5 * red[1]);
+}
+
 TEST(StandInRenderer, FramingShowsEveryLockAtAnyAspect) {
     Sheet sheet(small(200));
     for (auto [w, h] : {std::pair{300, 300}, std::pair{1600, 900}, std::pair{900, 1600}}) {

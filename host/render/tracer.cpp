@@ -194,6 +194,11 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
     const auto& info = g.strands[s];
     StrandRecord& rec = strand.record;
     Float3 col = info.color, tr = info.transparency;
+    if (!g.curveColors.empty()) { // the groom's own colours, linear between the segment's ends
+        const float* c = &g.curveColors[3 * (piece.seg + 1)];
+        const float t = piece.u0 + piece.du * w;
+        col = Float3{c[0], c[1], c[2]} * (1 - t) + Float3{c[3], c[4], c[5]} * t;
+    }
     rec.color[0] = col.x, rec.color[1] = col.y, rec.color[2] = col.z;
     rec.transparency[0] = tr.x, rec.transparency[1] = tr.y, rec.transparency[2] = tr.z;
     rec.tangent = toVector(T);

@@ -49,4 +49,23 @@ void RootTipRampTexture::describeGPU(std::string& out) const {
     appendf(out, " %g %g %g\n", tip_.r, tip_.g, tip_.b);
 }
 
+AColor StrandColorTexture::getColor(const QuorContext& ctx) const {
+    const StrandDataInterface* s = ctx.surfaceData ? ctx.surfaceData->strandData() : nullptr;
+    if (!s) return {0, 0, 0, 1};
+    StrandRecord rec;
+    s->getStrandRecord(ctx, rec);
+    return {rec.color[0], rec.color[1], rec.color[2], 1};
+}
+
+// Any colour a groom holds (a host hands its colours on unclamped).
+void StrandColorTexture::getColorRange(AColor& lower, AColor& upper, float) const {
+    lower = {0, 0, 0, 1};
+    upper = {1, 1, 1, 1};
+}
+
+StrandColorTexture& StrandColorTexture::shared() {
+    static StrandColorTexture texture;
+    return texture;
+}
+
 } // namespace quor

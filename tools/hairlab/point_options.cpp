@@ -46,7 +46,9 @@ void PointArgs::add(CLI::App& cmd, PointScope scope) {
     cmd.add_option(
            "--set", sets_,
            "Parameter value NAME=VALUE, repeatable. Colours r,g,b or r,g,b,a; a texture parameter given a "
-           "value is bound to a constant texture, NAME=none leaves it unconnected. Every other texture "
+           "value is bound to a constant texture, NAME=strand (colour textures) to the strand record's "
+           "colour, "
+           "NAME=none leaves it unconnected. Every other texture "
            "parameter is bound to its registered default, as a host's editor creates a material")
         ->allow_extra_args(false);
     cmd.add_flag("--unbound", unbound_,

@@ -87,11 +87,13 @@ void addShotOptions(CLI::App& cmd, RenderArgs& a) {
                 static_cast<int>(harness::parseUnsignedIn("--strands", t, 1, lookdev::kMaxStrands));
         },
         "Strands per lock or ball, 1 to " + std::to_string(lookdev::kMaxStrands) +
-            "; default 10000 (ball and furnace 20000)");
+            "; default 2000 (ball and furnace " + std::to_string(quor::render::kBallStrands) + ")");
     addText(cmd, "--groom", s.groom.file, "A .hair file for --scene groom (framed automatically)");
     addUnsigned(cmd, "--groom-seed", s.groom.seed, "Seed of the procedural groom, apart from --seed");
     addText(cmd, "--lock", a.lock, "Lock of sheet, sweep and swatch: straight or wavy");
-    addColor(cmd, "--strand-color", s.groom.strandColor, "Strand record colour r,g,b",
+    addColor(cmd, "--strand-color", s.groom.strandColor,
+             "Strand record colour r,g,b: what --set NAME=strand and unconnected colour slots see (a --groom "
+             "file's own colours win)",
              "0.32,0.2,0.11 (furnace 1,1,1)");
     addColor(cmd, "--strand-transparency", s.groom.strandTransparency, "Strand record transparency r,g,b",
              "0,0,0");

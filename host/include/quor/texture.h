@@ -82,4 +82,16 @@ class RootTipRampTexture final : public QuorTexture {
     AColor root_, tip_;
 };
 
+/// The strand record's colour at the hit (a groom's own colours, interpolated along the strand);
+/// black where the hit has no strand data. As a float texture it answers the red lane.
+class StrandColorTexture final : public QuorTexture {
+  public:
+    AColor getColor(const QuorContext& ctx) const override;
+    void getColorRange(AColor& lower, AColor& upper, float scale) const override;
+    float getFloat(const QuorContext& ctx) const override { return getColor(ctx).r; }
+    void describeGPU(std::string& out) const override { out += "strand\n"; }
+    /// One texture serves every parameter: it keeps no state.
+    static StrandColorTexture& shared();
+};
+
 } // namespace quor

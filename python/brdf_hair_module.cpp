@@ -22,6 +22,7 @@
 #include "harness/numbers.h"
 #include "harness/shading_point.h"
 #include "lookdev/look_file.h"
+#include "lookdev/looks.h"
 #include "lookdev/shot.h"
 #include "quor/gpu.h"
 
@@ -471,6 +472,12 @@ PYBIND11_MODULE(_core, m) {
         }
     });
     m.def("default_plugin_path", &defaultPluginPath);
+    m.def("presets", [] {
+        py::list out;
+        for (const lookdev::Preset& p : lookdev::colorPresets())
+            out.append(py::make_tuple(p.name, p.description, p.sets));
+        return out;
+    });
 
     py::class_<LibraryHandle, LibraryPtr>(m, "Library")
         .def(py::init([](const std::string& path) { return std::make_shared<LibraryHandle>(path); }))

@@ -18,8 +18,12 @@ std::string canonical(std::string s) {
 
 } // namespace
 
-// Chosen by rendering each on the swatch under the studio lights. Melanin sets how dark the
-// fibre is, pheomelanin how much of it is red; grey and white come from grey strands mixed in.
+// Chosen by rendering each on the swatch under the studio lights and measuring it against the
+// colour range of its name (scripts/preset_colours.py). Melanin sets how dark the fibre is,
+// pheomelanin how much of it is red; a dye absorbs only when strong (red and ginger); grey and
+// white come from grey strands mixed in. Light hair is bright only when light may bounce through
+// the lock many times: those presets raise the trace depth until the swatch keeps 95% of the
+// brightness it converges to.
 const std::vector<Preset>& colorPresets() {
     static const std::vector<Preset> presets = {
         {"black", "blue-black, nearly no light through", {{"melanin", "0.9"}, {"pheomelanin", "0"}}},
@@ -27,19 +31,21 @@ const std::vector<Preset>& colorPresets() {
         {"brown", "medium chestnut brown", {{"melanin", "0.45"}, {"pheomelanin", "0.1"}}},
         {"light-brown", "light ash brown", {{"melanin", "0.35"}, {"pheomelanin", "0.1"}}},
         {"dark-blonde", "dark honey blonde", {{"melanin", "0.25"}, {"pheomelanin", "0.15"}}},
-        {"blonde", "golden blonde", {{"melanin", "0.15"}, {"pheomelanin", "0.2"}}},
+        {"blonde", "golden blonde", {{"melanin", "0.15"}, {"pheomelanin", "0.2"}, {"trace_depth", "15"}}},
         {"platinum",
-         "pale platinum blonde, a cool tint",
-         {{"melanin", "0.04"}, {"pheomelanin", "0"}, {"dye_color", "0.95,0.97,1"}}},
+         "pale platinum blonde",
+         {{"melanin", "0.04"}, {"pheomelanin", "0"}, {"trace_depth", "80"}}},
         {"auburn", "red-brown", {{"melanin", "0.55"}, {"pheomelanin", "0.8"}}},
-        {"red", "deep natural red", {{"melanin", "0.45"}, {"pheomelanin", "1"}, {"dye_color", "1,0.5,0.3"}}},
-        {"ginger", "bright copper", {{"melanin", "0.35"}, {"pheomelanin", "1"}, {"dye_color", "1,0.6,0.4"}}},
+        {"red", "deep natural red", {{"melanin", "0.45"}, {"pheomelanin", "1"}, {"dye_color", "1,0.15,0.1"}}},
+        {"ginger",
+         "bright copper",
+         {{"melanin", "0.32"}, {"pheomelanin", "1"}, {"dye_color", "1,0.25,0.12"}}},
         {"grey",
          "salt and pepper: dark hair with half the strands grey",
          {{"melanin", "0.5"}, {"pheomelanin", "0"}, {"gray_hair_density", "0.5"}}},
         {"white",
          "white hair: every strand grey",
-         {{"melanin", "0.02"}, {"pheomelanin", "0"}, {"gray_hair_density", "1"}}},
+         {{"melanin", "0.02"}, {"pheomelanin", "0"}, {"gray_hair_density", "1"}, {"trace_depth", "200"}}},
     };
     return presets;
 }
@@ -72,14 +78,14 @@ std::vector<std::string> sheetTypes(Library& library) {
 const Preset* curatedLook(const std::string& type) {
     static const std::vector<std::pair<std::string, Preset>> looks = {
         {"BRDFHair",
-         {"warm brown",
-          "diffuse brown with a soft tinted highlight",
+         {"ash brown",
+          "diffuse brown under a broad pale highlight, which greys it",
           {{"diffuse_color_tex", "0.2,0.12,0.06"},
            {"specular_color_tex", "0.5,0.42,0.34"},
            {"specular_power", "30"}}}},
         {"BRDFHair2",
-         {"copper caustic glints",
-          "red-brown absorption with a strong glint at the TRT caustic",
+         {"dark brown with white glints",
+          "brown absorption with a strong neutral glint at the TRT caustic",
           {{"absorption", "0.08,0.2,0.45"},
            {"glint_scale", "2"},
            {"diffuse_color_tex", "0.3,0.12,0.04"},
@@ -93,7 +99,7 @@ const Preset* curatedLook(const std::string& type) {
            {"transmission", "0.45,0.25,0.1"},
            {"secondary_glossiness", "0.65"}}}},
         {"BRDFHair4",
-         {"chestnut with glints and glitter",
+         {"dark chestnut with glints and glitter",
           "brown with coloured glints and a sparkling primary; six bounces are plenty for hair this dark",
           {{"melanin", "0.55"},
            {"pheomelanin", "0.35"},

@@ -13,7 +13,7 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["Library", "Material", "Shot", "render", "parse_hints", "default_library"]
+__all__ = ["Library", "Material", "Shot", "render", "presets", "parse_hints", "default_library"]
 
 _NUMERIC_HINTS = {"minValue", "maxValue", "softMinValue", "softMaxValue"}
 _HINT_ITEM = re.compile(r"(\w+)=\(([^)]*)\)")
@@ -79,6 +79,16 @@ class Library:
 
 _default = None
 _default_lock = threading.Lock()
+
+
+def presets():
+    """The BRDFHair4 colour presets, as hairlab presets lists them: name, description and the
+    values each sets (numbers and colour lists, ready for Shot(values=...))."""
+    def value(text):
+        parts = [float(p) for p in text.split(",")]
+        return parts if len(parts) > 1 else parts[0]
+    return [{"name": n, "description": d, "values": {k: value(v) for k, v in sets}}
+            for n, d, sets in _core.presets()]
 
 
 def default_library():

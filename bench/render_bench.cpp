@@ -8,10 +8,12 @@
 //                   camera sample, the lock's background included
 //
 // BM_SheetNoise: the default sheet (each type in its curated look; /defaults: its registered
-// defaults) at 640x360 and 16 samples per pixel, rendered with two seeds.
+// defaults; /light: BRDFHair4 in the blonde, platinum and white presets) at 640x360 and 16
+// samples per pixel (at most, adaptive; _fixed: every pixel), rendered with two seeds.
 // For each material, over the pixels its lock covers (at least half of a 4x4 grid of rays through
 // the pixel meets that lock), noise = RMS of the difference of the two pictures / their mean;
-// cpu_s is one render's CPU time summed over its threads.
+// cpu_s is one render's CPU time summed over its threads; efficiency = 1 / (noise² × cpu_s), the
+// measure to compare at equal time (half the noise in the same time is 4×).
 //
 // BM_GroomBuild/N: a swatch of N strands made (groom_s: the procedural lock) and built into a
 // committed scene (scene_s: pieces and Embree's structure) on every core, wall clock; bytes per
@@ -101,19 +103,30 @@ std::vector<int> pixelGroups(const Scene& scene, int width, int height) {
     return out;
 }
 
-void BM_SheetNoise(benchmark::State& state, bool curated) {
+enum class Sheet { Curated, Defaults, Light };
+
+void BM_SheetNoise(benchmark::State& state, Sheet which, bool adaptive) {
     lookdev::Shot shot;
-    shot.looks = lookdev::sheetLooks(library(), curated);
+    if (which == Sheet::Light) {
+        for (const char* preset : {"blonde", "platinum", "white"}) {
+            lookdev::Look& look = shot.looks.emplace_back();
+            look.type = lookdev::kPresetType;
+            look.preset = look.label = preset;
+        }
+    } else {
+        shot.looks = lookdev::sheetLooks(library(), which == Sheet::Curated);
+    }
+    shot.render.adaptive = adaptive;
     std::unique_ptr<lookdev::Composition> sheet = lookdev::compose(library(), shot);
     Scene& scene = sheet->scene;
     RenderOptions o = sheet->options;
     std::vector<std::string> names;
     for (const lookdev::Look& l : shot.looks)
-        names.push_back(l.type);
+        names.push_back(which == Sheet::Light ? l.preset : l.type);
     const std::size_t locks = names.size();
     std::vector<int> groups = pixelGroups(scene, o.width, o.height);
     std::vector<double> noise(locks);
-    double cpu = 0, rays = 0;
+    double cpu = 0, rays = 0, samples = 0;
     for (auto _ : state) {
         std::vector<float> a, b; // the whole picture, hair over its backdrop
         for (auto [seed, out] : {std::pair{1, &a}, std::pair{2, &b}}) {
@@ -122,6 +135,7 @@ void BM_SheetNoise(benchmark::State& state, bool curated) {
             FrameResult f = r.renderFrame();
             cpu += f.cpuSeconds;
             rays += static_cast<double>(f.rays);
+            samples += f.meanSamples;
             for (std::size_t p = 0; p < groups.size(); ++p)
                 for (int i = 0; i < 3; ++i)
                     out->push_back(f.hair.data[4 * p + i] + f.backdrop.data[3 * p + i]);
@@ -141,9 +155,12 @@ void BM_SheetNoise(benchmark::State& state, bool curated) {
             noise[g] = n > 0 && sum > 0 ? std::sqrt(diff2 / n) / (sum / n) : 0;
         }
     }
-    for (std::size_t g = 0; g < locks; ++g)
+    for (std::size_t g = 0; g < locks; ++g) {
         state.counters["noise_" + names[g]] = noise[g];
+        state.counters["efficiency_" + names[g]] = 1 / (noise[g] * noise[g] * cpu / 2);
+    }
     state.counters["cpu_s"] = cpu / 2;
+    state.counters["mean_spp"] = samples / 2;
     state.counters["rays_per_sample"] = rays / (2.0 * o.width * o.height * o.spp);
 }
 
@@ -193,7 +210,12 @@ BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair, "BRDFHair")->Unit(benchmark::kMillise
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair2, "BRDFHair2")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair3, "BRDFHair3")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_RenderLock, BRDFHair4, "BRDFHair4")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_SheetNoise, curated, true)->Unit(benchmark::kSecond)->Iterations(1);
-BENCHMARK_CAPTURE(BM_SheetNoise, defaults, false)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, curated, Sheet::Curated, true)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, curated_fixed, Sheet::Curated, false)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, defaults, Sheet::Defaults, true)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, light, Sheet::Light, true)->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_SheetNoise, light_fixed, Sheet::Light, false)->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace

@@ -453,6 +453,7 @@ py::dict renderShot(const ShotHandle& s) {
     stats["seconds"] = frame.seconds, stats["cpu_seconds"] = frame.cpuSeconds;
     stats["shading_points"] = frame.shadingPoints, stats["rays"] = frame.rays,
     stats["threads"] = frame.threads;
+    stats["mean_samples"] = frame.meanSamples;
     stats["spp"] = s.shot.render.spp, stats["width"] = s.shot.render.width,
     stats["height"] = s.shot.render.height, stats["seed"] = s.shot.render.seed;
     py::dict d;

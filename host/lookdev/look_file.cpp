@@ -354,6 +354,8 @@ Json shotToJson(Library& library, const Shot& shot, const std::string& folder) {
               {"threads", shot.render.threads},
               {"seed", shot.render.seed},
               {"labels", shot.render.labels},
+              {"adaptive", shot.render.adaptive},
+              {"adaptive_threshold", number(shot.render.adaptiveThreshold)},
               {"outputs", outputs}}}};
 }
 
@@ -435,6 +437,8 @@ Shot shotFromJson(Library& library, const Json& json, const std::string& file, c
     s.get("threads", shot.render.threads);
     s.get("seed", shot.render.seed);
     s.get("labels", shot.render.labels);
+    s.get("adaptive", shot.render.adaptive);
+    s.get("adaptive_threshold", shot.render.adaptiveThreshold);
     if (const Json* outs = s.find("outputs")) {
         if (!outs->is_array() ||
             std::any_of(outs->begin(), outs->end(), [](const Json& o) { return !o.is_string(); }))

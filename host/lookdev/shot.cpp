@@ -173,6 +173,8 @@ void checkSettings(const Shot& shot, const Where& where) {
     harness::checkIn(where(kHeight), r.height, 1, kMaxSide);
     harness::checkIn(where(kSpp), r.spp, 1, kMaxSpp);
     harness::checkIn(where(kThreads), r.threads, 0, kMaxThreads);
+    harness::checkIn(where(kAdaptiveThreshold), r.adaptiveThreshold, kMinAdaptiveThreshold,
+                     kMaxAdaptiveThreshold);
     std::uint64_t pixels = std::uint64_t(r.width) * r.height;
     if (pixels > kMaxPixels)
         throw InputError("--width × --height: " + std::to_string(pixels) + " pixels is more than " +
@@ -510,6 +512,8 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     c->options.spp = rs.spp;
     c->options.threads = rs.threads;
     c->options.seed = rs.seed;
+    c->options.adaptive = rs.adaptive;
+    c->options.adaptiveThreshold = rs.adaptiveThreshold;
     for (const std::string& out : c->outputs)
         c->options.channels = c->options.channels || lowerExtension(out) == ".exr";
     c->write.exposure = shot.lighting.exposure;

@@ -21,6 +21,7 @@ constexpr std::uint64_t kMaxCameraSamples = 1ull << 30; // width × height × sp
 constexpr int kMaxStrands = 200000;
 constexpr int kMaxThreads = 256;
 constexpr int kMaxLocks = 64; // of a sweep
+constexpr float kMinAdaptiveThreshold = 0.001f, kMaxAdaptiveThreshold = 1;
 constexpr float kMaxOrbit = 360, kMaxElevation = 89, kMinZoom = 0.1f, kMaxZoom = 100;
 
 enum class Subject { Sheet, Sweep, Swatch, Ball, Groom, Furnace };
@@ -72,6 +73,8 @@ struct RenderSettings {
     std::uint64_t seed = 1;
     std::vector<std::string> outputs; // by extension; none: "hair.png"
     bool labels = true;               // sheet and sweep: a label under each lock
+    bool adaptive = true;             // spp is the most a pixel takes; converged pixels stop early
+    float adaptiveThreshold = 0.02f;  // the relative error at which a pixel stops
 };
 
 struct Shot {
@@ -110,7 +113,8 @@ constexpr Field kLooks{"--type", "looks"}, kSweeps{"--sweep", "sweeps"}, kGroomF
     kHeight{"--height", "render.height"}, kSpp{"--spp", "render.spp"},
     kThreads{"--threads", "render.threads"}, kOutputs{"-o", "render.outputs"},
     kOrbit{"--camera-orbit", "camera.orbit"}, kElevation{"--camera-elevation", "camera.elevation"},
-    kZoom{"--camera-zoom", "camera.zoom"}, kLabels{"--labels", "render.labels"};
+    kZoom{"--camera-zoom", "camera.zoom"}, kLabels{"--labels", "render.labels"},
+    kAdaptiveThreshold{"--adaptive-threshold", "render.adaptive_threshold"};
 
 // How refusals name what was wrong: by option (a shot from the command line), or by the look
 // file and its key.

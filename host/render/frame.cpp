@@ -116,12 +116,24 @@ constexpr int kSplatFloats = 8;
 inline float sampleValue(float v) { return v > 0 ? std::min(v, 1e20f) : 0.0f; }
 inline Float3 sampleValue(Float3 c) { return {sampleValue(c.x), sampleValue(c.y), sampleValue(c.z)}; }
 
+// Adaptive sampling looks at a pixel after 8, 12, 16, 24, 32, 48, ... samples: the next
+// checkpoint after n.
+inline int nextCheckpoint(int n) { return n < 8 ? 8 : n + (n & (n - 1) ? n / 3 : n / 2); }
+
+// The relative error of the mean of n luminance samples from their sums; a mean below 0.02
+// counts as 0.02, so that near-black pixels need not be exact.
+inline double relativeError(int n, double sum, double sumSq) {
+    const double mean = sum / n, var = std::max(0.0, (sumSq - sum * mean) / (n - 1));
+    return std::sqrt(var / n) / std::max(mean, 0.02);
+}
+
 // Which samples a tile adds: [first, end) of every pixel. A frame adds them all at once and
 // leaves the mean of a pixel's own samples in its render channels; a pass adds its range to what
 // earlier passes left in the splats and adds channel sums (divided when the picture is made).
 struct SampleRange {
     int first = 0, end = 1;
     bool pass = false;
+    bool adaptive = false;                     // a pixel may stop before end (a frame's samples only)
     const std::atomic<bool>* cancel = nullptr; // checked per row
 };
 
@@ -147,7 +159,16 @@ bool renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                 std::fill(&chSum[0][0], &chSum[0][0] + kChannelCount * kChannelFloats, 0.0f);
                 std::fill(std::begin(chAny), std::end(chAny), false);
             }
-            for (int s = range.first; s < range.end; ++s) {
+            // The pixel's samples splat here first: a pixel that stops early then counts as
+            // much as one that takes every sample (else its neighbours' samples would outweigh it).
+            float acc[2 * kApron + 1][2 * kApron + 1][kSplatFloats] = {};
+            double lumSum = 0, lumSq = 0;
+            int s = range.first, checkpoint = nextCheckpoint(0);
+            for (; s < range.end; ++s) {
+                if (range.adaptive && s == checkpoint) {
+                    if (relativeError(s, lumSum, lumSq) <= o.adaptiveThreshold) break;
+                    checkpoint = nextCheckpoint(s);
+                }
                 PixelSampler sampler(o.seed, pix, static_cast<std::uint32_t>(s));
                 tracer.setSampler(&sampler);
                 float u, v;
@@ -166,6 +187,9 @@ bool renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                 CameraSample cs;
                 Float3 L = tracer.trace(ray, 0, Tracer::Kind::Camera, 0, &cs);
                 const Float3 hair = sampleValue(L - cs.backdrop), backdrop = sampleValue(cs.backdrop);
+                const Float3 seen = hair + backdrop;
+                const double lum = 0.2126 * seen.x + 0.7152 * seen.y + 0.0722 * seen.z;
+                lumSum += lum, lumSq += lum * lum;
                 float wx[2 * kApron + 1];
                 for (int i = 0; i <= 2 * kApron; ++i)
                     wx[i] = filterWeight(x - kApron + i + 0.5f - px);
@@ -175,9 +199,7 @@ bool renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                     for (int tx = x - kApron; tx <= x + kApron; ++tx) {
                         float w = wy * wx[tx - x + kApron];
                         if (w <= 0) continue;
-                        float* b =
-                            &splat[(static_cast<std::size_t>(ty - y0 + kApron) * sw + (tx - x0 + kApron)) *
-                                   kSplatFloats];
+                        float* b = acc[ty - y + kApron][tx - x + kApron];
                         b[0] += w * hair.x, b[1] += w * hair.y, b[2] += w * hair.z, b[3] += w * cs.alpha;
                         b[4] += w * backdrop.x, b[5] += w * backdrop.y, b[6] += w * backdrop.z;
                         b[7] += w;
@@ -193,8 +215,17 @@ bool renderTile(Tracer& tracer, RenderState& r, int x0, int y0, int x1, int y1, 
                 }
             }
             tracer.setSampler(nullptr);
+            tracer.samples += static_cast<std::uint64_t>(s - range.first);
+            const float scale = float(range.end - range.first) / float(s - range.first);
+            for (int dy = 0; dy <= 2 * kApron; ++dy)
+                for (int dx = 0; dx <= 2 * kApron; ++dx) {
+                    float* b =
+                        &splat[(static_cast<std::size_t>(y - y0 + dy) * sw + (x - x0 + dx)) * kSplatFloats];
+                    for (int i = 0; i < kSplatFloats; ++i)
+                        b[i] += acc[dy][dx][i] * scale;
+                }
             if (channels) {
-                const float inv = 1.0f / o.spp;
+                const float inv = 1.0f / static_cast<float>(s - range.first);
                 for (int k = 0; k < kChannelCount; ++k) {
                     if (!chAny[k]) continue;
                     float* buf = r.channelBuffer(k) + kChannelFloats * pix;
@@ -312,6 +343,7 @@ void Renderer::Impl::beginFrame() {
         t->shadowPoints = 0;
         t->rays = 0;
         t->cpuSeconds = 0;
+        t->samples = 0;
         t->setChannels(o.channels);
     }
     for (QuorPluginInterface* p : r.plugins)
@@ -390,7 +422,9 @@ FrameResult Renderer::Impl::result(double seconds, int channelSamples) {
         out.shadingPoints += t->shadingPoints;
         out.shadowPoints += t->shadowPoints;
         out.rays += t->rays;
+        out.meanSamples += static_cast<double>(t->samples);
     }
+    out.meanSamples /= static_cast<double>(o.width) * o.height;
     out.hair = {o.width, o.height, 4, r.hair};
     out.backdrop = {o.width, o.height, 3, r.backdrop};
     const float inv = channelSamples > 0 ? 1.0f / channelSamples : 1.0f;
@@ -414,7 +448,7 @@ FrameResult Renderer::renderFrame() {
     m.beginFrame();
     m.passSamples = 0;
     Progress progress(m.state.opt.progress, m.tiles());
-    m.runTiles({0, m.state.opt.spp, false, nullptr}, progress);
+    m.runTiles({0, m.state.opt.spp, false, m.state.opt.adaptive, nullptr}, progress);
     m.resolve();
     m.splats.clear();
     const double seconds = progress.elapsed();
@@ -434,7 +468,7 @@ bool Renderer::renderPass(int samples, const std::atomic<bool>* cancel) {
     if (!m.inFrame || m.passSamples < 0) return false;
     Progress progress(nullptr, m.tiles());
     const int first = m.passSamples;
-    if (!m.runTiles({first, first + std::max(1, samples), true, cancel}, progress)) {
+    if (!m.runTiles({first, first + std::max(1, samples), true, false, cancel}, progress)) {
         m.passSamples = -1; // partly added: unusable until the passes begin again
         return false;
     }

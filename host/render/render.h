@@ -228,6 +228,13 @@ struct RenderOptions {
     int maxPathDepth = 1000; // continuation rays of sampling materials (a cap beyond the materials' own)
     int giDepth = 1;         // nested GI-source rays for materials that do not sample
     bool channels = false;   // collect the render channels materials write
+    // Adaptive sampling (renderFrame only): spp becomes the most a pixel takes. After 8, 12, 16,
+    // 24, 32, 48, ... samples a pixel stops once the estimated relative error of its mean
+    // luminance (over max(mean, 0.02), so that near-black pixels need not be exact) is at most
+    // the threshold. The estimate comes from the pixel's own samples, so the picture is the same
+    // for any thread count.
+    bool adaptive = false;
+    float adaptiveThreshold = 0.02f;
     std::ostream* progress = nullptr; // progress bar for renders longer than a second
 };
 
@@ -251,6 +258,7 @@ struct FrameResult {
     std::uint64_t shadingPoints = 0; // material set-ups at hits (newBSDF calls), shadow rays included
     std::uint64_t shadowPoints = 0;  // of those, set-ups that only answered a shadow ray's transparency
     std::uint64_t rays = 0;          // traced: camera, shadow, continuation and GI-source rays
+    double meanSamples = 0;          // camera samples per pixel, on average
     int threads = 1;                 // render threads used
 };
 

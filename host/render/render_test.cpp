@@ -58,6 +58,37 @@ TEST(StandInRenderer, SameSeedSameImageForAnyThreadCount) {
     EXPECT_NE(one.hair.data, render(sheet.scene, 48, 27, 2, 2, 4).hair.data);
 }
 
+// Adaptive sampling: converged pixels (the backdrop) stop early, the picture is the same for any
+// thread count, and its mean, render channels included, is that of fixed sampling.
+TEST(StandInRenderer, AdaptiveSamplingStopsEarlyWithoutChangingThePicture) {
+    Sheet sheet(small(400));
+    frame(sheet.scene, 48, 27);
+    RenderOptions o;
+    o.width = 48, o.height = 27, o.spp = 32, o.threads = 1, o.channels = true;
+    FrameResult fixed = Renderer(sheet.scene, o).renderFrame();
+    o.adaptive = true, o.adaptiveThreshold = 0.05f;
+    FrameResult one = Renderer(sheet.scene, o).renderFrame();
+    o.threads = 2;
+    FrameResult two = Renderer(sheet.scene, o).renderFrame();
+    EXPECT_EQ(one.hair.data, two.hair.data);
+    EXPECT_EQ(fixed.meanSamples, 32);
+    EXPECT_GT(one.meanSamples, 8);
+    EXPECT_LT(one.meanSamples, 24);
+    auto mean = [](const Image& im) {
+        double sum = 0;
+        for (std::size_t i = 0; i < im.data.size(); ++i)
+            sum += (im.channels == 4 && i % 4 == 3) ? 0 : im.data[i];
+        return sum;
+    };
+    EXPECT_NEAR(mean(one.hair) / mean(fixed.hair), 1, 0.03);
+    EXPECT_NEAR(mean(one.backdrop) / mean(fixed.backdrop), 1, 0.01);
+    ASSERT_EQ(one.channels.size(), fixed.channels.size());
+    for (const auto& [alias, im] : fixed.channels)
+        if (mean(im) > 1) {
+            EXPECT_NEAR(mean(one.channels.at(alias)) / mean(im), 1, 0.05) << channelName(alias);
+        }
+}
+
 // Lossless production hair in a uniform white environment: every pixel, hair over backdrop,
 // converges to the environment's value once the trace depth lets light find its way out.
 TEST(StandInRenderer, LosslessFurnaceConvergesToTheEnvironment) {

@@ -131,7 +131,7 @@ class Tracer {
     void setChannels(bool on) { channelsOn_ = on; }
     bool channelsOn() const { return channelsOn_; }
 
-    std::uint64_t shadingPoints = 0, shadowPoints = 0, rays = 0;
+    std::uint64_t shadingPoints = 0, shadowPoints = 0, rays = 0, samples = 0; // samples: camera samples
     double cpuSeconds = 0;
 
   private:

@@ -264,7 +264,7 @@ class Shot:
     values={...}, width=..., height=..., spp=..., ...), Shot.load(path), shot.save(path)."""
 
     def __init__(self, subject="swatch", type="BRDFHair4", values=None, looks=None, sweeps=(), width=640,
-                 height=360, spp=16, threads=0, seed=1, strands=None, groom_seed=7, lock="straight",
+                 height=360, spp=16, threads=0, seed=1, adaptive=True, adaptive_threshold=0.02, strands=None, groom_seed=7, lock="straight",
                  strand_color=None, strand_transparency=None, groom=None, camera_orbit=0.0,
                  camera_elevation=0.0, camera_zoom=1.0, environment=None, exposure=1.0, backdrop=False,
                  unchecked=False, library=None, _handle=None):
@@ -297,7 +297,7 @@ class Shot:
             "camera": {"orbit": camera_orbit, "elevation": camera_elevation, "zoom": camera_zoom},
             "lighting": {"environment": environment, "exposure": exposure, "backdrop": bool(backdrop)},
             "render": {"width": width, "height": height, "spp": spp, "threads": threads, "seed": seed,
-                       "outputs": []},
+                       "adaptive": bool(adaptive), "adaptive_threshold": adaptive_threshold, "outputs": []},
         }
         self._h = _core.Shot.from_json(self.library._lib, json.dumps(doc), "Shot", os.getcwd())
 

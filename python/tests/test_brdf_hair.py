@@ -182,7 +182,7 @@ def test_render_equals_hairlabs_exr(tmp_path):
     rgba = pixels[..., [names.index(c) for c in ("R", "G", "B", "A")]]
     half = frame["rgba"].astype(np.float16).astype(np.float32)
     np.testing.assert_array_equal(rgba, half)
-    assert frame.stats["spp"] == 2 and frame.shading_points > 0
+    assert frame.stats["spp"] == 2 and frame.mean_samples == 2 and frame.shading_points > 0
 
 
 def test_two_threads_render_at_once():

@@ -71,7 +71,19 @@ void addShotOptions(CLI::App& cmd, RenderArgs& a) {
         },
         "on or off: a label under each lock of a sheet or sweep; default on");
     cmd.add_flag("-q,--quiet", a.quiet, "No progress bar and no legend; only the summary line");
-    addInteger(cmd, "--spp", s.render.spp, 1, lookdev::kMaxSpp, "Samples per pixel");
+    addInteger(cmd, "--spp", s.render.spp, 1, lookdev::kMaxSpp,
+               "Samples per pixel: the most a pixel takes while adaptive sampling is on");
+    cmd.add_option_function<std::string>(
+        "--adaptive",
+        [&s](const std::string& t) {
+            if (t != "on" && t != "off") throw UsageError("--adaptive: '" + t + "' is not on or off");
+            s.render.adaptive = t == "on";
+        },
+        "on or off: after 8, 12, 16, 24, ... samples a pixel stops once its relative error and its "
+        "neighbours' are below --adaptive-threshold; off takes --spp samples everywhere. Default on");
+    addNumber(cmd, "--adaptive-threshold", s.render.adaptiveThreshold, lookdev::kMinAdaptiveThreshold,
+              lookdev::kMaxAdaptiveThreshold,
+              "Relative error of a pixel's luminance at which adaptive sampling stops it; default 0.02");
     addInteger(cmd, "--threads", s.render.threads, 0, lookdev::kMaxThreads,
                "Render threads (0: all cores; never more than the cores there are)");
     addUnsigned(cmd, "--seed", s.render.seed, "Seed of the sample points");
@@ -181,6 +193,8 @@ lookdev::Shot makeShot(Library& library, RenderArgs& a, const CLI::App& cmd) {
         over("--seed", shot.render.seed, o.render.seed);
         over("--output", shot.render.outputs, o.render.outputs);
         over("--labels", shot.render.labels, o.render.labels);
+        over("--adaptive", shot.render.adaptive, o.render.adaptive);
+        over("--adaptive-threshold", shot.render.adaptiveThreshold, o.render.adaptiveThreshold);
         over("--strands", shot.groom.strands, o.groom.strands);
         over("--groom", shot.groom.file, o.groom.file);
         over("--groom-seed", shot.groom.seed, o.groom.seed);
@@ -298,13 +312,17 @@ Action addRenderCommand(CLI::App& app) {
         const int threads = frame.threads;
         double rate = frame.seconds > 0 ? frame.shadingPoints / frame.seconds : 0;
         double perCore = frame.cpuSeconds > 0 ? frame.shadingPoints / frame.cpuSeconds : 0;
-        char line[256];
+        char spp[64], line[320];
+        if (comp->options.adaptive && comp->options.spp > 8)
+            std::snprintf(spp, sizeof spp, "%d spp at most, %.2f mean", comp->options.spp, frame.meanSamples);
+        else
+            std::snprintf(spp, sizeof spp, "%d spp", comp->options.spp);
         std::snprintf(
             line, sizeof line,
-            ": %dx%d, %d spp, %d thread%s, build %.2f s, render %.2f s, %.0f shading points/s (%.0f per "
+            ": %dx%d, %s, %d thread%s, build %.2f s, render %.2f s, %.0f shading points/s (%.0f per "
             "CPU-second)",
-            comp->options.width, comp->options.height, comp->options.spp, threads, threads == 1 ? "" : "s",
-            buildSeconds, frame.seconds, rate, perCore);
+            comp->options.width, comp->options.height, spp, threads, threads == 1 ? "" : "s", buildSeconds,
+            frame.seconds, rate, perCore);
         s.out << files << line << "\n";
         return 0;
     };

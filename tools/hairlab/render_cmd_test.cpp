@@ -85,6 +85,9 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
         {"render", "--scene", "furnace", "--lights", "none"},
         {"render", "--scene", "furnace", "--env-intensity", "2"},
         {"render", "--labels", "maybe"},
+        {"render", "--adaptive", "sometimes"},
+        {"render", "--adaptive-threshold", "0"},
+        {"render", "--adaptive-threshold", "1.5"},
         {"render", "--save-groom", "groom.txt"},
         {"render", "--save-groom", "/nonexistent-folder/g.hair"},
     };

@@ -167,6 +167,37 @@ TEST(StandInRenderer, StrandColourTextureShowsTheGroomsGradient) {
     EXPECT_GT(blue[1], 1.5 * red[1]);
 }
 
+// A distant light lights from its direction, and its disc's size changes how soft it is, not
+// how much light it gives: a diffuse lock lit from the camera's side is far brighter than one
+// lit from behind (its front strands are in the lock's shadow), and an 8° disc gives what a 3°
+// one gives, to a sampling material too.
+TEST(StandInRenderer, DistantLightsLightFromTheirDirectionWithTheirIrradiance) {
+    for (const char* type : {"BRDFHair", "BRDFHair4"}) {
+        harness::Instance inst(library(), type);
+        Scene scene;
+        buildSwatch(scene, inst.base(), small(600));
+        frame(scene, 24, 36);
+        scene.studio = false;
+        scene.env = Environment::uniform({0, 0, 0});
+        const Float3 toCamera = unit(scene.camera.eye - scene.camera.target);
+        auto lit = [&](Float3 dir, float angle) {
+            scene.lights = {{dir, {1, 1, 1}, angle}};
+            RenderOptions o;
+            o.width = 24, o.height = 36, o.spp = 8, o.threads = 2;
+            FrameResult f = Renderer(scene, o).renderFrame();
+            double sum = 0;
+            for (std::size_t p = 0; p < f.hair.data.size(); p += 4)
+                sum += f.hair.data[p] + f.hair.data[p + 1] + f.hair.data[p + 2];
+            return sum;
+        };
+        const double front = lit(toCamera, 3);
+        if (std::string(type) == "BRDFHair") {
+            EXPECT_GT(front, 3 * lit(toCamera * -1.0f, 3));
+        }
+        EXPECT_NEAR(lit(toCamera, 8) / front, 1, 0.1) << type;
+    }
+}
+
 TEST(StandInRenderer, FramingShowsEveryLockAtAnyAspect) {
     Sheet sheet(small(200));
     for (auto [w, h] : {std::pair{300, 300}, std::pair{1600, 900}, std::pair{900, 1600}}) {

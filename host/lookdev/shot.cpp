@@ -474,8 +474,9 @@ std::unique_ptr<Composition> compose(Library& library, const Shot& shot, const W
     if (auto& sc = shot.groom.strandColor) style.color = {sc->r, sc->g, sc->b};
     if (auto& st = shot.groom.strandTransparency) style.transparency = {st->r, st->g, st->b};
     // A groom file's strands without a colour array of their own take the given colour.
-    for (r::Strand& strand : groom)
-        if (strand.colors.empty() && shot.groom.strandColor) strand.color = style.color;
+    if (shot.groom.strandColor)
+        for (r::Strand& strand : groom)
+            if (strand.colors.empty()) strand.color = style.color;
 
     const RenderSettings& rs = shot.render;
     if (s == Subject::Sheet || s == Subject::Sweep) {

@@ -118,7 +118,9 @@ inline Float3 sampleValue(Float3 c) { return {sampleValue(c.x), sampleValue(c.y)
 
 // Adaptive sampling looks at a pixel after 8, 12, 16, 24, 32, 48, ... samples: the next
 // checkpoint after n.
-inline int nextCheckpoint(int n) { return n < 8 ? 8 : n + (n & (n - 1) ? n / 3 : n / 2); }
+inline int nextCheckpoint(int n) {
+    return n < kFirstCheckpoint ? kFirstCheckpoint : n + (n & (n - 1) ? n / 3 : n / 2);
+}
 
 // The relative error of the mean of n luminance samples from their sums; a mean below 0.02
 // counts as 0.02, so that near-black pixels need not be exact.

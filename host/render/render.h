@@ -220,6 +220,9 @@ void frame(Scene& scene, int width, int height, const CameraView& view = {});
 // (x to the right, y up); false for a point behind the camera.
 bool project(const Camera& camera, int width, int height, Float3 p, float& x, float& y);
 
+// The sample count at which adaptive sampling first looks at a pixel.
+constexpr int kFirstCheckpoint = 8;
+
 struct RenderOptions {
     int width = 320, height = 240;
     int spp = 4;
@@ -235,6 +238,7 @@ struct RenderOptions {
     // for any thread count.
     bool adaptive = false;
     float adaptiveThreshold = 0.02f;
+
     std::ostream* progress = nullptr; // progress bar for renders longer than a second
 };
 

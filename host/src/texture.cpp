@@ -57,7 +57,7 @@ AColor StrandColorTexture::getColor(const QuorContext& ctx) const {
     return {rec.color[0], rec.color[1], rec.color[2], 1};
 }
 
-// Any colour a groom holds (a host hands its colours on unclamped).
+// The range of colours a groom is meant to hold; a host hands them on unclamped.
 void StrandColorTexture::getColorRange(AColor& lower, AColor& upper, float) const {
     lower = {0, 0, 0, 1};
     upper = {1, 1, 1, 1};

@@ -64,6 +64,16 @@ CLI::Option* addColor(CLI::App& cmd, const std::string& name, std::optional<harn
         help + "; default " + byDefault);
 }
 
+CLI::Option* addOnOff(CLI::App& cmd, const std::string& name, bool& target, const std::string& help) {
+    return cmd.add_option_function<std::string>(
+        name,
+        [&target, name](const std::string& t) {
+            if (t != "on" && t != "off") throw UsageError(name + ": '" + t + "' is not on or off");
+            target = t == "on";
+        },
+        help);
+}
+
 CLI::Option* addText(CLI::App& cmd, const std::string& name, std::string& text, const std::string& help) {
     std::string what = shown(name);
     return cmd.add_option_function<std::string>(

@@ -25,6 +25,8 @@ CLI::Option* addColor(CLI::App& cmd, const std::string& name, std::optional<harn
                       const std::string& help, const std::string& byDefault);
 // A text option ("...; default TEXT" when text holds one); an empty value is refused.
 CLI::Option* addText(CLI::App& cmd, const std::string& name, std::string& text, const std::string& help);
+// "on" or "off" into a flag.
+CLI::Option* addOnOff(CLI::App& cmd, const std::string& name, bool& target, const std::string& help);
 
 // A text option read later by its parser, its default shown ("...; default TEXT").
 CLI::Option* addDefaulted(CLI::App& cmd, const std::string& name, std::string& text, const std::string& help);

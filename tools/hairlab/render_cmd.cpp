@@ -63,24 +63,14 @@ void addShotOptions(CLI::App& cmd, RenderArgs& a) {
     addInteger(cmd, "--width", s.render.width, 1, lookdev::kMaxSide, "Image width in pixels");
     addInteger(cmd, "--height", s.render.height, 1, lookdev::kMaxSide, "Image height in pixels");
     addText(cmd, "--res", a.res, "Image size WIDTHxHEIGHT, in place of --width and --height");
-    cmd.add_option_function<std::string>(
-        "--labels",
-        [&s](const std::string& t) {
-            if (t != "on" && t != "off") throw UsageError("--labels: '" + t + "' is not on or off");
-            s.render.labels = t == "on";
-        },
-        "on or off: a label under each lock of a sheet or sweep; default on");
+    addOnOff(cmd, "--labels", s.render.labels,
+             "on or off: a label under each lock of a sheet or sweep; default on");
     cmd.add_flag("-q,--quiet", a.quiet, "No progress bar and no legend; only the summary line");
     addInteger(cmd, "--spp", s.render.spp, 1, lookdev::kMaxSpp,
                "Samples per pixel: the most a pixel takes while adaptive sampling is on");
-    cmd.add_option_function<std::string>(
-        "--adaptive",
-        [&s](const std::string& t) {
-            if (t != "on" && t != "off") throw UsageError("--adaptive: '" + t + "' is not on or off");
-            s.render.adaptive = t == "on";
-        },
-        "on or off: after 8, 12, 16, 24, ... samples a pixel stops once its relative error and its "
-        "neighbours' are below --adaptive-threshold; off takes --spp samples everywhere. Default on");
+    addOnOff(cmd, "--adaptive", s.render.adaptive,
+             "on or off: after 8, 12, 16, 24, ... samples a pixel stops once the relative error of its "
+             "luminance is below --adaptive-threshold; off takes --spp samples everywhere. Default on");
     addNumber(cmd, "--adaptive-threshold", s.render.adaptiveThreshold, lookdev::kMinAdaptiveThreshold,
               lookdev::kMaxAdaptiveThreshold,
               "Relative error of a pixel's luminance at which adaptive sampling stops it; default 0.02");
@@ -313,7 +303,7 @@ Action addRenderCommand(CLI::App& app) {
         double rate = frame.seconds > 0 ? frame.shadingPoints / frame.seconds : 0;
         double perCore = frame.cpuSeconds > 0 ? frame.shadingPoints / frame.cpuSeconds : 0;
         char spp[64], line[320];
-        if (comp->options.adaptive && comp->options.spp > 8)
+        if (comp->options.adaptive && comp->options.spp > quor::render::kFirstCheckpoint)
             std::snprintf(spp, sizeof spp, "%d spp at most, %.2f mean", comp->options.spp, frame.meanSamples);
         else
             std::snprintf(spp, sizeof spp, "%d spp", comp->options.spp);

@@ -1,5 +1,5 @@
 """The page of hairlab serve in headless Chromium: a picture that refines, a slider that changes the
-picture and the shot, an enable condition that disables its control, a preset, a saved look that
+picture and the shot, quick changes that all arrive, an enable condition that disables its control, a preset, a saved look that
 `hairlab render --look` renders. Takes the README's screenshot (SCREENSHOT=path)."""
 import os
 import shutil
@@ -77,6 +77,16 @@ class Page(unittest.TestCase):
         # A preset applies its values.
         Select(d.find_element(By.ID, "preset")).select_by_value("black")
         self.wait.until(lambda _: abs(self.shot_value("melanin") - 0.9) < 1e-6)
+
+        # Changes made faster than the server answers all arrive, in order, and the page keeps
+        # the last answer.
+        d.execute_script("putShot((s) => { s.lighting.exposure = 0.5; }); setParam('melanin', 0.3);"
+                         "putShot((s) => { s.render.spp = 64; });")
+        self.wait.until(lambda _: self.server.json("GET", "/api/shot")["render"]["spp"] == 64)
+        shot = self.server.json("GET", "/api/shot")
+        self.assertEqual([shot["lighting"]["exposure"], shot["looks"][0]["parameters"]["melanin"]], [0.5, 0.3])
+        self.wait.until(lambda _: d.execute_script("return [state.shot.lighting.exposure, state.shot.render.spp,"
+                                                   " look().parameters.melanin]") == [0.5, 64, 0.3])
 
         # A value outside the hard limits is refused with the command line's message.
         self.set_input("melanin", "number", "4")

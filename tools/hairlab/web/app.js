@@ -11,6 +11,16 @@ let said = 0;
 function say(text) { $('message').textContent = text || ''; said++; }
 function clearSince(mark) { if (said === mark) say(''); }
 
+// Changes go to the server one at a time, in the order they were made, each built from the
+// answer to the one before: a slow answer cannot undo a newer change, and two quick changes
+// cannot both start from the same shot and lose one of them.
+let changes = Promise.resolve();
+function inOrder(task) {
+  const run = changes.then(task);
+  changes = run.catch(() => {});
+  return run;
+}
+
 async function api(method, path, body) {
   const res = await fetch(path, { method, headers: body ? { 'Content-Type': 'application/json' } : {},
                                   body: body ? JSON.stringify(body) : undefined });
@@ -58,18 +68,21 @@ function refreshEnabled() {
   }
 }
 
-async function setParam(name, value) {
-  const mark = said;
-  try {
-    await api('POST', '/api/param', { lock: state.lock, name, value });
-    look().parameters[name] = value;
-    clearSince(mark);
-    refreshEnabled();
-    scheduleLobes();
-  } catch (e) {
-    say(e.message);
-  }
-  buildEditor();
+function setParam(name, value) {
+  const lock = state.lock;
+  return inOrder(async () => {
+    const mark = said;
+    try {
+      await api('POST', '/api/param', { lock, name, value });
+      state.shot.looks[lock].parameters[name] = value;
+      clearSince(mark);
+      refreshEnabled();
+      scheduleLobes();
+    } catch (e) {
+      say(e.message);
+    }
+    buildEditor();
+  });
 }
 
 function numberControl(p, value, box) {
@@ -177,17 +190,19 @@ function buildEditor() {
 
 // --- the shot -----------------------------------------------------------------------------
 
-async function putShot(change) {
-  const shot = JSON.parse(JSON.stringify(state.shot));
-  change(shot);
-  const mark = said;
-  try {
-    state.shot = await api('PUT', '/api/shot', shot);
-    clearSince(mark);
-  } catch (e) {
-    say(e.message);
-  }
-  showShot();
+function putShot(change) {
+  return inOrder(async () => {
+    const shot = JSON.parse(JSON.stringify(state.shot));
+    change(shot);
+    const mark = said;
+    try {
+      state.shot = await api('PUT', '/api/shot', shot);
+      clearSince(mark);
+    } catch (e) {
+      say(e.message);
+    }
+    showShot();
+  });
 }
 
 // A look of the type with its registered defaults, values laid over.
@@ -398,11 +413,11 @@ function wireLooks() {
     try { const r = await api('POST', '/api/save', { path: $('save-name').value }); say('saved ' + r.path); await loadFiles(); }
     catch (e) { say(e.message); }
   };
-  $('open').onclick = async () => {
+  $('open').onclick = () => inOrder(async () => {
     const mark = said;
     try { state.shot = await api('POST', '/api/open', { path: $('open-name').value }); clearSince(mark); showShot(); }
     catch (e) { say(e.message); }
-  };
+  });
   $('render').onclick = async () => {
     try { showRender(await api('POST', '/api/render', { output: $('render-name').value, spp: Number($('render-spp').value) })); }
     catch (e) { say(e.message); }

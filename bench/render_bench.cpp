@@ -184,7 +184,7 @@ void BM_GroomBuild(benchmark::State& state) {
         Scene scene;
         rtcSetDeviceMemoryMonitorFunction(scene.impl().device, countEmbree, nullptr);
         embreeBytes = 0, embreePeak = 0;
-        scene.addGroup(inst.base(), strands);
+        scene.addGroup(inst.base(), strands, groomScale(style.strands, kLockStrands));
         scene.commit();
         auto t2 = std::chrono::steady_clock::now();
         groom += std::chrono::duration<double>(t1 - t0).count();

@@ -122,7 +122,9 @@ class Scene {
 
     // Adds strands shaded by the instance; returns the group index. Strand indices reported
     // to the material count from 0 within the group.
-    int addGroup(PluginBase* instance, const std::vector<Strand>& strands);
+    // scale: a procedural groom's groomScale; the pieces may stray from the curves in proportion,
+    // as a strand's footprint shrinks in a picture that frames the whole groom.
+    int addGroup(PluginBase* instance, const std::vector<Strand>& strands, float scale = 1);
     // Builds the acceleration structure; call once after the last group.
     void commit();
 
@@ -156,8 +158,9 @@ class Scene {
 // loose lock of real hair does (a hair volume fraction of 0.3 to 0.45 at every height; see
 // volumeFractions), so light enters the lock and scatters between its fibres. At that scale a
 // strand is about two pixels wide in a 1280-pixel picture of the sheet.
+constexpr int kLockStrands = 2000;
 struct HairStyle {
-    int strands = 2000;
+    int strands = kLockStrands;
     std::uint64_t seed = 7; // the groom's own seed, not the sampling seed
     bool wavy = false;
     Float3 color{0.32f, 0.2f, 0.11f};
@@ -165,10 +168,16 @@ struct HairStyle {
     float rootRadius = 0.0035f;
 };
 
-// A hanging lock centred at x, about 0.9 wide and 2.3 tall.
+// How a procedural groom grows with its strand count: past the count it is made for (a lock's
+// 2,000, a ball's 40,000) every length grows as the square root of the excess, strand widths
+// kept, so that more strands make a larger groom packed as hair is rather than one denser than
+// solid.
+float groomScale(int strands, int packed);
+// A hanging lock centred at x, about 0.9 wide and 2.3 tall (times groomScale).
 std::vector<Strand> makeLock(float x, const HairStyle& style);
 // A ball of curly hair of the given radius at the origin (strands grow outward from a scalp at
-// 0.7 of it, their curls opening towards the tips); 40,000 strands pack it as densely as the lock.
+// 0.7 of it, their curls opening towards the tips); 40,000 strands pack it as densely as the lock
+// (more make it larger, by groomScale).
 constexpr int kBallStrands = 40000;
 std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style);
 

@@ -62,8 +62,8 @@ float chordError(const float* p, int k) {
 }
 
 // Pieces for a segment (four control points): the error falls with the square of their count.
-int piecesFor(const float* p) {
-    const float tol = kChordTolerance * std::max(std::min(p[7], p[11]), 1e-12f);
+int piecesFor(const float* p, float scale) {
+    const float tol = kChordTolerance * scale * std::max(std::min(p[7], p[11]), 1e-12f);
     int k = std::clamp(static_cast<int>(std::ceil(std::sqrt(chordError(p, 1) / tol))), 1, kMaxPieces);
     while (k < kMaxPieces && chordError(p, k) > tol)
         ++k;
@@ -95,7 +95,7 @@ Scene::~Scene() {
     rtcReleaseDevice(impl_->device);
 }
 
-int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
+int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, float scale) {
     if (!instance) throw std::invalid_argument("a hair group needs a material instance");
     Impl::Group g;
     g.instance = instance;
@@ -143,7 +143,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands) {
             const float pos0 = cum[k] / length, pos1 = cum[k + 1] / length;
             ++g.segments;
             const float* p = &verts[4 * v0];
-            const int pieces = piecesFor(p);
+            const int pieces = piecesFor(p, scale);
             for (int j = 0; j < pieces; ++j) {
                 unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
                 float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
@@ -227,8 +227,13 @@ Bounds Scene::bounds() const {
     return b;
 }
 
+float groomScale(int strands, int packed) {
+    return std::sqrt(std::max(1.0f, static_cast<float>(strands) / static_cast<float>(packed)));
+}
+
 std::vector<Strand> makeLock(float x, const HairStyle& style) {
     Rng rng(style.seed * 7919 + 17);
+    const float size = groomScale(style.strands, kLockStrands);
     std::vector<Strand> out;
     out.reserve(style.strands);
     // Strands gather into clumps towards the tips; the whole lock bows towards the camera so
@@ -272,7 +277,7 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
                 pz += 0.6f * a * std::cos(2 * kPi * 3.2f * t + c->phase);
             }
             float py = top - length * t;
-            appendPoint(s, {x + px, py, pz}, taper(style.rootRadius, t));
+            appendPoint(s, {x + size * px, size * py, size * pz}, taper(style.rootRadius, t));
         }
         out.push_back(std::move(s));
     }
@@ -280,6 +285,7 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
 }
 
 std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
+    const float size = groomScale(style.strands, kBallStrands); // the strands keep their width
     Rng rng(style.seed * 104729 + 3);
     std::vector<Strand> out;
     out.reserve(style.strands);
@@ -291,14 +297,14 @@ std::vector<Strand> makeCurlyBall(float radius, const HairStyle& style) {
         Float3 n{rho * std::cos(phi), rho * std::sin(phi), z};
         Float3 a = unit(cross(std::fabs(n.y) < 0.9f ? Float3{0, 1, 0} : Float3{1, 0, 0}, n));
         Float3 b = cross(n, a);
-        float length = radius * (0.45f + 0.1f * rng.uniform());
-        float curl = radius * (0.06f + 0.04f * rng.uniform());
+        float length = size * radius * (0.45f + 0.1f * rng.uniform());
+        float curl = size * radius * (0.06f + 0.04f * rng.uniform());
         float turns = 2.5f + 1.5f * rng.uniform();
         float phase = 2 * kPi * rng.uniform();
         Strand s;
         s.color = vary(style.color, rng);
         s.transparency = style.transparency;
-        Float3 root = n * (radius * 0.7f);
+        Float3 root = n * (size * radius * 0.7f);
         for (int k = 0; k < points; ++k) {
             float t = static_cast<float>(k) / (points - 1);
             float ang = phase + 2 * kPi * turns * t;
@@ -337,7 +343,8 @@ void studioLights(Scene& scene) {
 
 void buildContactSheet(Scene& scene, const std::vector<PluginBase*>& instances, int columns,
                        const HairStyle& style) {
-    const float spacingX = 1.25f, spacingY = 3.1f; // a lock is about 0.9 wide and 2.3 tall
+    const float size = groomScale(style.strands, kLockStrands);
+    const float spacingX = 1.25f * size, spacingY = 3.1f * size; // a lock is about 0.9 wide and 2.3 tall
     const int n = static_cast<int>(instances.size());
     columns = std::clamp(columns, 1, std::max(1, n));
     const int rows = (n + columns - 1) / columns;
@@ -350,12 +357,12 @@ void buildContactSheet(Scene& scene, const std::vector<PluginBase*>& instances, 
         for (Strand& s : moved)
             for (std::size_t k = 0; k + 3 < s.points.size(); k += 4)
                 s.points[k] += at.x, s.points[k + 1] += at.y;
-        scene.addGroup(instances[i], moved);
+        scene.addGroup(instances[i], moved, size);
     }
     scene.commit();
     scene.env = Environment::sky(0.6f);
     scene.studio = true;
-    scene.labelSpace = 0.6f;
+    scene.labelSpace = 0.6f * size;
 }
 
 void buildSheet(Scene& scene, const std::vector<PluginBase*>& instances, const HairStyle& style) {
@@ -368,7 +375,7 @@ void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style) {
 }
 
 void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
-    scene.addGroup(instance, makeCurlyBall(1.0f, style));
+    scene.addGroup(instance, makeCurlyBall(1.0f, style), groomScale(style.strands, kBallStrands));
     scene.commit();
     scene.env = Environment::sky(0.6f);
     scene.studio = true;
@@ -402,7 +409,7 @@ void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& s
 }
 
 void buildFurnace(Scene& scene, PluginBase* instance, const HairStyle& style) {
-    scene.addGroup(instance, makeCurlyBall(1.0f, style));
+    scene.addGroup(instance, makeCurlyBall(1.0f, style), groomScale(style.strands, kBallStrands));
     scene.commit();
     scene.lights.clear();
     scene.env = Environment::uniform({1, 1, 1});

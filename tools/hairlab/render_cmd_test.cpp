@@ -157,19 +157,20 @@ TEST(HairlabRender, SavedGroomsPackLikeHair) {
     const std::vector<Case> cases = {
         {{"--scene", "swatch"}, Growth::Down, 2000},
         {{"--scene", "swatch", "--lock", "wavy", "--groom-seed", "3"}, Growth::Down, 2000},
+        {{"--scene", "swatch", "--strands", "20000"}, Growth::Down, 20000}, // a larger lock, as dense
         {{"--scene", "ball"}, Growth::Outward, 40000}};
     for (const Case& c : cases) {
         Outcome o = hairlab(hairlab::test::with(
             {"render", "--res", "8x8", "--spp", "1", "-q", "-o", png, "--save-groom", hair}, c.args));
         ASSERT_EQ(o.status, 0) << o.err;
         std::vector<quor::render::Strand> strands = quor::render::readHairFile(hair);
-        EXPECT_EQ(strands.size(), c.strands) << c.args.back();
+        EXPECT_EQ(strands.size(), c.strands) << c.args[1];
         std::vector<float> f =
             quor::render::volumeFractions(strands, c.growth, 12, quor::render::densityCell(strands));
         ASSERT_EQ(f.size(), 12u);
         for (std::size_t i = 0; i < f.size(); ++i) {
-            EXPECT_GE(f[i], 0.15f) << c.args.back() << " height " << i;
-            EXPECT_LE(f[i], 0.5f) << c.args.back() << " height " << i;
+            EXPECT_GE(f[i], 0.15f) << c.strands << " " << c.args[1] << " height " << i;
+            EXPECT_LE(f[i], 0.5f) << c.strands << " " << c.args[1] << " height " << i;
         }
     }
     // The groom goes with the picture: a sheet writes every lock, in its place.

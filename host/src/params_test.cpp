@@ -1,6 +1,9 @@
 // Parameter lists: bound fields follow later value changes.
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "quor/context.h"
 #include "quor/params.h"
 #include "quor/texture.h"
@@ -68,6 +71,37 @@ TEST(HostParameters, GpuTextsOfTextures) {
     quor::AColor lo{0, 0, 0, 0}, hi{1, 1, 1, 1};
     quor::ConstantColorTexture(quor::AColor{0, 0, 0, 1}).getColorRange(lo, hi, 1.0f);
     EXPECT_EQ(hi.r + hi.g + hi.b, 0.0f);
+}
+
+// The ramp follows the strand in every lane, clamped to its ends, and sits at its middle where
+// the host offers no strand; the strand colour texture reads the record, black without one.
+TEST(HostTextures, RampAndStrandColourReadTheStrand) {
+    using V = std::vector<float>;
+    auto expect = [](const quor::AColor& c, const V& want) {
+        const float got[4] = {c.r, c.g, c.b, c.a};
+        for (int i = 0; i < 4; ++i)
+            EXPECT_NEAR(got[i], want[i], 1e-6f) << "lane " << i;
+    };
+    const quor::RootTipRampTexture ramp({0.2f, 0.4f, 0.8f, 1}, {1, 0, 0.4f, 0.5f});
+    const quor::StrandColorTexture& own = quor::StrandColorTexture::shared();
+    quor::SimpleStrandData strand;
+    strand.record.color[0] = 0.3f, strand.record.color[1] = 0.6f, strand.record.color[2] = 0.9f;
+    quor::QuorContext ctx;
+    expect(ramp.getColor(ctx), {0.6f, 0.2f, 0.6f, 0.75f});
+    expect(own.getColor(ctx), {0, 0, 0, 1});
+    ctx.surfaceData = &strand;
+    expect(own.getColor(ctx), {0.3f, 0.6f, 0.9f, 1});
+    for (auto [at, want] : {std::pair{0.25f, V{0.4f, 0.3f, 0.7f, 0.875f}},
+                            {-1.0f, V{0.2f, 0.4f, 0.8f, 1}},
+                            {2.0f, V{1, 0, 0.4f, 0.5f}}}) {
+        SCOPED_TRACE(at);
+        strand.position = at;
+        expect(ramp.getColor(ctx), want);
+    }
+    quor::AColor lo, hi;
+    ramp.getColorRange(lo, hi, 1.0f);
+    expect(lo, {0.2f, 0, 0.4f, 0.5f});
+    expect(hi, {1, 0.4f, 0.8f, 1});
 }
 
 } // namespace

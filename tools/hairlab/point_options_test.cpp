@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "cli_test_support.h"
+#include "production_hair/brdf_hair4.h"
 #include "quor/texture.h"
 
 namespace hairlab {
@@ -45,6 +46,9 @@ const RoundTrip kRoundTrips[] = {
     {{"--strand-transparency", "0.1,0.2,0.3"},
      [](Point& p) { return p.strand().record.transparency[1]; },
      0.2f},
+    {{"--strand-transparency", "0.1,0.2,0.3"},
+     [](Point& p) { return p.strand().shadowTransparency.b; },
+     0.3f},
     {{"--strand-index", "+010"}, [](Point& p) { return p.strand().index; }, 10}, // decimal, not octal
     {{"--strand-length", "3.4e38"}, [](Point& p) { return p.strand().length; }, 3.4e38f},
     {{"--strand-position", "0.75"}, [](Point& p) { return p.strand().position; }, 0.75},
@@ -59,7 +63,9 @@ const RoundTrip kRoundTrips[] = {
     {{"--ray-flags", "0xFFFFFFFF"}, [](Point& p) { return p.context().rayFlags; }, -1},
     {{"--context-flags", "33"}, [](Point& p) { return p.context().contextFlags; }, 33},
     {{"--side", "-2147483648"}, [](Point& p) { return p.options().side; }, INT_MIN},
-    {{"--unit-scale", "100"}, [](Point& p) { return p.options().unitScale.value_or(-1); }, 100},
+    {{"--unit-scale", "0.5"}, // as the material read it from the scene's units
+     [](Point& p) { return dynamic_cast<hair::BRDFHair4&>(p.instance().plugin()).unitScale(); },
+     50},
     {{"--gi", "0.5,0.6,0.7"}, [](Point& p) { return p.context().gi.g; }, 0.6f},
     {{"--mis", "1"}, [](Point& p) { return p.context().lightMIS; }, 1},
     {{}, [](Point& p) { return param(p, "melanin"); }, 0.3f},          // bound to its registered default

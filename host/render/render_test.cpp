@@ -17,6 +17,7 @@
 #include "harness/shading_point.h"
 #include "harness/test_support.h"
 #include "render/render.h"
+#include "render/scene_impl.h"
 
 namespace quor::render {
 namespace {
@@ -460,6 +461,45 @@ TEST(HairFile, WritesStrandsThatReadBackAsTheyWere) {
     EXPECT_EQ(back[0].transparency.x, 0.25f);
     EXPECT_EQ(back[1].points, b.points);
     EXPECT_EQ(back[1].colors, (std::vector<float>{0.75f, 0.5f, 0.25f, 0.75f, 0.5f, 0.25f}));
+}
+
+// The linear pieces follow each Catmull-Rom segment, end to end, within a tenth of the strand's
+// radius (centre and radius together, checked finer than the build samples), and a groom grown
+// by groomScale may stray in proportion, with fewer pieces.
+TEST(StandInScene, PiecesFollowTheCurvesWithinTheirTolerance) {
+    harness::Instance inst(library(), "BRDFHair4");
+    HairStyle style = small(60);
+    style.wavy = true;
+    std::size_t pieces[2] = {};
+    for (float scale : {1.0f, 4.0f}) {
+        Scene scene;
+        scene.addGroup(inst.base(), makeLock(0, style), scale);
+        const auto& g = scene.impl().groups[0];
+        pieces[scale > 1] = g.pieces.size();
+        float worst = 0, gap = 0;
+        for (std::size_t i = 0; i < g.pieces.size(); ++i) {
+            const auto& q = g.pieces[i];
+            const float* seg = &g.curveVerts[4 * q.seg];
+            const bool first = i == 0 || g.pieces[i - 1].seg != q.seg;
+            if (first) gap = std::max(gap, std::fabs(q.u0));
+            const float* e = &g.lineVerts[4 * q.v];
+            Float3 a{e[0], e[1], e[2]}, d = Float3{e[4], e[5], e[6]} - a;
+            CurvePoint end = evalSegment(seg, q.u0 + q.du);
+            gap = std::max(gap, std::sqrt(dot(end.center - a - d, end.center - a - d)));
+            for (int m = 1; m < 16; ++m) {
+                CurvePoint c = evalSegment(seg, q.u0 + q.du * m / 16);
+                float t = std::clamp(dot(c.center - a, d) / dot(d, d), 0.0f, 1.0f);
+                Float3 off = c.center - a - d * t;
+                float r = e[3] + (e[7] - e[3]) * t;
+                float err = std::sqrt(dot(off, off)) + std::fabs(c.radius - r);
+                worst = std::max(worst, err / (scale * std::min(e[3], e[7])));
+            }
+        }
+        EXPECT_LT(gap, 1e-5f) << scale;         // pieces start at their segment's start and meet
+        EXPECT_LT(worst, 0.1f * 1.3f) << scale; // sampled finer than the build: a little slack
+        EXPECT_GT(worst, 0.02f) << scale;       // not far finer than asked either
+    }
+    EXPECT_LT(pieces[1], pieces[0] * 3 / 4);
 }
 
 // Straight strands on a square lattice fill a known fraction of every cell column; radial

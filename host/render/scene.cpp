@@ -374,9 +374,15 @@ void buildSwatch(Scene& scene, PluginBase* instance, const HairStyle& style) {
     scene.labelSpace = 0;
 }
 
-void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
+namespace {
+void addCurlyBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
     scene.addGroup(instance, makeCurlyBall(1.0f, style), groomScale(style.strands, kBallStrands));
     scene.commit();
+}
+} // namespace
+
+void buildBall(Scene& scene, PluginBase* instance, const HairStyle& style) {
+    addCurlyBall(scene, instance, style);
     scene.env = Environment::sky(0.6f);
     scene.studio = true;
 }
@@ -409,8 +415,7 @@ void buildGroom(Scene& scene, PluginBase* instance, const std::vector<Strand>& s
 }
 
 void buildFurnace(Scene& scene, PluginBase* instance, const HairStyle& style) {
-    scene.addGroup(instance, makeCurlyBall(1.0f, style), groomScale(style.strands, kBallStrands));
-    scene.commit();
+    addCurlyBall(scene, instance, style);
     scene.lights.clear();
     scene.env = Environment::uniform({1, 1, 1});
     scene.studio = false;

@@ -1,6 +1,5 @@
-// What every material of the library must do, whatever its model: answer its interfaces, bind
-// every parameter it registers, shade without allocating once warm, and answer every input a
-// host can hand it with finite, non-negative values and only well-formed continuation rays.
+// What every material must do: answer its interfaces, bind every parameter, shade without
+// allocating once warm, and answer any host input with finite values and well-formed rays.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -78,17 +77,15 @@ TEST_P(Material, SampledAndEvaluatedAlbedoAgree) {
             o.dir = d;
             o.h = 0.3f;
             FurnaceResult f = furnace(*test::hairHit(type, look.sets, o), 60000, ++k);
-            float e[3] = {f.eval.r, f.eval.g, f.eval.b},
-                  es[3] = {f.evalStderr.r, f.evalStderr.g, f.evalStderr.b};
-            float s[3] = {f.sampledMean.r, f.sampledMean.g, f.sampledMean.b};
-            float ss[3] = {f.sampledStderr.r, f.sampledStderr.g, f.sampledStderr.b};
+            auto ch = [](const harness::Rgb& v, int c) { return c == 0 ? v.r : c == 1 ? v.g : v.b; };
             for (int c = 0; c < 3; ++c) {
-                EXPECT_TRUE(std::isfinite(e[c]) && e[c] >= 0) << type << " look " << k;
+                const float e = ch(f.eval, c), s = ch(f.sampledMean, c);
+                EXPECT_TRUE(std::isfinite(e) && e >= 0) << type << " look " << k;
                 if (!f.sampled) continue;
-                double tol = 4 * std::hypot(es[c], ss[c]) + 0.01;
-                EXPECT_NEAR(s[c], e[c], tol) << type << " channel " << c << " dir " << d.x << "," << d.y;
+                double tol = 4 * std::hypot(ch(f.evalStderr, c), ch(f.sampledStderr, c)) + 0.01;
+                EXPECT_NEAR(s, e, tol) << type << " channel " << c << " dir " << d.x << "," << d.y;
                 if (look.lossless) {
-                    EXPECT_NEAR(s[c], 1.0, 0.02) << type << " lossless, dir " << d.x << "," << d.y;
+                    EXPECT_NEAR(s, 1.0, 0.02) << type << " lossless, dir " << d.x << "," << d.y;
                 }
             }
             // Materials that sample refuse only what they cannot carry.
@@ -110,10 +107,7 @@ struct PointCase {
 const PointCase kPointCases[] = {
     {"view along the strand", [](PointOptions&, Vec3& t, Vec3& d) { d = t; }},
     {"view against the strand", [](PointOptions&, Vec3& t, Vec3& d) { d = minus(t); }},
-    {"no tangent",
-     [](PointOptions&, Vec3& t, Vec3&) {
-         t = {0, 0, 0};
-     }},
+    {"no tangent", [](PointOptions&, Vec3& t, Vec3&) { t = Vec3{}; }},
     {"head-on view across the strand",
      [](PointOptions& o, Vec3& t, Vec3& d) {
          o.normal = minus(d);
@@ -184,28 +178,23 @@ PointOptions propertyPoint(const std::string& type, const ParamSets& sets, Rng& 
     static const int kRayFlags[] = {0, quor::RAY_SHADOW, quor::RAY_GI, quor::RAY_NO_SPECULAR,
                                     quor::RAY_GI | quor::RAY_NO_SPECULAR};
     o.rayFlags = kRayFlags[rng.next() % 5];
-    o.contextFlags =
-        rng.uniform() < 0.5f
-            ? quor::CTX_SKIP_BELOW_SURFACE
-            : (rng.uniform() < 0.5f ? quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS : 0);
+    const int skip = quor::CTX_SKIP_BELOW_SURFACE, elements = skip | quor::CTX_RENDER_ELEMENTS;
+    o.contextFlags = rng.uniform() < 0.5f ? skip : rng.uniform() < 0.5f ? elements : 0;
     o.depth = static_cast<int>(rng.next() % 4) * (rng.uniform() < 0.2f ? 100 : 1);
     o.side = static_cast<int>(rng.next() % 3);
     o.mis = static_cast<int>(rng.next() % 2);
     o.gi = {rng.uniform(), rng.uniform(), rng.uniform()};
     if (rng.uniform() < 0.3f) o.unitScale = rng.uniform() < 0.5f ? 1e-4 : 100.0;
-    const int cases = static_cast<int>(std::size(kPointCases));
-    what = pt % (cases + 1) < cases ? kPointCases[pt % (cases + 1)].what : "drawn point";
-    if (pt % (cases + 1) < cases) kPointCases[pt % (cases + 1)].apply(o, t, d);
+    const std::size_t c = pt % (std::size(kPointCases) + 1);
+    what = c < std::size(kPointCases) ? kPointCases[c].what : "drawn point";
+    if (c < std::size(kPointCases)) kPointCases[c].apply(o, t, d);
     o.dir = d;
     o.tangent = t;
     return o;
 }
 
-// The property every host relies on. Parameter sets are drawn from each parameter's registered
-// limits (limits themselves, 0, inside), half of them with values past any limit (NaN, ±inf,
-// ±FLT_MAX, as a host's texture can hand over), and every parameter and texture slot takes each
-// of those values alone; combined with degenerate geometry (zero and parallel vectors, grazing
-// views, shadow/GI/no-specular rays, missing strand data, any depth).
+// The property every host relies on: finite, non-negative answers for drawn and hostile
+// parameter sets (see propertySets) at degenerate and drawn geometry (see propertyPoint).
 TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
 #if defined(__SANITIZE_ADDRESS__)
     const int kSets = 8;
@@ -283,9 +272,8 @@ TEST_P(Material, AnswersEveryInputWithFiniteNonNegativeValues) {
     EXPECT_EQ(bad, 0) << type << ": " << bad << " bad answers; the first:\n" << first.str();
 }
 
-// What a host reads before shading (getBSDFFlags: 1 opaque to shadows for BRDFHair3, 2 and 3
-// for BRDFHair4, 3 when its transparency can only be black) and of each sampler: its flags and
-// the reflection channel set.
+// What a host reads before shading (getBSDFFlags) and of each sampler: its flags and the
+// reflection channel set.
 TEST_P(Material, ReportsItsFlagsAndTheReflectionChannels) {
     struct Case {
         const char* type;

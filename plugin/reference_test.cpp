@@ -1,7 +1,6 @@
-// Replays seeded shading points of every material against outputs recorded from a build whose
-// results agreed with independent implementations of the same definitions. The tolerance lets
-// a change of rounding through and stops a changed constant, formula or order of random draws.
-// Set HAIR_WRITE_REFERENCE=1 to record the file anew after an intended change of the looks.
+// Seeded shading points of every material against outputs recorded from a build that agreed with
+// independent implementations; the tolerance lets rounding through, not a changed constant,
+// formula or draw order. HAIR_WRITE_REFERENCE=1 records the file anew.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -30,10 +29,8 @@ struct ChannelSum final : quor::RenderChannelTarget {
     bool has(int) const override { return true; }
 };
 
-// The outputs of one seeded point: eval of four lights (rgb each, and the light colours as eval
-// left them; the first three committed as light samples), two sampled rays (result, direction,
-// weight rgb, probability, the ray's extent), the colour queries, traceForward's results and the
-// render channels.
+// One seeded point's outputs: eval of four lights (and the light colours eval left), two sampled
+// rays, the colour queries, traceForward's results and the render channels.
 std::vector<double> shadePoint(const std::string& type, int index) {
     Rng rng(1000 * index + type.size());
     PointOptions o;

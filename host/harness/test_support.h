@@ -1,7 +1,5 @@
-// What the material tests share: the library linked into the test binary, its types, the
-// registered defaults of a type as parameter values, a renderer's hair hit, and parameter
-// values drawn from each parameter's registered limits (so a new parameter is covered without
-// editing a test).
+// What the material tests share: the linked library and its types, registered defaults, a
+// renderer's hair hit, and values drawn from each parameter's limits (new parameters included).
 #pragma once
 #include <algorithm>
 #include <cmath>

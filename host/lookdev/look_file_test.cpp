@@ -21,13 +21,9 @@ namespace {
 using hairlab::test::Args;
 using hairlab::test::hairlab;
 using hairlab::test::Outcome;
+using hairlab::test::readFile;
 
 std::string temp(const std::string& name) { return ::testing::TempDir() + "look_file_test_" + name; }
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
 
 void writeFile(const std::string& path, const std::string& text) {
     std::ofstream(path, std::ios::binary) << text;
@@ -133,9 +129,8 @@ TEST(LookFile, HoldsEveryParameterOfEveryMaterial) {
 }
 
 struct BadFile {
-    const char* what;
     std::string text;
-    std::string message; // a fragment of the one line
+    std::string message; // a fragment of the one line, which also names the case
 };
 
 const std::string kLook = R"({"type": "BRDFHair4", "parameters": {}})";
@@ -149,59 +144,46 @@ std::string look(const std::string& params) {
 
 TEST(LookFile, RefusesEveryMalformedFileInOneLine) {
     const std::vector<BadFile> bad = {
-        {"not JSON", "{\"format\": 1,", "not JSON"},
-        {"not an object", "[1, 2]", "expected an object, not an array"},
-        {"no format", R"({"subject": "swatch", "looks": []})", "key 'format': missing"},
-        {"newer format", R"({"format": 2, "subject": "swatch", "looks": []})",
-         "version 2 is newer than this build"},
-        {"format as text", R"({"format": "1"})", "key 'format': expected an integer, not a string"},
-        {"no looks", R"({"format": 1, "subject": "swatch"})", "key 'looks': missing"},
-        {"unknown key", shot(R"(, "lookz": 1)"), "unknown key 'lookz' (did you mean looks?)"},
-        {"unknown nested key", shot(R"(, "camera": {"zom": 2})"),
-         "unknown key 'camera.zom' (did you mean zoom?)"},
-        {"unknown subject", R"({"format": 1, "subject": "teapot", "looks": []})", "'teapot' is not one of"},
-        {"unknown type", shot("", R"([{"type": "BRDFHair9", "parameters": {}}])"),
-         "key 'looks[0].type': unknown type"},
-        {"no type", shot("", R"([{"parameters": {}}])"), "key 'looks[0].type': missing"},
-        {"wrong id", shot("", R"([{"type": "BRDFHair4", "id": 7, "parameters": {}}])"), "key 'looks[0].id'"},
-        {"unknown parameter", look(R"({"melanine": 0.5})"),
-         "unknown parameter 'melanine' for BRDFHair4 (did you mean melanin?)"},
-        {"value past its limit", look(R"({"melanin": 5})"),
-         "key 'looks[0].parameters.melanin': value 5 is outside"},
-        {"parameter of a wrong type", look(R"({"melanin": {"a": 1}})"),
-         "key 'looks[0].parameters.melanin': expected"},
-        {"colour of words", look(R"({"dye_color": [1, "x", 1]})"), "key 'looks[0].parameters.dye_color'"},
-        {"negative exposure", shot(R"(, "lighting": {"exposure": -1})"), "key 'lighting.exposure'"},
-        {"unknown light", shot(R"(, "lighting": {"lights": "key,sun"})"),
+        {"{\"format\": 1,", "not JSON"},
+        {"[1, 2]", "expected an object, not an array"},
+        {R"({"subject": "swatch", "looks": []})", "key 'format': missing"},
+        {R"({"format": 2, "subject": "swatch", "looks": []})", "version 2 is newer than this build"},
+        {R"({"format": "1"})", "key 'format': expected an integer, not a string"},
+        {R"({"format": 1, "subject": "swatch"})", "key 'looks': missing"},
+        {shot(R"(, "lookz": 1)"), "unknown key 'lookz' (did you mean looks?)"},
+        {shot(R"(, "camera": {"zom": 2})"), "unknown key 'camera.zom' (did you mean zoom?)"},
+        {R"({"format": 1, "subject": "teapot", "looks": []})", "'teapot' is not one of"},
+        {shot("", R"([{"type": "BRDFHair9", "parameters": {}}])"), "key 'looks[0].type': unknown type"},
+        {shot("", R"([{"parameters": {}}])"), "key 'looks[0].type': missing"},
+        {shot("", R"([{"type": "BRDFHair4", "id": 7, "parameters": {}}])"), "key 'looks[0].id'"},
+        {look(R"({"melanine": 0.5})"), "unknown parameter 'melanine' for BRDFHair4 (did you mean melanin?)"},
+        {look(R"({"melanin": 5})"), "key 'looks[0].parameters.melanin': value 5 is outside"},
+        {look(R"({"melanin": {"a": 1}})"), "key 'looks[0].parameters.melanin': expected"},
+        {look(R"({"dye_color": [1, "x", 1]})"), "key 'looks[0].parameters.dye_color'"},
+        {shot(R"(, "lighting": {"exposure": -1})"), "key 'lighting.exposure'"},
+        {shot(R"(, "lighting": {"lights": "key,sun"})"),
          "key 'lighting.lights': lights: 'sun' is not a light"},
-        {"light past its limit", shot(R"(, "lighting": {"lights": "rim=-1"})"), "key 'lighting.lights'"},
-        {"environment too bright", shot(R"(, "lighting": {"env_intensity": 1e6})"),
-         "key 'lighting.env_intensity'"},
-        {"orbit as text", shot("", "[" + kLook + R"(], "camera": {"orbit": "left"})"),
+        {shot(R"(, "lighting": {"lights": "rim=-1"})"), "key 'lighting.lights'"},
+        {shot(R"(, "lighting": {"env_intensity": 1e6})"), "key 'lighting.env_intensity'"},
+        {shot("", "[" + kLook + R"(], "camera": {"orbit": "left"})"),
          "key 'camera.orbit': expected a number"},
-        {"zoom out of range", shot(R"(, "camera": {"zoom": 1000})"),
-         "key 'camera.zoom': 1000 is outside [0.1, 100]"},
-        {"lock shape", shot(R"(, "groom": {"lock": "curly"})"),
-         "key 'groom.lock': 'curly' is not straight or wavy"},
-        {"strand colour", shot(R"(, "groom": {"strand_color": [1, 2]})"),
-         "key 'groom.strand_color': expected a colour"},
-        {"groom that cannot be read", shot(R"(, "groom": {"file": "missing.hair"})"),
-         "key 'groom.file': cannot read"},
-        {"environment that cannot be read", shot(R"(, "lighting": {"environment": "sky.exr"})"),
-         "key 'lighting.environment': cannot read"},
-        {"looks for another subject", shot("", "[" + kLook + "," + kLook + "]"),
-         "a swatch shot has 1 look, not 2"},
-        {"sweep count", shot(R"(, "sweeps": [{"parameter": "melanin", "from": 0, "to": 1, "count": 0}])"),
+        {shot(R"(, "camera": {"zoom": 1000})"), "key 'camera.zoom': 1000 is outside [0.1, 100]"},
+        {shot(R"(, "groom": {"lock": "curly"})"), "key 'groom.lock': 'curly' is not straight or wavy"},
+        {shot(R"(, "groom": {"strand_color": [1, 2]})"), "key 'groom.strand_color': expected a colour"},
+        {shot(R"(, "groom": {"file": "missing.hair"})"), "key 'groom.file': cannot read"},
+        {shot(R"(, "lighting": {"environment": "sky.exr"})"), "key 'lighting.environment': cannot read"},
+        {shot("", "[" + kLook + "," + kLook + "]"), "a swatch shot has 1 look, not 2"},
+        {shot(R"(, "sweeps": [{"parameter": "melanin", "from": 0, "to": 1, "count": 0}])"),
          "key 'sweeps[0].count': 0 is outside [1, 64]"},
     };
     const std::string path = temp("bad.json");
     for (const BadFile& b : bad) {
         writeFile(path, b.text);
         Outcome o = hairlab({"render", "--look", path, "-o", temp("bad.png")});
-        EXPECT_EQ(o.status, 2) << b.what;
-        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << b.what << ": " << o.err;
-        EXPECT_NE(o.err.find(b.message), std::string::npos) << b.what << ": " << o.err;
-        EXPECT_TRUE(o.out.empty()) << b.what;
+        EXPECT_EQ(o.status, 2) << b.message;
+        EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << b.message << ": " << o.err;
+        EXPECT_NE(o.err.find(b.message), std::string::npos) << b.message << ": " << o.err;
+        EXPECT_TRUE(o.out.empty()) << b.message;
     }
     // --unchecked lets a value past its limit through, as it does for --set.
     writeFile(path, look(R"({"melanin": 5})"));

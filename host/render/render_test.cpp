@@ -1,7 +1,4 @@
-// The stand-in renderer: what its pictures and files must satisfy. Repeatable images for any
-// thread count, a lossless fibre invisible in a white furnace, transparent strands that let
-// the backdrop through untouched, every lock in frame at any aspect, EXR layers that read
-// back, and a .hair reader that takes what it should and refuses the rest in one line.
+// The stand-in renderer: what its pictures, scenes and files (EXR, .hair) must satisfy.
 #include <OpenImageIO/imageio.h>
 #include <gtest/gtest.h>
 
@@ -50,6 +47,14 @@ FrameResult render(Scene& scene, int w, int h, int spp, int threads, std::uint64
     return Renderer(scene, o).renderFrame();
 }
 
+// The sum of an image's colour channels (alpha left out).
+double colourSum(const Image& im) {
+    double sum = 0;
+    for (std::size_t i = 0; i < im.data.size(); ++i)
+        sum += (im.channels == 4 && i % 4 == 3) ? 0 : im.data[i];
+    return sum;
+}
+
 TEST(StandInRenderer, SameSeedSameImageForAnyThreadCount) {
     Sheet sheet(small(400));
     FrameResult one = render(sheet.scene, 48, 27, 2, 1), two = render(sheet.scene, 48, 27, 2, 2);
@@ -75,18 +80,12 @@ TEST(StandInRenderer, AdaptiveSamplingStopsEarlyWithoutChangingThePicture) {
     EXPECT_EQ(fixed.meanSamples, 32);
     EXPECT_GT(one.meanSamples, 8);
     EXPECT_LT(one.meanSamples, 24);
-    auto mean = [](const Image& im) {
-        double sum = 0;
-        for (std::size_t i = 0; i < im.data.size(); ++i)
-            sum += (im.channels == 4 && i % 4 == 3) ? 0 : im.data[i];
-        return sum;
-    };
-    EXPECT_NEAR(mean(one.hair) / mean(fixed.hair), 1, 0.03);
-    EXPECT_NEAR(mean(one.backdrop) / mean(fixed.backdrop), 1, 0.01);
+    EXPECT_NEAR(colourSum(one.hair) / colourSum(fixed.hair), 1, 0.03);
+    EXPECT_NEAR(colourSum(one.backdrop) / colourSum(fixed.backdrop), 1, 0.01);
     ASSERT_EQ(one.channels.size(), fixed.channels.size());
     for (const auto& [alias, im] : fixed.channels)
-        if (mean(im) > 1) {
-            EXPECT_NEAR(mean(one.channels.at(alias)) / mean(im), 1, 0.05) << channelName(alias);
+        if (colourSum(im) > 1) {
+            EXPECT_NEAR(colourSum(one.channels.at(alias)) / colourSum(im), 1, 0.05) << channelName(alias);
         }
 }
 
@@ -139,9 +138,8 @@ TEST(StandInRenderer, TransparentStrandsLetTheBackdropThroughUntouched) {
     }
 }
 
-// A groom's per-point colours reach the strand record at every hit, interpolated along the
-// strand: bound to the dye, a red-root, blue-tip lock is red at the top and blue at the bottom
-// (the strand's mean colour, purple, would be the same everywhere).
+// Per-point colours reach the strand record interpolated along the strand: a red-root, blue-tip
+// lock bound to the dye is red at the top and blue at the bottom, not its mean purple.
 TEST(StandInRenderer, StrandColourTextureShowsTheGroomsGradient) {
     harness::Instance hair(library(), "BRDFHair4", {{"melanin", "0"}, {"dye_color", "strand"}});
     std::vector<Strand> strands = makeLock(0, small(600));
@@ -168,10 +166,8 @@ TEST(StandInRenderer, StrandColourTextureShowsTheGroomsGradient) {
     EXPECT_GT(blue[1], 1.5 * red[1]);
 }
 
-// A distant light lights from its direction, and its disc's size changes how soft it is, not
-// how much light it gives: a diffuse lock lit from the camera's side is far brighter than one
-// lit from behind (its front strands are in the lock's shadow), and an 8° disc gives what a 3°
-// one gives, to a sampling material too.
+// A distant light lights from its direction (a diffuse lock lit from the front is far brighter
+// than lit from behind); its disc's size changes softness, not the light given (8° = 3°).
 TEST(StandInRenderer, DistantLightsLightFromTheirDirectionWithTheirIrradiance) {
     for (const char* type : {"BRDFHair", "BRDFHair4"}) {
         harness::Instance inst(library(), type);
@@ -185,11 +181,7 @@ TEST(StandInRenderer, DistantLightsLightFromTheirDirectionWithTheirIrradiance) {
             scene.lights = {{dir, {1, 1, 1}, angle}};
             RenderOptions o;
             o.width = 24, o.height = 36, o.spp = 8, o.threads = 2;
-            FrameResult f = Renderer(scene, o).renderFrame();
-            double sum = 0;
-            for (std::size_t p = 0; p < f.hair.data.size(); p += 4)
-                sum += f.hair.data[p] + f.hair.data[p + 1] + f.hair.data[p + 2];
-            return sum;
+            return colourSum(Renderer(scene, o).renderFrame().hair);
         };
         const double front = lit(toCamera, 3);
         if (std::string(type) == "BRDFHair") {
@@ -463,9 +455,8 @@ TEST(HairFile, WritesStrandsThatReadBackAsTheyWere) {
     EXPECT_EQ(back[1].colors, (std::vector<float>{0.75f, 0.5f, 0.25f, 0.75f, 0.5f, 0.25f}));
 }
 
-// The linear pieces follow each Catmull-Rom segment, end to end, within a tenth of the strand's
-// radius (centre and radius together, checked finer than the build samples), and a groom grown
-// by groomScale may stray in proportion, with fewer pieces.
+// The linear pieces follow each segment end to end within a tenth of the strand's radius (checked
+// finer than the build samples); a groom grown by groomScale strays in proportion, in fewer pieces.
 TEST(StandInScene, PiecesFollowTheCurvesWithinTheirTolerance) {
     harness::Instance inst(library(), "BRDFHair4");
     HairStyle style = small(60);
@@ -480,18 +471,16 @@ TEST(StandInScene, PiecesFollowTheCurvesWithinTheirTolerance) {
         for (std::size_t i = 0; i < g.pieces.size(); ++i) {
             const auto& q = g.pieces[i];
             const float* seg = &g.curveVerts[4 * q.seg];
-            const bool first = i == 0 || g.pieces[i - 1].seg != q.seg;
-            if (first) gap = std::max(gap, std::fabs(q.u0));
             const float* e = &g.lineVerts[4 * q.v];
             Float3 a{e[0], e[1], e[2]}, d = Float3{e[4], e[5], e[6]} - a;
-            CurvePoint end = evalSegment(seg, q.u0 + q.du);
-            gap = std::max(gap, std::sqrt(dot(end.center - a - d, end.center - a - d)));
+            Float3 end = evalSegment(seg, q.u0 + q.du).center - a - d;
+            const bool first = i == 0 || g.pieces[i - 1].seg != q.seg;
+            gap = std::max({gap, first ? std::fabs(q.u0) : 0.0f, std::sqrt(dot(end, end))});
             for (int m = 1; m < 16; ++m) {
                 CurvePoint c = evalSegment(seg, q.u0 + q.du * m / 16);
                 float t = std::clamp(dot(c.center - a, d) / dot(d, d), 0.0f, 1.0f);
                 Float3 off = c.center - a - d * t;
-                float r = e[3] + (e[7] - e[3]) * t;
-                float err = std::sqrt(dot(off, off)) + std::fabs(c.radius - r);
+                float err = std::sqrt(dot(off, off)) + std::fabs(c.radius - (e[3] + (e[7] - e[3]) * t));
                 worst = std::max(worst, err / (scale * std::min(e[3], e[7])));
             }
         }

@@ -1,5 +1,4 @@
-// BRDFHair3: the per-point rules (roughness, colour locks and the energy limit, transparency,
-// render-element accumulators) by hand, and sampled directions against the table densities.
+// BRDFHair3: per-point rules by hand, and sampled directions against the table densities.
 #include "artist_hair/brdf_hair3.h"
 
 #include <gtest/gtest.h>
@@ -16,8 +15,7 @@
 namespace hair {
 namespace {
 
-using harness::ParamSets;
-using Sets = ParamSets;
+using Sets = harness::ParamSets;
 
 // One BRDFHair3 shading point, driven like a host.
 struct Point {
@@ -25,9 +23,6 @@ struct Point {
     explicit Point(const harness::PointOptions& o) : probe(harness::test::library(), o) { probe.shade(); }
     MaxHairBSDF& s() { return probe.sampler<MaxHairBSDF>(); }
     quor::QuorContext& ctx() { return probe.context(); }
-    quor::Color eval(quor::Vector L, int flags = 3, float lightProb = 1.0f) {
-        return probe.eval(L, lightProb, flags);
-    }
 };
 
 harness::PointOptions options(Sets sets, int depth = 0, int rayFlags = 0,
@@ -69,6 +64,9 @@ void expectColor(const Color4& c, float r, float g, float b, float tol = 1e-6f) 
     EXPECT_NEAR(c.g(), g, tol);
     EXPECT_NEAR(c.b(), b, tol);
     EXPECT_NEAR(c[3], b, tol);
+}
+void expectColor(const Color4& c, const Color4& want, float tol = 1e-6f) {
+    expectColor(c, want.r(), want.g(), want.b(), tol);
 }
 
 // A render-element target that records what it was given.
@@ -132,40 +130,29 @@ TEST(ArtistHair, ColoursLockedSecondaryAndEnergyLimit) {
     // Without strand colour or texture the diffuse term is the strand record's colour.
     harness::PointOptions o = options({});
     o.strandColor = {0.3f, 0.2f, 0.1f};
-    Point strand(o);
-    expectColor(strand.s().diffuseColor, 0.3f, 0.2f, 0.1f);
+    expectColor(Point(o).s().diffuseColor, 0.3f, 0.2f, 0.1f);
 }
 
 TEST(ArtistHair, TransparencyRules) {
     harness::PointOptions o = options({{"opaque_for_shadows", "true"}, {"opaque_for_gi", "true"}});
     o.strandTransparency = {0.5f, 0.4f, 0.3f};
-    {
-        Point camera(o);
-        expectColor(camera.s().transparency, 0.5f, 0.4f, 0.3f);
-    }
+    expectColor(Point(o).s().transparency, 0.5f, 0.4f, 0.3f); // camera ray
     for (int flags : {quor::RAY_SHADOW, quor::RAY_GI}) {
         o.rayFlags = flags;
-        Point p(o);
-        expectColor(p.s().transparency, 0, 0, 0);
+        expectColor(Point(o).s().transparency, 0, 0, 0);
     }
     o.rayFlags = quor::RAY_SHADOW | quor::RAY_EXEMPT_OPAQUE_SHADOWS;
-    {
-        Point exempt(o);
-        expectColor(exempt.s().transparency, 0.5f, 0.4f, 0.3f);
-        EXPECT_EQ(exempt.s().context, nullptr);
-        EXPECT_EQ(exempt.s().elementsEnabled, 0);
-    }
+    Point exempt(o);
+    expectColor(exempt.s().transparency, 0.5f, 0.4f, 0.3f);
+    EXPECT_EQ(exempt.s().context, nullptr);
+    EXPECT_EQ(exempt.s().elementsEnabled, 0);
     // Coverage comes after the opaque rules.
     o.rayFlags = quor::RAY_SHADOW;
     o.coverage = 0.25f;
-    {
-        Point covered(o);
-        expectColor(covered.s().transparency, 0.75f, 0.75f, 0.75f);
-    }
+    expectColor(Point(o).s().transparency, 0.75f, 0.75f, 0.75f);
     harness::PointOptions t = options({{"transparency", "0.2,0.4,0.6"}});
     t.coverage = 0.5f;
-    Point tex(t);
-    expectColor(tex.s().transparency, 0.6f, 0.7f, 0.8f);
+    expectColor(Point(t).s().transparency, 0.6f, 0.7f, 0.8f);
     // Opacity weights every colour.
     Point weighted(options(with(defaults(), {{"transparency", "0.5,0.5,0.5"}, {"overall_color", "1,1,1"}})));
     expectColor(weighted.s().primaryColor, 0.1f, 0.1f, 0.1f);
@@ -173,10 +160,10 @@ TEST(ArtistHair, TransparencyRules) {
 
 TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
     Sets sets = with(defaults(), {{"diffuse_color", "0.3,0.2,0.1"}, {"light_multiplier", "1.5"}});
-    for (const char* inSpecular : {"false", "true"}) {
+    for (bool inSpecular : {false, true}) {
         Channels ch;
         ch.present = {128};
-        Point p(options(with(sets, {{"transmission_in_specular", inSpecular}}), 0, 0,
+        Point p(options(with(sets, {{"transmission_in_specular", inSpecular ? "true" : "false"}}), 0, 0,
                         quor::CTX_SKIP_BELOW_SURFACE | quor::CTX_RENDER_ELEMENTS));
         p.ctx().channels = &ch;
         p.probe.shade();
@@ -192,14 +179,12 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         Color4 parts = s.diffuseColor * s.accDiffuseLit + s.accSpecular + s.accTransmission;
         for (int i = 0; i < 3; ++i)
             EXPECT_NEAR(parts[i], sum[i], 1e-6f);
-        if (std::string(inSpecular) == "true") {
+        // Kept apart, the transmission part is raw TT times the transmission colour.
+        const Color4 trans = s.transmissionColor * s.accTransmissionRaw;
+        if (inSpecular) {
             expectColor(s.accTransmission, 0, 0, 0);
         } else {
             EXPECT_GT(s.accTransmission.r(), 0.0f);
-        }
-        // Raw TT times the transmission colour is the transmission part.
-        Color4 trans = s.transmissionColor * s.accTransmissionRaw;
-        if (std::string(inSpecular) == "false") {
             for (int i = 0; i < 3; ++i)
                 EXPECT_NEAR(trans[i], s.accTransmission[i], 1e-7f);
         }
@@ -211,8 +196,8 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         s.commitLightSample(0);
         expectColor(s.totDiffuseLit, 0.5f * lit.r(), 0.5f * lit.g(), 0.5f * lit.b());
         expectColor(s.totSpecular, 0.5f * spec.r(), 0.5f * spec.g(), 0.5f * spec.b());
-        expectColor(s.accDiffuseLit, 0, 0, 0);
-        expectColor(s.accSpecular, 0, 0, 0);
+        for (const Color4& acc : {s.accDiffuseLit, s.accSpecular})
+            expectColor(acc, 0, 0, 0);
         EXPECT_TRUE(ch.values.empty());
 
         // A second light, then a writing commit.
@@ -222,28 +207,25 @@ TEST(ArtistHair, ElementAccumulatorsAddUpToEval) {
         s.commitLightSample(1);
         Color4 totLit = s.totDiffuseLit;
         expectColor(totLit, 0.5f * lit.r() + lit2.r(), 0.5f * lit.g() + lit2.g(), 0.5f * lit.b() + lit2.b());
-        expectColor(ch.color(111), totLit.r(), totLit.g(), totLit.b());
-        expectColor(ch.color(130), totLit.r(), totLit.g(), totLit.b());
         Color4 A = totLit * s.diffuseColor, S = s.diffuseColor * s.totDiffuseShadow;
-        expectColor(ch.color(107), A.r(), A.g(), A.b());
-        expectColor(ch.color(129), A.r(), A.g(), A.b());
-        expectColor(ch.color(105), S.r(), S.g(), S.b());
-        expectColor(ch.color(106), s.totSpecular.r(), s.totSpecular.g(), s.totSpecular.b());
-        expectColor(ch.color(103), s.totTransmission.r(), s.totTransmission.g(), s.totTransmission.b());
+        const std::pair<int, Color4> expected[] = {
+            {111, totLit},        {130, totLit},           {107, A}, {129, A}, {105, S},
+            {106, s.totSpecular}, {103, s.totTransmission}};
+        for (const auto& [alias, want] : expected)
+            expectColor(ch.color(alias), want);
         for (int i = 0; i < 3; ++i)
             EXPECT_NEAR(ch.values[128][i], S[i] / (A[i] + S[i]), 1e-6f);
         EXPECT_EQ(ch.order, (std::vector<int>{111, 112, 103, 107, 106, 105, 129, 130, 128}));
 
         // getBRDF clears accumulators and totals.
         s.getBRDF(quor::SIDE_FRONT);
-        expectColor(s.totDiffuseLit, 0, 0, 0);
-        expectColor(s.accTransmissionRaw, 0, 0, 0);
+        for (const Color4& cleared : {s.totDiffuseLit, s.accTransmissionRaw})
+            expectColor(cleared, 0, 0, 0);
     }
 }
 
-// The density sampleRay draws from, per solid angle in the strand frame (φ from axisW towards
-// axisB): the branch probabilities times each branch's table row in z and its azimuth shape.
-// phiShift moves the R and TRT lobes off their peak, for the negative control.
+// sampleRay's density per solid angle (φ from axisW towards axisB): branch probabilities times
+// table rows in z and azimuth shapes. phiShift moves R and TRT off their peak (negative control).
 double mixtureDensity(const MaxHairBSDF& s, const quor::Vector& dir, double phiShift) {
     Vec4 d(dir);
     const float z = clampf(dot(d, s.axisT), -1.0f, 1.0f), vz = s.viewLocal.z();

@@ -1,8 +1,6 @@
-// Out of memory at every allocation of a material's whole life: registration, instance and
-// parameters, name copy, tables, the per-thread pool array, the blocks two render threads grow,
-// frame and render end, destruction. Each allocation in turn is refused once; either the life
-// completes, or the library's exception reaches the caller with its text and the heap report
-// on the debug output. Whatever happened, tearing down what exists gives back every byte.
+// Each allocation of a material's whole life (load to destruction, two render threads) is
+// refused once in turn: the life completes or the library's exception reaches the caller with
+// its text and heap report, and tearing down gives back every byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -88,8 +86,7 @@ TEST_P(OutOfMemoryConcurrency, EveryAllocationMayFailAndNothingLeaks) {
     std::string debug;
     quor::setDebugCapture([&](const std::u16string& s) {
         std::lock_guard<std::mutex> lock(m);
-        for (char16_t c : s)
-            debug += static_cast<char>(c);
+        debug.append(s.begin(), s.end()); // ASCII text, one byte a unit
     });
     const long long baseline = quor::vmallocBytesInUse();
     const long before = quor::vmallocCalls();

@@ -50,15 +50,12 @@ TEST_P(ParamTable, RowsAreWhatTheLibraryRegisters) {
         EXPECT_TRUE(sameText(p.hints, row.hints));
         const bool colour = row.kind == quor::ParamKind::Texture || row.kind == quor::ParamKind::TextureRGB;
         // The registered default and the row's, and the row's value for an unconnected slot.
-        const std::string registered = colour ? colorText(p.colorDefault)
-                                       : row.kind == quor::ParamKind::Int || row.kind == quor::ParamKind::Bool
-                                           ? std::to_string(p.intDefault)
-                                           : test::number(p.floatDefault);
-        const std::string own = colour ? colorText(row.color)
-                                : row.kind == quor::ParamKind::Int || row.kind == quor::ParamKind::Bool
-                                    ? std::to_string(static_cast<int>(row.value))
-                                    : test::number(row.value);
-        EXPECT_EQ(registered, own);
+        const bool whole = row.kind == quor::ParamKind::Int || row.kind == quor::ParamKind::Bool;
+        auto text = [&](const quor::Color& c, int i, double f) {
+            return colour ? colorText(c) : whole ? std::to_string(i) : test::number(f);
+        };
+        const std::string own = text(row.color, static_cast<int>(row.value), row.value);
+        EXPECT_EQ(text(p.colorDefault, p.intDefault, p.floatDefault), own);
         if (row.unbound == ParamSpec::Unbound::Constant) {
             EXPECT_NE(colour ? colorText(row.unboundColor) : test::number(row.unboundColor.r), own);
         }

@@ -12,7 +12,15 @@ namespace {
 
 struct GpuInstance {
     harness::Instance inst{harness::test::library(), "BRDFHair4"};
+    quor::QuorRenderer renderer;
+    quor::SimpleSceneObject scene;
     void setFloat(const char* name, float v) { inst.plugin().getParameter(name)->setFloat(v); }
+    void beginFrame(double scale) {
+        scene.hasUnits = true;
+        scene.scale = scale;
+        renderer.scene = &scene;
+        inst.plugin().frameBegin(&renderer);
+    }
     void setInt(const char* name, int v) { inst.plugin().getParameter(name)->setInt(v); }
     std::string describe(const char* kind, int* result = nullptr) {
         std::string text;
@@ -69,12 +77,7 @@ TEST(ProductionHairGpu, TexturesFollowTheirKeysAndValuesInOrder) {
     g.inst.set("secondary_tint", "1,0.5,0.25");
     for (int i = 0; i < 14; ++i)
         g.setFloat(kPlainFloats[i], 0.5f + static_cast<float>(i));
-    quor::QuorRenderer renderer;
-    quor::SimpleSceneObject scene;
-    scene.hasUnits = true;
-    scene.scale = 0.01;
-    renderer.scene = &scene;
-    g.inst.plugin().frameBegin(&renderer);
+    g.beginFrame(0.01);
     std::string text = g.describe("MaterialDescriptor");
     auto after = [&](const std::string& key) {
         std::size_t at = text.find("\n" + key + "\n");
@@ -101,12 +104,7 @@ TEST(ProductionHairGpu, PlainValuesAreFiniteWhateverTheHostHandsOver) {
         g.setFloat(name, 0.0f);
     g.setFloat("random_melanin", std::nanf(""));
     g.setFloat("glint_scale", -INFINITY);
-    quor::QuorRenderer renderer;
-    quor::SimpleSceneObject scene;
-    scene.hasUnits = true;
-    scene.scale = 3.4e38; // the unit scale times 100 is past the float range
-    renderer.scene = &scene;
-    g.inst.plugin().frameBegin(&renderer);
+    g.beginFrame(3.4e38); // the unit scale times 100 is past the float range
     std::string text = g.describe("MaterialDescriptor");
     const std::string max = "340282346638528859811704183484516925440.000000";
     EXPECT_NE(text.find("sss_albedo_table  0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 0.000000 "
@@ -131,11 +129,11 @@ TEST(ProductionHairGpu, StrandLengthsOnlyForPatterns) {
 
 TEST(ProductionHairGpu, OtherKindsWriteNothing) {
     GpuInstance g;
-    int result = 0;
-    EXPECT_EQ(g.describe("materialdescriptor", &result), "");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(g.describe("", &result), "");
-    EXPECT_EQ(result, 1);
+    for (const char* kind : {"materialdescriptor", ""}) {
+        int result = 0;
+        EXPECT_EQ(g.describe(kind, &result), "") << kind;
+        EXPECT_EQ(result, 1) << kind;
+    }
 }
 
 } // namespace

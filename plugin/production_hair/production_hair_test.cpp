@@ -1,7 +1,5 @@
-// BRDFHair4: the lobe shapes are normalised distributions, the four-lane lobe sum matches the
-// lobe formulas one at a time, hand values at normal incidence, a lossless fibre carries every
-// path weight at 1, sampled directions follow the density, and per-strand values are the same
-// on every point and thread.
+// BRDFHair4: normalised lobes, lobe sum against the scalar formulas, hand values, energy
+// conservation, sampling against the density and per-strand determinism.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,8 +15,7 @@ namespace {
 
 using harness::ParamSets;
 
-// One BRDFHair4 hair hit on a strand along +y, seen from D tilted by thetaDeg out of the normal
-// plane and turned by aroundDeg about the strand.
+// A BRDFHair4 hit on a strand along +y, viewed thetaDeg off the normal plane, aroundDeg about it.
 struct Hair4Point {
     harness::ShadingPoint probe;
     static harness::PointOptions options(ParamSets sets, float thetaDeg, float aroundDeg, float h, int strand,
@@ -44,29 +41,29 @@ struct Hair4Point {
     Hair4BSDF& s() { return probe.sampler<Hair4BSDF>(); }
 };
 
-// ∫ Mp d(sin θi) over [-1, 1] by the midpoint rule.
-double integrateMp(float v, float sinThetaO, float cosThetaO) {
-    const int n = 20000;
+// ∫ f over [lo, hi] by the midpoint rule, abscissae in float as the lobes take them.
+template <class F> double midpoint(F f, float lo, float hi, int n) {
     double sum = 0;
-    for (int i = 0; i < n; ++i) {
-        float s = -1.0f + 2.0f * (static_cast<float>(i) + 0.5f) / n;
-        float c = std::sqrt(1.0f - s * s);
-        sum += hair4::longitudinal(v, cosThetaO * c / v, sinThetaO * s / v);
-    }
-    return sum * 2.0 / n;
+    for (int i = 0; i < n; ++i)
+        sum += f(lo + (hi - lo) * (static_cast<float>(i) + 0.5f) / n);
+    return sum * (hi - lo) / n;
 }
 
 TEST(ProductionHair, LongitudinalLobeIsNormalisedAndContinuous) {
-    // Eleven terms of the I0 series are exact to single precision up to about 6; above 12 the
-    // asymptotic ln I0 is off by about 1/(16x).
+    // The I0 series is exact to single precision up to 6; the asymptotic ln I0 is off by ~1/(16x).
     for (float x : {0.5f, 2.0f, 6.0f})
         EXPECT_NEAR(hair4::besselI0(x), std::cyl_bessel_i(0.0, x), 2e-6 * std::cyl_bessel_i(0.0, x));
     for (float x : {13.0f, 200.0f})
         EXPECT_NEAR(hair4::logBesselI0(x), std::log(std::cyl_bessel_i(0.0, static_cast<double>(x))),
                     1.0 / (14.0 * x));
     for (float v : {0.004f, 0.03f, 0.1f, 0.3f, 2.0f, 10.0f})
-        for (float thetaO : {0.0f, 0.4f, -1.2f})
-            EXPECT_NEAR(integrateMp(v, std::sin(thetaO), std::cos(thetaO)), 1.0, 3e-3) << v << " " << thetaO;
+        for (float thetaO : {0.0f, 0.4f, -1.2f}) {
+            const float so = std::sin(thetaO), co = std::cos(thetaO);
+            auto mp = [&](float z) {
+                return hair4::longitudinal(v, co * std::sqrt(1.0f - z * z) / v, so * z / v);
+            };
+            EXPECT_NEAR(midpoint(mp, -1.0f, 1.0f, 20000), 1.0, 3e-3) << v << " " << thetaO;
+        }
     // The two formulas meet at v = 0.1.
     const float below = 0.1f, above = std::nextafter(0.1f, 1.0f);
     for (float a : {0.0f, 3.0f, 9.5f})
@@ -84,24 +81,14 @@ TEST(ProductionHair, LongitudinalLobeIsNormalisedAndContinuous) {
 
 TEST(ProductionHair, TrimmedLogisticIsNormalisedAndInverted) {
     for (float s : {0.05f, 0.117f, 0.5f, 2.0f, 4.28f}) {
-        const int n = 20000;
-        double sum = 0;
-        for (int i = 0; i < n; ++i)
-            sum += hair4::trimmedLogistic(-kPi + kTwoPi * (i + 0.5f) / n, s);
-        EXPECT_NEAR(sum * kTwoPi / n, 1.0, 2e-3) << s;
+        auto lobe = [s](float phi) { return hair4::trimmedLogistic(phi, s); };
+        EXPECT_NEAR(midpoint(lobe, -kPi, kPi, 20000), 1.0, 2e-3) << s;
         // Periodic: a whole turn changes nothing.
         EXPECT_NEAR(hair4::trimmedLogistic(0.3f + kTwoPi, s), hair4::trimmedLogistic(0.3f, s), 1e-4f);
         // The sample of u has u of the mass below it.
         for (float u : {0.1f, 0.5f, 0.83f}) {
             float x = hair4::sampleTrimmedLogistic(u, s);
-            double cdf = 0;
-            const int m = 4000;
-            for (int i = 0; i < m; ++i) {
-                float t = -kPi + (x + kPi) * (i + 0.5f) / m;
-                cdf += hair4::trimmedLogistic(t, s);
-            }
-            cdf *= (x + kPi) / m;
-            EXPECT_NEAR(cdf, u, 3e-3) << s << " " << u;
+            EXPECT_NEAR(midpoint(lobe, -kPi, x, 4000), u, 3e-3) << s << " " << u;
         }
     }
     EXPECT_NEAR(hair4::wrapPi(40.0f), 40.0f - 6.0f * kTwoPi, 1e-4f);
@@ -120,13 +107,10 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
                           {"0.97", "0.9", "0.3", "0", 0, 3e-2}};
     harness::Rng rng(99);
     for (const Case& c : cases) {
-        Hair4Point p({{"glossiness", c.glossiness},
-                      {"primary_glossiness_boost", c.boost},
-                      {"highlight_shift", c.shift},
-                      {"glint_strength", c.glint},
-                      {"glitter_strength", c.glint},
-                      {"diffuse_amount", "0.1"}},
-                     30, 20, 0.25f, 0, c.depth);
+        const ParamSets look = {{"glossiness", c.glossiness},  {"primary_glossiness_boost", c.boost},
+                                {"highlight_shift", c.shift},  {"glint_strength", c.glint},
+                                {"glitter_strength", c.glint}, {"diffuse_amount", "0.1"}};
+        Hair4Point p(look, 30, 20, 0.25f, 0, c.depth);
         Hair4BSDF& s = p.s();
         for (int n = 0; n < 300; ++n) {
             // Half the directions near the mirror angle of R, where the lobes are large.
@@ -139,17 +123,13 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
                 if (!(s.lobeWeight[k] > 0.0f)) continue;
                 float v = s.lobeVariance[k], sc = s.lobeScale[k];
                 double m = hair4::longitudinal(v, s.lobeCosThetaO[k] * ci / v, s.lobeSinThetaO[k] * z / v);
-                double nn;
-                if (k == Hair4BSDF::Glitter)
-                    nn = 0.5 * (hair4::trimmedLogistic(phi - s.glitterPhiA - s.lobePhi[3], sc) +
-                                hair4::trimmedLogistic(phi - s.glitterPhiB - s.lobePhi[3], sc));
-                else if (k == Hair4BSDF::Glint)
-                    nn = 0.5 * (hair4::trimmedLogistic(phi - s.lobePhi[4] - s.glintSeparation, sc) +
-                                hair4::trimmedLogistic(phi - s.lobePhi[4] + s.glintSeparation, sc));
-                else if (k == Hair4BSDF::Residual)
-                    nn = 1 / (2 * M_PI);
-                else
-                    nn = hair4::trimmedLogistic(phi - s.lobePhi[k], sc);
+                auto N = [sc](float d) { return hair4::trimmedLogistic(d, sc); };
+                const double nn = k == Hair4BSDF::Glitter ? 0.5 * (N(phi - s.glitterPhiA - s.lobePhi[3]) +
+                                                                   N(phi - s.glitterPhiB - s.lobePhi[3]))
+                                  : k == Hair4BSDF::Glint ? 0.5 * (N(phi - s.lobePhi[4] - s.glintSeparation) +
+                                                                   N(phi - s.lobePhi[4] + s.glintSeparation))
+                                  : k == Hair4BSDF::Residual ? 1 / (2 * M_PI)
+                                                             : N(phi - s.lobePhi[k]);
                 for (int ch = 0; ch < 3; ++ch)
                     rf[ch] += m * nn * s.lobeColor[k][ch];
                 rp += s.lobeWeight[k] * m * nn;
@@ -169,13 +149,10 @@ TEST(ProductionHair, LobeSumMatchesScalarFormulas) {
 }
 
 TEST(ProductionHair, LobesAtNormalIncidenceMatchHandValues) {
-    Hair4Point p({{"glint_strength", "0"},
-                  {"glitter_strength", "0"},
-                  {"glint_variation", "0"},
-                  {"melanin", "0.5"},
-                  {"highlight_shift", "3"},
-                  {"softness", "0.5"},
-                  {"diffuse_amount", "0"}});
+    const ParamSets look = {{"glint_strength", "0"}, {"glitter_strength", "0"}, {"glint_variation", "0"},
+                            {"melanin", "0.5"},      {"highlight_shift", "3"},  {"softness", "0.5"},
+                            {"diffuse_amount", "0"}};
+    Hair4Point p(look);
     Hair4BSDF& s = p.s();
 
     const float eta = 1.55f, F = sqr((eta - 1) / (eta + 1));
@@ -189,24 +166,23 @@ TEST(ProductionHair, LobesAtNormalIncidenceMatchHandValues) {
         EXPECT_EQ(s.lobeColor[3][c], 0.0f);
         EXPECT_EQ(s.lobeColor[4][c], 0.0f);
     }
-    // R goes back towards the viewer, TT straight through, TRT back again.
-    const float phiO = kPi / 2;
-    EXPECT_NEAR(hair4::wrapPi(s.lobePhi[0] - phiO), 0.0f, 1e-5f);
-    EXPECT_NEAR(hair4::wrapPi(s.lobePhi[1] - phiO + kPi), 0.0f, 1e-5f);
-    EXPECT_NEAR(hair4::wrapPi(s.lobePhi[2] - phiO), 0.0f, 1e-5f);
-    // Cuticle tilts: R by -2α, TT by α, TRT by 4α, residual none.
-    const float a = 3.0f * kDegToRad;
-    EXPECT_NEAR(s.lobeSinThetaO[0], std::sin(2 * a), 1e-6f);
-    EXPECT_NEAR(s.lobeSinThetaO[1], -std::sin(a), 1e-6f);
-    EXPECT_NEAR(s.lobeSinThetaO[2], -std::sin(4 * a), 1e-6f);
+    // R goes back to the viewer, TT straight through, TRT back; cuticle tilts R by -2α, TT by α,
+    // TRT by 4α. Variance from glossiness 0.5 (β = 0.25), scale from softness 0.5.
+    const float phiO = kPi / 2, a = 3.0f * kDegToRad;
+    const float b = 0.25f, sd = 0.726f * b + 0.812f * b * b + 3.7f * std::pow(b, 20.0f), v = sd * sd;
+    const float turn[3] = {0.0f, kPi, 0.0f}, tilt[3] = {std::sin(2 * a), -std::sin(a), -std::sin(4 * a)};
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_NEAR(hair4::wrapPi(s.lobePhi[k] - phiO + turn[k]), 0.0f, 1e-5f) << k;
+        EXPECT_NEAR(s.lobeSinThetaO[k], tilt[k], 1e-6f) << k;
+    }
     EXPECT_EQ(s.lobeSinThetaO[5], 0.0f);
     EXPECT_NEAR(s.lobeCosThetaO[1], std::cos(a), 1e-6f);
-    // Longitudinal variance from glossiness 0.5 (β = 0.25), azimuthal scale from softness 0.5.
-    const float b = 0.25f, sd = 0.726f * b + 0.812f * b * b + 3.7f * std::pow(b, 20.0f), v = sd * sd;
-    EXPECT_NEAR(s.lobeVariance[0], 0.6f * v, 1e-7f);
-    EXPECT_NEAR(s.lobeVariance[1], 0.25f * v, 1e-7f);
-    EXPECT_NEAR(s.lobeVariance[2], 4.0f * v, 1e-6f);
-    EXPECT_NEAR(s.lobeVariance[5], 4.0f * v, 1e-6f);
+    const struct {
+        int k;
+        float factor, tol;
+    } variances[] = {{0, 0.6f, 1e-7f}, {1, 0.25f, 1e-7f}, {2, 4.0f, 1e-6f}, {5, 4.0f, 1e-6f}};
+    for (const auto& r : variances)
+        EXPECT_NEAR(s.lobeVariance[r.k], r.factor * v, r.tol) << r.k;
     const float scale = 0.62665707f * ((0.265f + 1.194f * 0.5f) * 0.5f + 5.372f * std::pow(0.5f, 22.0f));
     for (int k : {0, 1, 2, 5})
         EXPECT_NEAR(s.lobeScale[k], scale, 1e-6f);
@@ -220,8 +196,7 @@ TEST(ProductionHair, LobesAtNormalIncidenceMatchHandValues) {
     EXPECT_EQ(s.useLightMIS, 1);
 }
 
-// A lossless fibre reflects everything: the lobe energies sum to one and every lobe is a
-// normalised distribution, so every sampled path weight is 1, whatever the look and geometry.
+// A lossless fibre's lobe energies sum to one and each lobe is normalised: every path weight is 1.
 TEST(ProductionHair, LosslessFibreCarriesEveryPathAtOne) {
     const char* gloss[] = {"0.3", "0.75", "0.55"};
     const char* soft[] = {"0.2", "0.9"};
@@ -233,17 +208,17 @@ TEST(ProductionHair, LosslessFibreCarriesEveryPathAtOne) {
     for (int glint = 0; glint < 2; ++glint)
         for (int depth = 0; depth < 3; ++depth)
             for (int k = 0; k < 5; ++k, ++index) {
-                Hair4Point p({{"melanin", "0"},
-                              {"diffuse_amount", "0"},
-                              {"glossiness", gloss[index % 3]},
-                              {"softness", soft[index % 2]},
-                              {"highlight_shift", shift[index % 4]},
-                              {"ior", ior[index % 3]},
-                              {"glint_strength", glint ? "0.6" : "0"},
-                              {"glitter_strength", glint ? "0.5" : "0"},
-                              // below 0.25 the variation's strength g drops under 1
-                              {"glint_variation", glint ? (index % 2 ? "0.4" : "0.04") : "0"}},
-                             thetas[index % 3], 20.0f * k, hs[index % 5], 3 + index, depth);
+                // glint_variation below 0.25 gives a variation strength g under 1
+                const ParamSets look = {{"melanin", "0"},
+                                        {"diffuse_amount", "0"},
+                                        {"glossiness", gloss[index % 3]},
+                                        {"softness", soft[index % 2]},
+                                        {"highlight_shift", shift[index % 4]},
+                                        {"ior", ior[index % 3]},
+                                        {"glint_strength", glint ? "0.6" : "0"},
+                                        {"glitter_strength", glint ? "0.5" : "0"},
+                                        {"glint_variation", glint ? (index % 2 ? "0.4" : "0.04") : "0"}};
+                Hair4Point p(look, thetas[index % 3], 20.0f * k, hs[index % 5], 3 + index, depth);
                 Hair4BSDF& s = p.s();
                 SCOPED_TRACE(testing::Message()
                              << "case " << index << " glint " << glint << " depth " << depth);
@@ -271,8 +246,8 @@ TEST(ProductionHair, LosslessFibreCarriesEveryPathAtOne) {
 }
 
 TEST(ProductionHair, LobeColoursStayNonNegativeAlongTheStrand) {
-    // Near the ends of its segments the glint variation moves light from TRT to the residual
-    // lobe; a weak variation (g < 1 below 0.25) moves less, and no lobe goes below zero.
+    // The glint variation moves light from TRT to the residual lobe; a weak one (g < 1) must not
+    // drive any lobe below zero.
     harness::PointOptions o =
         Hair4Point::options({{"glint_strength", "0.8"}, {"glint_variation", "0.04"}}, 10, 30, 0.3f, 7, 0);
     o.strandLength = 20;
@@ -288,8 +263,7 @@ TEST(ProductionHair, LobeColoursStayNonNegativeAlongTheStrand) {
     }
 }
 
-// Pearson's test of sampleRay's directions against the lobe-sum density, binned in (sin θ, φ)
-// about the strand with φ measured from T × D.
+// Pearson's test of sampled directions against the lobe-sum density, φ measured from T × D.
 harness::ChiSquare chiSquare(Hair4Point& p, const Hair4BSDF& density, int samples) {
     const quor::Vector& d = p.probe.context().rayDir;
     harness::SphereBins bins({0, 1, 0}, {d.x, d.y, d.z}, 20, 32);
@@ -307,30 +281,28 @@ harness::ChiSquare chiSquare(Hair4Point& p, const Hair4BSDF& density, int sample
 }
 
 TEST(ProductionHair, SampledDirectionsFollowTheDensity) {
-    // Absorbing hair with a diffuse share past the first hit, and dyed hair with glints and
-    // glitter on the first hit.
+    // Absorbing hair with diffuse past the first hit; dyed hair with glints and glitter.
     Hair4Point a({{"melanin", "0.25"}, {"diffuse_amount", "0.15"}, {"glossiness", "0.45"}}, 30, 15, 0.4f, 0,
                  1);
-    Hair4Point b({{"melanin", "0.1"},
-                  {"dye_color", "0.9,0.5,0.6"},
-                  {"glint_strength", "0.8"},
-                  {"glitter_strength", "0.6"},
-                  {"highlight_shift", "5"}},
-                 -20, 40, -0.3f, 11, 0);
+    const ParamSets dyed = {{"melanin", "0.1"},
+                            {"dye_color", "0.9,0.5,0.6"},
+                            {"glint_strength", "0.8"},
+                            {"glitter_strength", "0.6"},
+                            {"highlight_shift", "5"}};
+    Hair4Point b(dyed, -20, 40, -0.3f, 11, 0);
     ASSERT_GT(b.s().lobeWeight[Hair4BSDF::Glint], 0.01f);
     ASSERT_GT(b.s().lobeWeight[Hair4BSDF::Glitter], 0.01f);
     for (Hair4Point* p : {&a, &b}) {
         harness::ChiSquare r = chiSquare(*p, p->s(), 40000);
         EXPECT_GT(r.pValue, 1e-3) << "chi2 " << r.statistic << " dof " << r.dof;
     }
-    // Negative control: the same test rejects a density whose R lobe sits off the sampler's
-    // peak, or whose TT lobe is twice as wide.
-    Hair4Point c({{"melanin", "0.6"},
-                  {"glossiness", "0.6"},
-                  {"softness", "0.3"},
-                  {"glint_strength", "0"},
-                  {"glitter_strength", "0"}},
-                 20, 0, 0, 0, 0);
+    // Negative control: a density with R shifted off the peak, or TT twice as wide, is rejected.
+    const ParamSets plain = {{"melanin", "0.6"},
+                             {"glossiness", "0.6"},
+                             {"softness", "0.3"},
+                             {"glint_strength", "0"},
+                             {"glitter_strength", "0"}};
+    Hair4Point c(plain, 20, 0, 0, 0, 0);
     Hair4BSDF shifted = c.s(), wide = c.s();
     shifted.lobePhi[Hair4BSDF::R] += 0.3f;
     shifted.finishLobes();
@@ -340,8 +312,7 @@ TEST(ProductionHair, SampledDirectionsFollowTheDensity) {
     EXPECT_LT(chiSquare(c, wide, 20000).pValue, 1e-4);
 }
 
-// A dye moved by a vanishing amount in value keeps its hue and saturation whichever channel
-// dominates it: the hue-saturation-value round trip of the dye randomisation is exact.
+// A vanishing value change keeps every dye's colour: the HSV round trip is exact in every sector.
 TEST(ProductionHair, DyeRandomisationRoundTripsEveryHueSector) {
     for (const char* dye :
          {"0.9,0.5,0.2", "0.9,0.2,0.5", "0.3,0.8,0.4", "0.5,0.8,0.2", "0.2,0.4,0.9", "0.4,0.2,0.9"}) {
@@ -360,16 +331,11 @@ TEST(ProductionHair, DyeRandomisationRoundTripsEveryHueSector) {
 
 // Everything a sampler holds that derives from the per-strand values.
 std::vector<float> strandSignature(int strand, float position) {
-    harness::PointOptions o = Hair4Point::options({{"glint_variation", "0"},
-                                                   {"glitter_strength", "0"},
-                                                   {"random_melanin", "0.4"},
-                                                   {"random_glossiness", "0.3"},
-                                                   {"random_softness", "0.3"},
-                                                   {"random_ior", "0.5"},
-                                                   {"random_highlight_shift", "2"},
-                                                   {"random_dye_hue", "0.5"},
-                                                   {"dye_color", "0.9,0.6,0.5"}},
-                                                  10, 0, 0, strand, 0);
+    const ParamSets look = {
+        {"glint_variation", "0"},        {"glitter_strength", "0"},  {"random_melanin", "0.4"},
+        {"random_glossiness", "0.3"},    {"random_softness", "0.3"}, {"random_ior", "0.5"},
+        {"random_highlight_shift", "2"}, {"random_dye_hue", "0.5"},  {"dye_color", "0.9,0.6,0.5"}};
+    harness::PointOptions o = Hair4Point::options(look, 10, 0, 0, strand, 0);
     o.strandPosition = position;
     harness::ShadingPoint p(harness::test::library(), o);
     p.shade();
@@ -405,9 +371,8 @@ TEST(ProductionHairConcurrency, StrandValuesSameOnEveryPointAndThread) {
         EXPECT_EQ(threaded[t], serial) << "thread " << t;
 }
 
-// The host's renderer settings end hair paths: at the material's trace depth, at the host's
-// override of it, with hair depth disabled, and on shadow rays. A point whose path has ended
-// samples no ray and adds no specular light.
+// Trace depth, the host's override, disabled hair depth and shadow rays end the path: an ended
+// point samples no ray and adds no specular light.
 TEST(ProductionHair, HostSettingsEndTheHairPath) {
     struct Case {
         int traceDepth, overrideOn, override, hairDepth, rayDepth, rayFlags;

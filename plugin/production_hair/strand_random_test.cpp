@@ -19,9 +19,8 @@ TEST(ProductionHair, StrandRandomFollowsRecurrence) {
     // Strand 1 (k = 1024) and strand -1 (k = -1024, sign-extended).
     StrandRandom r1 = StrandRandom::forStrand(1);
     EXPECT_EQ(r1.state(), 0x20d3e172f65ea88dull);
-    EXPECT_FLOAT_EQ(r1.next(), 0.5490981936454773f);
-    EXPECT_FLOAT_EQ(r1.next(), 0.6330782771110535f);
-    EXPECT_FLOAT_EQ(r1.next(), 0.17385636270046234f);
+    for (float draw : {0.5490981936454773f, 0.6330782771110535f, 0.17385636270046234f})
+        EXPECT_FLOAT_EQ(r1.next(), draw);
     StrandRandom rm = StrandRandom::forStrand(-1);
     EXPECT_EQ(rm.state(), 0x5ba3a58a9903f230ull);
     EXPECT_FLOAT_EQ(rm.next(), 0.7974411249160767f);

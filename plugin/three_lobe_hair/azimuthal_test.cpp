@@ -4,7 +4,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <ostream>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "math/numeric.h"
@@ -37,24 +39,31 @@ double shiftedAzimuth(int p, double phi) {
 
 Fibre fibre(float etaP, float etaPP, Color4 sigma = Color4(0.0f)) { return {1.55f, etaP, etaPP, sigma}; }
 
+// Lobe p at a random index and azimuth, with the exit roots solved for them.
+struct RootCase {
+    int p;
+    float etaP, phi, c, roots[3];
+    int n;
+    RootCase(int lobe, Uniform& u)
+        : p(lobe), etaP(u(1.2f, 3.0f)), phi(u(0.0f, kPi)), c(criticalAngle(etaP)), roots{},
+          n(exitRoots(p, c, phi, roots)) {}
+};
+std::ostream& operator<<(std::ostream& os, const RootCase& r) {
+    return os << "p=" << r.p << " eta'=" << r.etaP << " phi=" << r.phi;
+}
+
 TEST(ThreeLobeHair, ExitRootsSolveTheCubic) {
     Uniform u;
     int checked = 0;
     for (int i = 0; i < 3000; ++i) {
-        const int p = i % 3;
-        const float etaP = u(1.2f, 3.0f);
-        const float phi = u(0.0f, kPi);
-        const float c = criticalAngle(etaP);
-        float roots[3];
-        const int n = exitRoots(p, c, phi, roots);
-        ASSERT_GE(n, 1) << "p=" << p << " eta'=" << etaP << " phi=" << phi;
-        for (int k = 0; k < n; ++k) {
-            const double g = roots[k];
-            const double residual = exitAzimuthD(p, c, g) - shiftedAzimuth(p, phi);
+        const RootCase r(i % 3, u);
+        ASSERT_GE(r.n, 1) << r;
+        for (int k = 0; k < r.n; ++k) {
+            const double g = r.roots[k];
+            const double residual = exitAzimuthD(r.p, r.c, g) - shiftedAzimuth(r.p, r.phi);
             // Single precision: a few ulps of the largest term of the cubic.
             const double scale = 2.0 * M_PI + std::fabs(g) * (2.0 + std::fabs(g) * std::fabs(g));
-            EXPECT_LT(std::fabs(residual), 4e-7 * scale)
-                << "p=" << p << " eta'=" << etaP << " phi=" << phi << " root " << k << "=" << g;
+            EXPECT_LT(std::fabs(residual), 4e-7 * scale) << r << " root " << k << "=" << g;
             ++checked;
         }
     }
@@ -66,25 +75,18 @@ TEST(ThreeLobeHair, DenseScanFindsNoMissedRoot) {
     const int steps = 4000;
     int crossings = 0;
     for (int i = 0; i < 400; ++i) {
-        const int p = 1 + i % 2;
-        const float etaP = u(1.2f, 3.0f);
-        const float phi = u(0.0f, kPi);
-        const float c = criticalAngle(etaP);
-        float roots[3];
-        const int n = exitRoots(p, c, phi, roots);
-        const double target = shiftedAzimuth(p, phi);
-        double ga = -M_PI / 2, fa = exitAzimuthD(p, c, ga) - target;
+        const RootCase r(1 + i % 2, u);
+        const double target = shiftedAzimuth(r.p, r.phi);
+        double ga = -M_PI / 2, fa = exitAzimuthD(r.p, r.c, ga) - target;
         for (int s = 1; s <= steps; ++s) {
-            const double gb = -M_PI / 2 + M_PI * s / steps, fb = exitAzimuthD(p, c, gb) - target;
-            // A sign change brackets a root. Tangent double roots (the caustic, where the
-            // slope vanishes) are the documented limit of single precision and are skipped.
-            if ((fa < 0) != (fb < 0) && std::fabs(exitSlopeD(p, c, 0.5 * (ga + gb))) > 0.02) {
+            const double gb = -M_PI / 2 + M_PI * s / steps, fb = exitAzimuthD(r.p, r.c, gb) - target;
+            // A sign change brackets a root; tangent roots at the caustic (zero slope) are skipped.
+            if ((fa < 0) != (fb < 0) && std::fabs(exitSlopeD(r.p, r.c, 0.5 * (ga + gb))) > 0.02) {
                 ++crossings;
                 bool found = false;
-                for (int k = 0; k < n; ++k)
-                    found |= roots[k] >= ga - 1e-4 && roots[k] <= gb + 1e-4;
-                EXPECT_TRUE(found) << "p=" << p << " eta'=" << etaP << " phi=" << phi << " root in [" << ga
-                                   << ", " << gb << "] missed";
+                for (int k = 0; k < r.n; ++k)
+                    found |= r.roots[k] >= ga - 1e-4 && r.roots[k] <= gb + 1e-4;
+                EXPECT_TRUE(found) << r << " root in [" << ga << ", " << gb << "] missed";
             }
             ga = gb;
             fa = fb;
@@ -94,8 +96,7 @@ TEST(ThreeLobeHair, DenseScanFindsNoMissedRoot) {
 }
 
 TEST(ThreeLobeHair, ReflectionRootAndTerm) {
-    // The R path leaves at π − φ/2, on the far side of the fibre: both Bravais ratios reach 1
-    // and the whole width reflects, N_R = cos(φ/2)/4.
+    // R leaves at π − φ/2 on the far side, where the whole width reflects: N_R = cos(φ/2)/4.
     const Fibre f = fibre(1.55f, 1.55f, Color4(0.7f));
     for (float phi : {0.0f, 0.5f, 1.5f, 2.5f, kPi}) {
         float roots[3];
@@ -123,8 +124,7 @@ TEST(ThreeLobeHair, TransmissionNearBackwardAzimuth) {
 }
 
 TEST(ThreeLobeHair, VanishingConstantTermKeepsTheCentralPath) {
-    // TT at φ = π and TRT at φ = 0 hit the exact factorisation γ·(γ² + K1). The central
-    // path γ = 0 is kept, so the term is continuous with its neighbours.
+    // TT at π and TRT at 0 factor as γ·(γ² + K1): the central root is kept, so N stays continuous.
     const float c = criticalAngle(1.55f);
     float roots[3];
     ASSERT_EQ(exitRoots(1, c, kPi, roots), 1);
@@ -134,8 +134,7 @@ TEST(ThreeLobeHair, VanishingConstantTermKeepsTheCentralPath) {
     for (int lane = 0; lane < 4; ++lane)
         EXPECT_NEAR(at[lane], near[lane], 1e-4 * near[lane]);
 
-    // TRT at φ = 0: the two side paths of the quadratic first, then the central one, the
-    // order the closed form uses next to it.
+    // TRT at φ = 0: the two side roots first, then the central one, as the closed form nearby.
     ASSERT_EQ(exitRoots(2, c, 0.0f, roots), 3);
     EXPECT_GT(roots[0], 0.5f);
     EXPECT_NEAR(roots[1], -roots[0], 1e-6);
@@ -211,13 +210,11 @@ TEST(ThreeLobeHair, AbsorptionFollowsThePathLength) {
         EXPECT_NEAR(a[1] / a0[1], std::exp(-2.0 * p * 0.25), 1e-6);
         EXPECT_NEAR(a[2] / a0[2], std::exp(-2.0 * p * 1.0), 1e-6);
     }
-    // A clear fibre at normal incidence: TT crosses two interfaces, TRT also reflects once
-    // inside, each with the normal-incidence reflectance.
+    // Clear fibre at normal incidence: TT transmits twice, TRT also reflects once inside.
     const double F = std::pow(0.55 / 2.55, 2);
     EXPECT_NEAR(lobeAttenuation(1, 0.0f, 0.0f, clear)[0], (1 - F) * (1 - F), 1e-6);
     EXPECT_NEAR(lobeAttenuation(2, 0.0f, 0.0f, clear)[0], (1 - F) * (1 - F) * F, 1e-7);
-    // Off-centre paths are shorter (2·cos γt) and tilted ones longer (1/cos of the
-    // longitudinal refraction): both show in the ratio.
+    // Off-centre paths are shorter (2·cos γt), tilted ones longer: both show in the ratio.
     const float g = 0.6f, theta = 0.4f;
     const double gt = std::asin(std::sin(g) / 1.55), ct = std::cos(theta);
     const Color4 a0 = lobeAttenuation(1, g, theta, clear), a = lobeAttenuation(1, g, theta, dark);
@@ -231,24 +228,18 @@ TEST(ThreeLobeHair, AbsorptionFollowsThePathLength) {
         EXPECT_TRUE(std::isfinite(opaque[lane]) && opaque[lane] >= 0);
 }
 
-// 4·∫₀^π N_p dφ against ∫₋₁¹ A_p(h) dh: the azimuthal term only redistributes the light of
-// each offset h over exit azimuths, so the energy it carries is the fibre width's.
+// 4·∫₀^π N_p dφ = ∫₋₁¹ A_p(h) dh: the azimuthal term only redistributes each offset's light.
 void expectWidthEnergy(int p, const Fibre& f, float theta, double tolerance) {
-    const int nPhi = 20000, nH = 20000;
-    Color4 lhs(0.0f);
-    double sum[3] = {0, 0, 0};
-    for (int i = 0; i < nPhi; ++i) {
-        const float phi = static_cast<float>((i + 0.5) * M_PI / nPhi);
-        lhs = azimuthalTerm(p, theta, f, phi);
-        for (int lane = 0; lane < 3; ++lane)
-            sum[lane] += lhs[lane] * (M_PI / nPhi) * 4;
-    }
-    double width[3] = {0, 0, 0};
-    for (int i = 0; i < nH; ++i) {
-        const float h = static_cast<float>(-1 + (i + 0.5) * 2.0 / nH);
+    const int n = 20000;
+    double sum[3] = {0, 0, 0}, width[3] = {0, 0, 0};
+    for (int i = 0; i < n; ++i) {
+        const Color4 lhs = azimuthalTerm(p, theta, f, static_cast<float>((i + 0.5) * M_PI / n));
+        const float h = static_cast<float>(-1 + (i + 0.5) * 2.0 / n);
         const Color4 a = lobeAttenuation(p, std::asin(h), theta, f);
-        for (int lane = 0; lane < 3; ++lane)
-            width[lane] += a[lane] * (2.0 / nH);
+        for (int lane = 0; lane < 3; ++lane) {
+            sum[lane] += lhs[lane] * (M_PI / n) * 4;
+            width[lane] += a[lane] * (2.0 / n);
+        }
     }
     for (int lane = 0; lane < 3; ++lane)
         EXPECT_NEAR(sum[lane], width[lane], tolerance * width[lane]) << "p=" << p << " lane " << lane;
@@ -272,10 +263,10 @@ TEST(ThreeLobeHair, CausticGeometryAtDefaultIndex) {
     // η' = 1.55: c ≈ 0.701, γc ≈ 0.791, hc ≈ 0.711, φc ≈ 0.358 rad (20.5°), curvature ≈ 3.51.
     const float w = 10 * kDegToRad;
     const Caustic k = trtCaustic(1.55f, w, 0.5f, 0.2f);
-    EXPECT_NEAR(criticalAngle(1.55f), 0.701, 1e-3);
-    EXPECT_NEAR(k.gammaC, 0.791, 1e-3);
-    EXPECT_NEAR(k.hC, 0.711, 1e-3);
-    EXPECT_NEAR(k.phiC, 0.358, 1e-3);
+    const std::pair<float, double> geometry[] = {
+        {criticalAngle(1.55f), 0.701}, {k.gammaC, 0.791}, {k.hC, 0.711}, {k.phiC, 0.358}};
+    for (const auto& [got, want] : geometry)
+        EXPECT_NEAR(got, want, 1e-3) << want;
     EXPECT_FLOAT_EQ(k.deltaH, 0.5f);
     EXPECT_EQ(k.fade, 1.0f);
     // Unlimited, the width is 2·√(2w/d) ≈ 0.631.
@@ -305,8 +296,7 @@ TEST(ThreeLobeHair, MergedCausticFadesInAtZeroAzimuth) {
     // Just below the merge the separate caustics already sit next to azimuth 0.
     EXPECT_LT(trtCaustic(1.999f, w, 0.5f, 0.2f).phiC, 0.01f);
 
-    // Fully faded in, the root sum is removed at φ = 0 and replaced by the glint of both
-    // (now coincident) caustics: glintScale·A_c·Δh·2·G(0).
+    // Fully faded in, φ = 0 has the glint of both coincident caustics: scale·A_c·Δh·2·G(0).
     const Fibre f = fibre(2.5f, 2.5f, Color4(0.2f));
     const float scale = 2.0f;
     const Color4 n = trtWithGlint(0.0f, f, 0.0f, {w, scale, 0.5f, 0.2f});
@@ -321,8 +311,7 @@ TEST(ThreeLobeHair, MergedCausticFadesInAtZeroAzimuth) {
 }
 
 TEST(ThreeLobeHair, GlintBoundsTheCaustic) {
-    // The raw root sum peaks without bound at the caustic; with the glint the TRT term stays
-    // within the glint's own height everywhere.
+    // The raw root sum peaks without bound at the caustic; the glint keeps TRT within its height.
     const Fibre f = fibre(1.55f, 1.55f, Color4(0.2f));
     const float w = 10 * kDegToRad;
     const Caustic k = trtCaustic(1.55f, w, 0.5f, 0.2f);

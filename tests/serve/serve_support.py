@@ -13,6 +13,11 @@ HAIRLAB = os.environ.get("HAIRLAB", "hairlab")
 SHOT = ["--scene", "swatch", "--res", "96x54", "--strands", "300", "--spp", "8"]
 
 
+def param(**fields):
+    """A /api/param body as bytes: lock 0's melanin at 0.5 unless the fields say otherwise."""
+    return json.dumps(dict({"lock": 0, "name": "melanin", "value": 0.5}, **fields)).encode()
+
+
 class Server:
     def __init__(self, *args, root=None):
         self.tmp = None if root else tempfile.TemporaryDirectory(prefix="serve_test_")
@@ -40,9 +45,9 @@ class Server:
             self.proc.send_signal(sig)
         return self.proc.wait(timeout)
 
-    def request(self, method, path, body=None, raw=None, timeout=60):
-        """(status, headers, body): JSON bodies decoded, others as bytes."""
-        data = raw if raw is not None else (None if body is None else json.dumps(body).encode())
+    def request(self, method, path, body=None, timeout=60):
+        """(status, headers, body): JSON bodies decoded, others as bytes. A bytes body is sent as it is."""
+        data = json.dumps(body).encode() if isinstance(body, (dict, list)) else body
         req = urllib.request.Request(self.url + path, data=data, method=method)
         try:
             with urllib.request.urlopen(req, timeout=timeout) as res:

@@ -116,8 +116,8 @@ class Page(unittest.TestCase):
                          "putShot((s) => { s.render.spp = 64; });")
         self.wait.until(lambda _: self.server.json("GET", "/api/shot")["render"]["spp"] == 64)
         shot = self.server.json("GET", "/api/shot")
-        kept = [shot["lighting"]["exposure"], shot["looks"][0]["parameters"]["primary_glossiness"]]
-        self.assertEqual(kept, [0.5, 0.6])
+        self.assertEqual([shot["lighting"]["exposure"], shot["looks"][0]["parameters"]["primary_glossiness"]],
+                         [0.5, 0.6])
         self.wait.until(lambda _: d.execute_script("return [state.shot.lighting.exposure, state.shot.render.spp,"
                                                    " look().parameters.primary_glossiness]") == [0.5, 64, 0.6])
 

@@ -4,8 +4,6 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 
 #include "cli_test_support.h"
 
@@ -134,10 +132,8 @@ TEST(HairlabCli, ExecutableExitStatus) {
         std::string cmd =
             std::string(HAIRLAB_EXE) + " --plugin " + BRDF_HAIR_LIB + " " + c.args + " 2>" + errFile;
         int raw = std::system(cmd.c_str());
-        std::ifstream in(errFile);
-        std::string err{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         EXPECT_EQ(WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, c.status) << c.args;
-        EXPECT_EQ(err, c.err) << c.args;
+        EXPECT_EQ(test::readFile(errFile), c.err) << c.args;
     }
     std::remove(errFile.c_str());
 }

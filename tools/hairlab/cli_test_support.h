@@ -29,6 +29,11 @@ struct Outcome {
     std::string out, err;
 };
 
+inline std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
+}
+
 inline Args with(Args base, const Args& extra) {
     base.insert(base.end(), extra.begin(), extra.end());
     return base;
@@ -97,12 +102,8 @@ inline Process hairlabProcess(Args args, double timeout = 60) {
     p.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     p.signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
     p.peakKiB = ru.ru_maxrss;
-    auto slurp = [](const std::string& path) {
-        std::ifstream f(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    };
-    p.out = slurp(outPath);
-    p.err = slurp(errPath);
+    p.out = readFile(outPath);
+    p.err = readFile(errPath);
     std::remove(outPath.c_str());
     std::remove(errPath.c_str());
     return p;

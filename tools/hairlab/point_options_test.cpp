@@ -71,9 +71,8 @@ const RoundTrip kRoundTrips[] = {
     {{}, [](Point& p) { return param(p, "melanin"); }, 0.3f},          // bound to its registered default
     {{"--unbound"}, [](Point& p) { return param(p, "melanin"); }, -1}, // a bare instance
     {{"--set", "melanin=none"}, [](Point& p) { return param(p, "melanin"); }, -1},
-    {{},
-     [](Point& p) { return p.context().contextFlags; },
-     quor::CTX_SKIP_BELOW_SURFACE}, // a renderer's hair hit
+    // A renderer's hair hit.
+    {{}, [](Point& p) { return p.context().contextFlags; }, quor::CTX_SKIP_BELOW_SURFACE},
     {{"--set", "melanin=1e-45"}, [](Point& p) { return param(p, "melanin"); }, 1e-45f},
     {{"--set", "melanin=1"}, [](Point& p) { return param(p, "melanin"); }, 1},
     {{"--set", "melanin=2", "--unchecked"}, [](Point& p) { return param(p, "melanin"); }, 2},
@@ -91,9 +90,8 @@ const RoundTrip kRoundTrips[] = {
 class OptionRoundTrip : public testing::TestWithParam<RoundTrip> {};
 
 TEST_P(OptionRoundTrip, ReachesThePoint) {
-    test::Args args = {"--type", "BRDFHair4"};
-    args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
-    double got = GetParam().field(*test::point(args, false)), want = GetParam().expected;
+    double got = GetParam().field(*test::point(test::with({"--type", "BRDFHair4"}, GetParam().args), false));
+    double want = GetParam().expected;
     EXPECT_TRUE(got == want || std::fabs(got - want) <= 1e-6 * std::fabs(want)) << got << " != " << want;
 }
 

@@ -1,13 +1,9 @@
-// hairlab render: bad input is one line and status 2, refused before rendering; a render writes
-// every file it names and one summary line; the same seed gives the same file; a sweep has a
-// labelled lock per value; presets apply and --set wins over them.
+// hairlab render: bad input refused in one line (status 2); a render writes every file named and one
+// summary line, the same file for the same seed; sweeps label each lock; --set wins over presets.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,19 +15,15 @@ namespace {
 
 using hairlab::test::hairlab;
 using hairlab::test::Outcome;
-
-std::string readFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
-}
+using hairlab::test::readFile;
 
 // Width and height from a PNG's header chunk.
 std::pair<unsigned, unsigned> pngSize(const std::string& bytes) {
-    auto be = [&](std::size_t at) {
-        return (unsigned(static_cast<unsigned char>(bytes[at])) << 24) |
-               (unsigned(static_cast<unsigned char>(bytes[at + 1])) << 16) |
-               (unsigned(static_cast<unsigned char>(bytes[at + 2])) << 8) |
-               unsigned(static_cast<unsigned char>(bytes[at + 3]));
+    auto be = [&](std::size_t at) { // big-endian 32 bits
+        unsigned v = 0;
+        for (std::size_t i = at; i < at + 4; ++i)
+            v = v << 8 | static_cast<unsigned char>(bytes[i]);
+        return v;
     };
     if (bytes.size() < 24 || bytes.compare(1, 3, "PNG") != 0 || bytes.compare(12, 4, "IHDR") != 0)
         return {0, 0};
@@ -108,8 +100,10 @@ TEST(HairlabRender, RefusesBadInputWithOneLine) {
 
 TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
     std::string path = ::testing::TempDir() + "hairlab_render_test.png";
-    Outcome o = hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height",
-                         "14", "--spp", "1", "--threads", "1", "--strands", "300", "-o", path});
+    const test::Args job = {"render", "--scene",   "swatch", "--type", "BRDFHair4", "--width",
+                            "20",     "--height",  "14",     "--spp",  "1",         "--threads",
+                            "1",      "--strands", "300",    "-o",     path};
+    Outcome o = hairlab(job);
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(lineCount(o.out), 1);
     // "<file>: 20x14, 1 spp, 1 thread, build B s, render S s, R shading points/s (C per CPU-second)"
@@ -130,21 +124,14 @@ TEST(HairlabRender, WritesThePictureAndOneSummaryLine) {
     EXPECT_EQ(pngSize(first), std::make_pair(20u, 14u));
 
     // Same seed and thread count: the same file; another seed: another picture.
-    ASSERT_EQ(hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height",
-                       "14", "--spp", "1", "--threads", "1", "--strands", "300", "-o", path})
-                  .status,
-              0);
+    ASSERT_EQ(hairlab(job).status, 0);
     EXPECT_EQ(readFile(path), first);
-    ASSERT_EQ(hairlab({"render", "--scene", "swatch", "--type", "BRDFHair4", "--width", "20", "--height",
-                       "14", "--spp", "1", "--threads", "1", "--strands", "300", "--seed", "5", "-o", path})
-                  .status,
-              0);
+    ASSERT_EQ(hairlab(test::with(job, {"--seed", "5"})).status, 0);
     EXPECT_NE(readFile(path), first);
     std::remove(path.c_str());
 }
 
-// Every procedural groom, saved as it was rendered and read back, packs its strands as hair
-// does at every height, and a picture of it comes from the same strands.
+// Each procedural groom, saved as rendered and read back, packs like hair at every height.
 TEST(HairlabRender, SavedGroomsPackLikeHair) {
     using quor::render::Growth;
     const std::string hair = ::testing::TempDir() + "hairlab_groom_test.hair";
@@ -160,7 +147,7 @@ TEST(HairlabRender, SavedGroomsPackLikeHair) {
         {{"--scene", "swatch", "--strands", "20000"}, Growth::Down, 20000}, // a larger lock, as dense
         {{"--scene", "ball"}, Growth::Outward, 40000}};
     for (const Case& c : cases) {
-        Outcome o = hairlab(hairlab::test::with(
+        Outcome o = hairlab(test::with(
             {"render", "--res", "8x8", "--spp", "1", "-q", "-o", png, "--save-groom", hair}, c.args));
         ASSERT_EQ(o.status, 0) << o.err;
         std::vector<quor::render::Strand> strands = quor::render::readHairFile(hair);
@@ -196,17 +183,10 @@ TEST(HairlabRender, OneRenderWritesEveryOutput) {
     std::remove(exr.c_str());
 }
 
-} // namespace
-} // namespace hairlab
-
-namespace hairlab {
-namespace {
-
 Outcome swatch(std::vector<std::string> extra, const std::string& path) {
-    std::vector<std::string> args = {"render",    "--scene", "swatch",    "--res", "12x12", "--spp", "1",
-                                     "--threads", "1",       "--strands", "200",   "-o",    path};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return hairlab(args);
+    return hairlab(test::with({"render", "--scene", "swatch", "--res", "12x12", "--spp", "1", "--threads",
+                               "1", "--strands", "200", "-o", path},
+                              extra));
 }
 
 // A preset is a set of values: the same picture as setting them, and --set wins over it.
@@ -230,8 +210,7 @@ TEST(HairlabRender, PresetsApplyAndSetWinsOverThem) {
     std::remove(path.c_str());
 }
 
-// One lock and one label per value (columns × rows); the legend goes to stderr, with no progress
-// bar when stderr is not a terminal, and nothing but the summary under --quiet.
+// A lock and label per value; stderr holds just the legend off a terminal, and nothing under --quiet.
 TEST(HairlabRender, SweepHasALabelledLockPerValue) {
     std::string path = ::testing::TempDir() + "hairlab_sweep_test.png";
     const std::vector<std::pair<std::vector<std::string>, std::vector<std::string>>> sweeps = {
@@ -254,7 +233,7 @@ TEST(HairlabRender, SweepHasALabelledLockPerValue) {
         EXPECT_EQ(o.err, legend + "\n");
         EXPECT_EQ(lineCount(o.out), 1);
         // Without labels the legend is all there is to say which lock is which.
-        o = hairlab(hairlab::test::with(args, {"--labels", "off"}));
+        o = hairlab(test::with(args, {"--labels", "off"}));
         EXPECT_EQ(o.err.substr(0, o.err.find(':')), std::to_string(labels.size()) + " locks");
         args.push_back("--quiet");
         o = hairlab(args);

@@ -7,6 +7,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include "harness/rng.h"
 #include "render/render.h"
 #include "render/scene_impl.h"
@@ -70,10 +73,6 @@ int piecesFor(const float* p, float scale) {
     return k;
 }
 
-void appendLinePoint(std::vector<float>& to, const CurvePoint& c) {
-    to.insert(to.end(), {c.center.x, c.center.y, c.center.z, c.radius});
-}
-
 } // namespace
 
 void Bounds::add(Float3 p) {
@@ -99,14 +98,66 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
     if (!instance) throw std::invalid_argument("a hair group needs a material instance");
     Impl::Group g;
     g.instance = instance;
-    std::vector<std::uint8_t> flags; // per piece: which neighbours it joins
-    std::vector<float>& verts = g.curveVerts;
     const bool colors = std::any_of(strands.begin(), strands.end(), [](const Strand& s) {
         return !s.colors.empty() && s.colors.size() * 4 == s.points.size() * 3;
     });
-    for (const Strand& s : strands) {
-        std::size_t n = s.points.size() / 4;
-        if (n < 2) continue;
+    // Strands of fewer than two points are left out. The others are laid out in order, each
+    // strand's share of every array found first, so that they can be filled side by side: a
+    // strand of n points has n + 2 control points, n - 1 segments, and its pieces' ends.
+    std::vector<const Strand*> kept;
+    for (const Strand& s : strands)
+        if (s.points.size() / 4 >= 2) kept.push_back(&s);
+    const std::size_t count = kept.size();
+    std::vector<std::size_t> vertBase(count + 1, 0), segBase(count + 1, 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t n = kept[i]->points.size() / 4;
+        vertBase[i + 1] = vertBase[i] + n + 2;
+        segBase[i + 1] = segBase[i] + n - 1;
+    }
+    g.segments = segBase[count];
+    std::vector<float>& verts = g.curveVerts;
+    verts.resize(4 * vertBase[count]);
+    if (colors) g.curveColors.resize(3 * vertBase[count]);
+    std::vector<std::uint8_t> segPieces(g.segments);
+    std::vector<std::size_t> pieceBase(count + 1, 0);
+    auto strandsInParallel = [count](auto&& body) {
+        tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256),
+                          [&](const tbb::blocked_range<std::size_t>& r) {
+                              for (std::size_t i = r.begin(); i != r.end(); ++i)
+                                  body(i);
+                          });
+    };
+    strandsInParallel([&](std::size_t i) { // control points, colours, and pieces per segment
+        const Strand& s = *kept[i];
+        const std::size_t n = s.points.size() / 4;
+        float* v = &verts[4 * vertBase[i]];
+        std::copy_n(s.points.begin(), 4, v);
+        std::copy_n(s.points.begin(), 4 * n, v + 4);
+        std::copy_n(s.points.begin() + 4 * (n - 1), 4, v + 4 * (n + 1));
+        if (colors) { // the strand's own colours, or its one colour at every point
+            float* c = &g.curveColors[3 * vertBase[i]];
+            const bool own = s.colors.size() == 3 * n;
+            for (std::size_t k = 0; k < n + 2; ++k) {
+                const std::size_t at = 3 * std::clamp<std::size_t>(k, 1, n) - 3;
+                c[3 * k] = own ? s.colors[at] : s.color.x;
+                c[3 * k + 1] = own ? s.colors[at + 1] : s.color.y;
+                c[3 * k + 2] = own ? s.colors[at + 2] : s.color.z;
+            }
+        }
+        std::size_t total = 0;
+        for (std::size_t k = 0; k + 1 < n; ++k)
+            total += segPieces[segBase[i] + k] = static_cast<std::uint8_t>(piecesFor(v + 4 * k, scale));
+        pieceBase[i + 1] = total;
+    });
+    for (std::size_t i = 0; i < count; ++i)
+        pieceBase[i + 1] += pieceBase[i];
+    g.pieces.resize(pieceBase[count]);
+    g.lineVerts.resize(4 * (pieceBase[count] + count));
+    g.strands.resize(count);
+    std::vector<std::uint8_t> flags(pieceBase[count]); // per piece: which neighbours it joins
+    strandsInParallel([&](std::size_t i) { // the polyline through the curve: its root, then every piece's end
+        const Strand& s = *kept[i];
+        const std::size_t n = s.points.size() / 4;
         std::vector<float> cum(n, 0.0f);
         for (std::size_t k = 1; k < n; ++k) {
             const float* a = &s.points[4 * (k - 1)];
@@ -114,50 +165,39 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
             Float3 d{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
             cum[k] = cum[k - 1] + std::sqrt(dot(d, d));
         }
-        float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
-        int strandIndex = static_cast<int>(g.strands.size());
-        unsigned base = static_cast<unsigned>(verts.size() / 4);
-        verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4);
-        verts.insert(verts.end(), s.points.begin(), s.points.begin() + 4 * n);
-        verts.insert(verts.end(), s.points.begin() + 4 * (n - 1), s.points.begin() + 4 * n);
-        if (colors) { // the strand's own colours, or its one colour at every point
-            std::vector<float>& c = g.curveColors;
-            const bool own = s.colors.size() == 3 * n;
-            for (std::size_t k = 0; k < n + 2; ++k) {
-                const std::size_t at = 3 * std::clamp<std::size_t>(k, 1, n) - 3;
-                c.insert(c.end(), {own ? s.colors[at] : s.color.x, own ? s.colors[at + 1] : s.color.y,
-                                   own ? s.colors[at + 2] : s.color.z});
+        const float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
+        const unsigned firstPiece = static_cast<unsigned>(pieceBase[i]);
+        unsigned piece = firstPiece, v = static_cast<unsigned>(pieceBase[i] + i);
+        float* line = &g.lineVerts[4 * v];
+        auto appendLinePoint = [&line](const CurvePoint& c) {
+            line = std::copy_n(std::begin({c.center.x, c.center.y, c.center.z, c.radius}), 4, line);
+        };
+        appendLinePoint(evalSegment(&verts[4 * vertBase[i]], 0));
+        for (std::size_t k = 0; k + 1 < n; ++k) {
+            const unsigned v0 = static_cast<unsigned>(vertBase[i] + k);
+            const float pos0 = cum[k] / length, pos1 = cum[k + 1] / length;
+            const float* p = &verts[4 * v0];
+            const int pieces = segPieces[segBase[i] + k];
+            for (int j = 0; j < pieces; ++j, ++v) {
+                float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
+                g.pieces[piece++] = {
+                    v, static_cast<int>(i), v0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, u0, du};
+                appendLinePoint(evalSegment(p, u1));
             }
         }
-        for (std::size_t k = 0; k < n; ++k) {
-            const float* p = &s.points[4 * k];
+        const unsigned lastPiece = piece - 1;
+        for (unsigned k = firstPiece; k <= lastPiece; ++k)
+            flags[k] = static_cast<std::uint8_t>((k > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
+                                                 (k < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0));
+        g.strands[i] = {length, s.color, s.transparency, firstPiece, lastPiece};
+    });
+    for (const Strand* s : kept)
+        for (std::size_t k = 0; k < s->points.size(); k += 4) {
+            const float* p = &s->points[k];
             g.maxRadius = std::fmax(g.maxRadius, p[3]);
             g.bounds.add(Float3{p[0], p[1], p[2]} - Float3{p[3], p[3], p[3]});
             g.bounds.add(Float3{p[0], p[1], p[2]} + Float3{p[3], p[3], p[3]});
         }
-        // The polyline through the curve: its root, then every piece's end.
-        const unsigned firstPiece = static_cast<unsigned>(g.pieces.size());
-        appendLinePoint(g.lineVerts, evalSegment(&verts[4 * base], 0));
-        for (std::size_t k = 0; k + 1 < n; ++k) {
-            unsigned v0 = base + static_cast<unsigned>(k);
-            const float pos0 = cum[k] / length, pos1 = cum[k + 1] / length;
-            ++g.segments;
-            const float* p = &verts[4 * v0];
-            const int pieces = piecesFor(p, scale);
-            for (int j = 0; j < pieces; ++j) {
-                unsigned v = static_cast<unsigned>(g.lineVerts.size() / 4) - 1;
-                float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
-                g.pieces.push_back(
-                    {v, strandIndex, v0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, u0, du});
-                appendLinePoint(g.lineVerts, evalSegment(p, u1));
-            }
-        }
-        const unsigned lastPiece = static_cast<unsigned>(g.pieces.size()) - 1;
-        for (unsigned i = firstPiece; i <= lastPiece; ++i)
-            flags.push_back(static_cast<std::uint8_t>((i > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
-                                                      (i < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0)));
-        g.strands.push_back({length, s.color, s.transparency, firstPiece, lastPiece});
-    }
     int group = static_cast<int>(impl_->groups.size());
     if (!g.pieces.empty()) {
         RTCGeometry geom = rtcNewGeometry(impl_->device, RTC_GEOMETRY_TYPE_ROUND_LINEAR_CURVE);

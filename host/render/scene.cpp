@@ -158,24 +158,29 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
     strandsInParallel([&](std::size_t i) { // the polyline through the curve: its root, then every piece's end
         const Strand& s = *kept[i];
         const std::size_t n = s.points.size() / 4;
-        std::vector<float> cum(n, 0.0f);
-        for (std::size_t k = 1; k < n; ++k) {
-            const float* a = &s.points[4 * (k - 1)];
-            const float* b = &s.points[4 * k];
-            Float3 d{b[0] - a[0], b[1] - a[1], b[2] - a[2]};
-            cum[k] = cum[k - 1] + std::sqrt(dot(d, d));
-        }
-        const float length = cum[n - 1] > 0 ? cum[n - 1] : 1.0f;
+        auto chord = [&s](std::size_t k) { // between points k and k + 1
+            const float* a = &s.points[4 * k];
+            Float3 d{a[4] - a[0], a[5] - a[1], a[6] - a[2]};
+            return std::sqrt(dot(d, d));
+        };
+        float along = 0;
+        for (std::size_t k = 0; k + 1 < n; ++k)
+            along += chord(k);
+        const float length = along > 0 ? along : 1.0f;
+        along = 0;
         const unsigned firstPiece = static_cast<unsigned>(pieceBase[i]);
         unsigned piece = firstPiece, v = static_cast<unsigned>(pieceBase[i] + i);
         float* line = &g.lineVerts[4 * v];
         auto appendLinePoint = [&line](const CurvePoint& c) {
-            line = std::copy_n(std::begin({c.center.x, c.center.y, c.center.z, c.radius}), 4, line);
+            line[0] = c.center.x, line[1] = c.center.y, line[2] = c.center.z, line[3] = c.radius;
+            line += 4;
         };
         appendLinePoint(evalSegment(&verts[4 * vertBase[i]], 0));
         for (std::size_t k = 0; k + 1 < n; ++k) {
             const unsigned v0 = static_cast<unsigned>(vertBase[i] + k);
-            const float pos0 = cum[k] / length, pos1 = cum[k + 1] / length;
+            const float pos0 = along / length;
+            along += chord(k);
+            const float pos1 = along / length;
             const float* p = &verts[4 * v0];
             const int pieces = segPieces[segBase[i] + k];
             for (int j = 0; j < pieces; ++j, ++v) {

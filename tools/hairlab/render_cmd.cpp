@@ -88,9 +88,9 @@ void addShotOptions(CLI::App& cmd, RenderArgs& a) {
             s.groom.strands =
                 static_cast<int>(harness::parseUnsignedIn("--strands", t, 1, lookdev::kMaxStrands));
         },
-        "Strands per lock or ball, 1 to " + std::to_string(lookdev::kMaxStrands) +
-            "; default 2000 (ball and furnace " + std::to_string(quor::render::kBallStrands) +
-            "); more make a larger groom, as densely packed");
+        "Strands per lock or ball, 1 to " + std::to_string(lookdev::kMaxStrands) + "; default " +
+            std::to_string(quor::render::kLockStrands) + " (ball and furnace " +
+            std::to_string(quor::render::kBallStrands) + "); more make a larger groom, as densely packed");
     addText(cmd, "--groom", s.groom.file, "A .hair file for --scene groom (framed automatically)");
     addUnsigned(cmd, "--groom-seed", s.groom.seed, "Seed of the procedural groom, apart from --seed");
     addText(cmd, "--lock", a.lock, "Lock of sheet, sweep and swatch: straight or wavy");

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
@@ -42,35 +43,62 @@ float taper(float root, float t) {
 constexpr float kChordTolerance = 0.1f;
 constexpr int kMaxPieces = 16;
 
-// The largest distance between a Catmull-Rom segment and its k chords between the points at
-// parameters j/k, from three samples inside each piece.
-float chordError(const float* p, int k) {
-    float worst = 0;
-    CurvePoint a = evalSegment(p, 0);
-    for (int j = 0; j < k; ++j) {
-        CurvePoint b = evalSegment(p, float(j + 1) / k);
-        Float3 d = b.center - a.center;
-        float dd = dot(d, d);
-        for (int m = 1; m < 4; ++m) {
-            CurvePoint c = evalSegment(p, (j + 0.25f * m) / k);
-            Float3 w = c.center - a.center;
-            float s = dd > 0 ? std::clamp(dot(w, d) / dd, 0.0f, 1.0f) : 0.0f;
-            Float3 e = w - d * s;
-            float r = a.radius + (b.radius - a.radius) * s;
-            worst = std::max(worst, std::sqrt(dot(e, e)) + std::fabs(c.radius - r));
-        }
-        a = b;
+// The largest distance between a Catmull-Rom segment and its chord from a (at u0) to b (at u1),
+// from three samples inside.
+float chordError(const float* p, const CurvePoint& a, float u0, const CurvePoint& b, float u1) {
+    Float3 d = b.center - a.center;
+    float dd = dot(d, d), worst = 0;
+    for (int m = 1; m < 4; ++m) {
+        CurvePoint c = evalSegment(p, u0 + (u1 - u0) * 0.25f * m);
+        Float3 w = c.center - a.center;
+        float s = dd > 0 ? std::clamp(dot(w, d) / dd, 0.0f, 1.0f) : 0.0f;
+        Float3 e = w - d * s;
+        float r = a.radius + (b.radius - a.radius) * s;
+        worst = std::max(worst, std::sqrt(dot(e, e)) + std::fabs(c.radius - r));
     }
     return worst;
 }
 
-// Pieces for a segment (four control points): the error falls with the square of their count.
-int piecesFor(const float* p, float scale) {
+// Splits a segment (four control points) into pieces, each about as long as the tolerance
+// allows where it lies, so that straight stretches take few; writes the parameters where they
+// end (the last at 1) and returns their count. The error grows with the square of a piece's
+// length, which predicts the next length from the last, and a too-long one's better length.
+int splitSegment(const float* p, float scale, float* ends) {
     const float tol = kChordTolerance * scale * std::max(std::min(p[7], p[11]), 1e-12f);
-    int k = std::clamp(static_cast<int>(std::ceil(std::sqrt(chordError(p, 1) / tol))), 1, kMaxPieces);
-    while (k < kMaxPieces && chordError(p, k) > tol)
-        ++k;
-    return k;
+    const float shortest = 1.0f / kMaxPieces;
+    auto predict = [tol](float h, float e, float most) {
+        return h * std::min(most, 0.98f * std::sqrt(tol / std::max(e, 1e-30f)));
+    };
+    CurvePoint a = evalSegment(p, 0);
+    float u = 0, step = 1;
+    int n = 0;
+    auto error = [&](float h, CurvePoint& b) { // of the piece from u, to the end if h reaches it
+        const float end = h >= 1 - u ? 1.0f : u + h;
+        b = evalSegment(p, end);
+        return chordError(p, a, u, b, end);
+    };
+    while (n < kMaxPieces - 1 && 1 - u > shortest) {
+        float h = std::clamp(step, shortest, 1 - u);
+        CurvePoint b;
+        float e = error(h, b);
+        while (e > tol && h > shortest) {
+            h = std::max(shortest, h * std::max(0.5f, 0.98f * std::sqrt(tol / e)));
+            e = error(h, b);
+        }
+        if (h < 1 - u && e <= tol) { // one try at a longer piece, where the error allows
+            const float longer = std::min(1 - u, predict(h, e, 2.0f));
+            CurvePoint b2;
+            float e2 = longer > 1.05f * h ? error(longer, b2) : tol * 2;
+            if (e2 <= tol) h = longer, b = b2, e = e2;
+        }
+        if (h >= 1 - u) return ends[n++] = 1, n;
+        u += h;
+        ends[n++] = u;
+        a = b;
+        step = predict(h, e, 2.0f);
+    }
+    ends[n++] = 1;
+    return n;
 }
 
 } // namespace
@@ -108,6 +136,36 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
     for (const Strand& s : strands)
         if (s.points.size() / 4 >= 2) kept.push_back(&s);
     const std::size_t count = kept.size();
+    // Laid out in the order of their roots along a Morton curve, strands that lie side by side
+    // also lie side by side in memory, where Embree's build and the render fetch them together.
+    std::vector<std::pair<std::uint32_t, unsigned>> order(count);
+    {
+        Bounds roots;
+        for (const Strand* s : kept)
+            roots.add(Float3{s->points[0], s->points[1], s->points[2]});
+        const Float3 span = roots.hi - roots.lo;
+        auto cell = [](float x, float lo, float extent) { // 10 bits along one axis
+            const float t = extent > 0 ? (x - lo) / extent : 0.0f;
+            return static_cast<std::uint32_t>(std::clamp(t, 0.0f, 1.0f) * 1023.0f);
+        };
+        auto spread = [](std::uint32_t v) { // bit k moves to bit 3k
+            v = (v | (v << 16)) & 0x030000FFu;
+            v = (v | (v << 8)) & 0x0300F00Fu;
+            v = (v | (v << 4)) & 0x030C30C3u;
+            return (v | (v << 2)) & 0x09249249u;
+        };
+        for (std::size_t i = 0; i < count; ++i) {
+            const float* p = kept[i]->points.data();
+            order[i] = {spread(cell(p[0], roots.lo.x, span.x)) | spread(cell(p[1], roots.lo.y, span.y)) << 1 |
+                            spread(cell(p[2], roots.lo.z, span.z)) << 2,
+                        static_cast<unsigned>(i)};
+        }
+        std::sort(order.begin(), order.end());
+        std::vector<const Strand*> sorted(count);
+        for (std::size_t i = 0; i < count; ++i)
+            sorted[i] = kept[order[i].second];
+        kept.swap(sorted);
+    }
     std::vector<std::size_t> vertBase(count + 1, 0), segBase(count + 1, 0);
     for (std::size_t i = 0; i < count; ++i) {
         const std::size_t n = kept[i]->points.size() / 4;
@@ -115,10 +173,11 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
         segBase[i + 1] = segBase[i] + n - 1;
     }
     g.segments = segBase[count];
-    std::vector<float>& verts = g.curveVerts;
+    auto& verts = g.curveVerts;
     verts.resize(4 * vertBase[count]);
     if (colors) g.curveColors.resize(3 * vertBase[count]);
     std::vector<std::uint8_t> segPieces(g.segments);
+    BigArray<float> ends(g.segments * kMaxPieces); // where each segment's pieces end
     std::vector<std::size_t> pieceBase(count + 1, 0);
     auto strandsInParallel = [count](auto&& body) {
         tbb::parallel_for(tbb::blocked_range<std::size_t>(0, count, 256),
@@ -127,7 +186,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
                                   body(i);
                           });
     };
-    strandsInParallel([&](std::size_t i) { // control points, colours, and pieces per segment
+    strandsInParallel([&](std::size_t i) { // control points, colours, and the count of pieces
         const Strand& s = *kept[i];
         const std::size_t n = s.points.size() / 4;
         float* v = &verts[4 * vertBase[i]];
@@ -145,8 +204,9 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
             }
         }
         std::size_t total = 0;
-        for (std::size_t k = 0; k + 1 < n; ++k)
-            total += segPieces[segBase[i] + k] = static_cast<std::uint8_t>(piecesFor(v + 4 * k, scale));
+        for (std::size_t k = 0, seg = segBase[i]; k + 1 < n; ++k, ++seg)
+            total += segPieces[seg] =
+                static_cast<std::uint8_t>(splitSegment(v + 4 * k, scale, &ends[kMaxPieces * seg]));
         pieceBase[i + 1] = total;
     });
     for (std::size_t i = 0; i < count; ++i)
@@ -182,9 +242,10 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
             along += chord(k);
             const float pos1 = along / length;
             const float* p = &verts[4 * v0];
-            const int pieces = segPieces[segBase[i] + k];
-            for (int j = 0; j < pieces; ++j, ++v) {
-                float u0 = float(j) / pieces, u1 = float(j + 1) / pieces, du = u1 - u0;
+            const std::size_t seg = segBase[i] + k;
+            const float* end = &ends[kMaxPieces * seg];
+            for (int j = 0; j < segPieces[seg]; ++j, ++v) {
+                float u0 = j ? end[j - 1] : 0.0f, u1 = end[j], du = u1 - u0;
                 g.pieces[piece++] = {
                     v, static_cast<int>(i), v0, pos0 + (pos1 - pos0) * u0, (pos1 - pos0) * du, u0, du};
                 appendLinePoint(evalSegment(p, u1));
@@ -194,7 +255,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
         for (unsigned k = firstPiece; k <= lastPiece; ++k)
             flags[k] = static_cast<std::uint8_t>((k > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
                                                  (k < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0));
-        g.strands[i] = {length, s.color, s.transparency, firstPiece, lastPiece};
+        g.strands[i] = {length, s.color, s.transparency, firstPiece, lastPiece, order[i].second};
     });
     for (const Strand* s : kept)
         for (std::size_t k = 0; k < s->points.size(); k += 4) {
@@ -246,18 +307,16 @@ std::size_t Scene::segmentCount() const {
 Bounds Scene::groupBounds(int group) const { return impl_->groups[group].bounds; }
 std::vector<Strand> Scene::groupStrands(int group) const {
     const Impl::Group& g = impl_->groups[group];
-    std::vector<Strand> out;
-    out.reserve(g.strands.size());
+    std::vector<Strand> out(g.strands.size()); // in the groom's own order
     for (const Impl::Group::StrandInfo& info : g.strands) {
         // Segment k of a strand starts at its repeated root + k: points root + 1 ... tip.
         const unsigned first = g.pieces[info.first].seg + 1, last = g.pieces[info.last].seg + 2;
-        Strand s;
+        Strand& s = out[info.source];
         s.points.assign(g.curveVerts.begin() + 4 * first, g.curveVerts.begin() + 4 * (last + 1));
         if (!g.curveColors.empty())
             s.colors.assign(g.curveColors.begin() + 3 * first, g.curveColors.begin() + 3 * (last + 1));
         s.color = info.color;
         s.transparency = info.transparency;
-        out.push_back(std::move(s));
     }
     return out;
 }

@@ -2,12 +2,45 @@
 #pragma once
 #include <embree3/rtcore.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <new>
+#include <utility>
 #include <vector>
+
+#include <sys/mman.h>
 
 #include "render/render.h"
 
 namespace quor::render {
+
+// Storage for a group's large arrays. They are left uninitialised when sized, since the strands
+// fill every element side by side, and an array of 2 MB or more asks for 2 MB pages: a large
+// groom's arrays are hundreds of MB, and touching them in 4 kB pages costs more than filling them.
+template <class T> struct BigAllocator {
+    using value_type = T;
+    static constexpr std::size_t kHuge = std::size_t{2} << 20;
+    BigAllocator() = default;
+    template <class U> BigAllocator(const BigAllocator<U>&) noexcept {}
+    T* allocate(std::size_t n) {
+        std::size_t bytes = n * sizeof(T),
+                    align = bytes >= kHuge ? kHuge : std::max<std::size_t>(alignof(T), 16);
+        bytes = (bytes + align - 1) / align * align;
+        void* p = std::aligned_alloc(align, bytes);
+        if (!p) throw std::bad_alloc();
+        if (align == kHuge) madvise(p, bytes, MADV_HUGEPAGE); // a hint: 4 kB pages if refused
+        return static_cast<T*>(p);
+    }
+    void deallocate(T* p, std::size_t) noexcept { std::free(p); }
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... A> void construct(U* p, A&&... a) {
+        ::new (static_cast<void*>(p)) U(std::forward<A>(a)...);
+    }
+    template <class U> bool operator==(const BigAllocator<U>&) const noexcept { return true; }
+};
+template <class T> using BigArray = std::vector<T, BigAllocator<T>>;
 
 struct Scene::Impl {
     struct Group {
@@ -27,16 +60,17 @@ struct Scene::Impl {
             float length;
             Float3 color, transparency;
             unsigned first, last; // its pieces (contiguous)
+            unsigned source;      // its place in the groom as given, which shading sees
         };
         std::size_t segments = 0; // Catmull-Rom segments
         // Points on the curves, x, y, z, radius, strand after strand: the pieces' ends.
-        std::vector<float> lineVerts;
+        BigArray<float> lineVerts;
         // The curves' control points, x, y, z, radius, each strand's first and last point
         // repeated so that its Catmull-Rom curve runs from root to tip.
-        std::vector<float> curveVerts;
+        BigArray<float> curveVerts;
         // Colours of those points, 3 floats each, when a strand of the group has its own.
-        std::vector<float> curveColors;
-        std::vector<Piece> pieces;
+        BigArray<float> curveColors;
+        BigArray<Piece> pieces;
         std::vector<StrandInfo> strands;
         float maxRadius = 0;
         Bounds bounds;

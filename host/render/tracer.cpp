@@ -206,7 +206,7 @@ void Tracer::setupHit(HitContext& ctx, SimpleStrandData& strand, const Ray& ray,
     strand.shadowTransparency = {tr.x, tr.y, tr.z};
     strand.length = info.length;
     strand.position = piece.pos0 + piece.dpos * w;
-    strand.index = s;
+    strand.index = static_cast<int>(info.source);
 
     ctx.rayDir = toVector(D);
     ctx.normal = toVector(n);
@@ -509,7 +509,7 @@ Float3 Tracer::trace(Ray ray, int level, Kind kind, float lastProb, CameraSample
         Ray next = ray;
         next.org = P;
         const auto& group = scene_.groups[hit.group];
-        const auto& info = group.strands[lv.strand.index]; // the strand setupHit filled in
+        const auto& info = group.strands[group.pieces[hit.prim].strand];
         next.ignore = {hit.geom, info.first, info.last, 4 * group.maxRadius};
         lv.hitStrand = next.ignore;
         lv.dims = dims;

@@ -491,6 +491,27 @@ TEST(StandInScene, PiecesFollowTheCurvesWithinTheirTolerance) {
     EXPECT_LT(pieces[1], pieces[0] * 3 / 4);
 }
 
+// Strands are laid out by where their roots are, yet a scene hands them back in the groom's order.
+TEST(StandInScene, GivesItsStrandsBackInTheGroomsOrder) {
+    harness::Instance inst(library(), "BRDFHair4");
+    std::vector<Strand> groom(3);
+    for (int i = 0; i < 3; ++i) { // the last root comes first along the layout
+        const float x = float(2 - i);
+        groom[i].points = {x, 0, 0, 0.01f, x, 1, 0, 0.01f, x + 0.5f, 2, 0, 0.005f};
+        groom[i].color = {0.1f * float(i), 0, 0};
+    }
+    Scene scene;
+    scene.addGroup(inst.base(), groom, 1);
+    const auto& laid = scene.impl().groups[0].strands;
+    EXPECT_EQ(laid[0].source, 2u);
+    std::vector<Strand> back = scene.groupStrands(0);
+    ASSERT_EQ(back.size(), 3u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(back[i].points, groom[i].points) << i;
+        EXPECT_EQ(back[i].color.x, groom[i].color.x) << i;
+    }
+}
+
 // Straight strands on a square lattice fill a known fraction of every cell column; radial
 // strands thin out as the surface they cross grows.
 TEST(HairDensity, VolumeFractionIsCrossSectionsOverOccupiedCells) {

@@ -144,9 +144,9 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
         for (const Strand* s : kept)
             roots.add(Float3{s->points[0], s->points[1], s->points[2]});
         const Float3 span = roots.hi - roots.lo;
-        auto cell = [](float x, float lo, float extent) { // 10 bits along one axis
+        auto cell = [](float x, float lo, float extent) { // 10 bits along one axis; 0 if not a number
             const float t = extent > 0 ? (x - lo) / extent : 0.0f;
-            return static_cast<std::uint32_t>(std::clamp(t, 0.0f, 1.0f) * 1023.0f);
+            return static_cast<std::uint32_t>((t > 0 ? std::fmin(t, 1.0f) : 0.0f) * 1023.0f);
         };
         auto spread = [](std::uint32_t v) { // bit k moves to bit 3k
             v = (v | (v << 16)) & 0x030000FFu;

@@ -476,8 +476,19 @@ TEST(StandInScene, PiecesFollowTheCurvesWithinTheirTolerance) {
             Float3 end = evalSegment(seg, q.u0 + q.du).center - a - d;
             const bool first = i == 0 || g.pieces[i - 1].seg != q.seg;
             gap = std::max({gap, first ? std::fabs(q.u0) : 0.0f, std::sqrt(dot(end, end))});
+            EXPECT_GE(q.du, 1.0f / 32 - 1e-6f) << i; // no slivers
+            // Along the strand: from 0 at its root to 1 at its tip, piece after piece.
+            const auto& info = g.strands[q.strand];
+            const float along = i == info.first ? 0.0f : g.pieces[i - 1].pos0 + g.pieces[i - 1].dpos;
+            gap = std::max(
+                {gap, std::fabs(q.pos0 - along), i == info.last ? std::fabs(q.pos0 + q.dpos - 1) : 0});
             for (int m = 1; m < 16; ++m) {
                 CurvePoint c = evalSegment(seg, q.u0 + q.du * m / 16);
+                const float u = q.u0 + q.du * m / 16, du = 1e-3f; // the tangent is the derivative
+                Float3 slope =
+                    (evalSegment(seg, u + du).center - evalSegment(seg, u - du).center) * (0.5f / du);
+                Float3 miss = slope - c.tangent;
+                EXPECT_LT(dot(miss, miss), 1e-4f * dot(c.tangent, c.tangent) + 1e-8f) << i;
                 float t = std::clamp(dot(c.center - a, d) / dot(d, d), 0.0f, 1.0f);
                 Float3 off = c.center - a - d * t;
                 float err = std::sqrt(dot(off, off)) + std::fabs(c.radius - (e[3] + (e[7] - e[3]) * t));

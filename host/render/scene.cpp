@@ -77,16 +77,21 @@ int splitSegment(const float* p, float scale, float* ends) {
         b = evalSegment(p, end);
         return chordError(p, a, u, b, end);
     };
+    const float sliver = 0.5f * shortest;
+    auto fit = [&](float h) { // at least the shortest, and no sliver left over after it
+        h = std::max(h, shortest);
+        return h > 1 - u - sliver ? 1 - u : h;
+    };
     while (n < kMaxPieces - 1 && 1 - u > shortest) {
-        float h = std::clamp(step, shortest, 1 - u);
+        float h = fit(step);
         CurvePoint b;
         float e = error(h, b);
         while (e > tol && h > shortest) {
-            h = std::max(shortest, h * std::max(0.5f, 0.98f * std::sqrt(tol / e)));
+            h = std::min(fit(h * std::max(0.5f, 0.98f * std::sqrt(tol / e))), 1 - u - sliver);
             e = error(h, b);
         }
         if (h < 1 - u && e <= tol) { // one try at a longer piece, where the error allows
-            const float longer = std::min(1 - u, predict(h, e, 2.0f));
+            const float longer = fit(std::min(1 - u, predict(h, e, 2.0f)));
             CurvePoint b2;
             float e2 = longer > 1.05f * h ? error(longer, b2) : tol * 2;
             if (e2 <= tol) h = longer, b = b2, e = e2;

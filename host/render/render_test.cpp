@@ -166,6 +166,22 @@ TEST(StandInRenderer, StrandColourTextureShowsTheGroomsGradient) {
     EXPECT_GT(blue[1], 1.5 * red[1]);
 }
 
+// A strand's random draws follow its index in the groom, not its place in the scene's layout: the
+// same strands given in the opposite order take other melanin draws, strand by strand.
+TEST(StandInRenderer, StrandRandomnessFollowsTheGroomsOrder) {
+    harness::Instance hair(library(), "BRDFHair4", {{"random_melanin", "1"}});
+    std::vector<Strand> groom = makeLock(0, small(200));
+    Scene given, reversed;
+    buildGroom(given, hair.base(), groom);
+    std::reverse(groom.begin(), groom.end());
+    buildGroom(reversed, hair.base(), groom);
+    FrameResult a = render(given, 24, 48, 2, 1), b = render(reversed, 24, 48, 2, 1);
+    double moved = 0;
+    for (std::size_t i = 0; i < a.hair.data.size(); ++i)
+        moved += std::fabs(a.hair.data[i] - b.hair.data[i]);
+    EXPECT_GT(moved, 0.1 * colourSum(a.hair));
+}
+
 // A distant light lights from its direction (a diffuse lock lit from the front is far brighter
 // than lit from behind); its disc's size changes softness, not the light given (8° = 3°).
 TEST(StandInRenderer, DistantLightsLightFromTheirDirectionWithTheirIrradiance) {

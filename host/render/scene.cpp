@@ -66,8 +66,8 @@ float chordError(const float* p, const CurvePoint& a, float u0, const CurvePoint
 int splitSegment(const float* p, float scale, float* ends) {
     const float tol = kChordTolerance * scale * std::max(std::min(p[7], p[11]), 1e-12f);
     const float shortest = 1.0f / kMaxPieces;
-    auto predict = [tol](float h, float e, float most) {
-        return h * std::min(most, 0.98f * std::sqrt(tol / std::max(e, 1e-30f)));
+    auto predict = [tol](float h, float e) { // the length that would just meet the tolerance
+        return h * std::fmin(2.0f, std::fmax(0.5f, 0.98f * std::sqrt(tol / std::fmax(e, 1e-30f))));
     };
     CurvePoint a = evalSegment(p, 0);
     float u = 0, step = 1;
@@ -87,11 +87,11 @@ int splitSegment(const float* p, float scale, float* ends) {
         CurvePoint b;
         float e = error(h, b);
         while (e > tol && h > shortest) {
-            h = std::min(fit(h * std::max(0.5f, 0.98f * std::sqrt(tol / e))), 1 - u - sliver);
+            h = std::min(fit(predict(h, e)), 1 - u - sliver);
             e = error(h, b);
         }
         if (h < 1 - u && e <= tol) { // one try at a longer piece, where the error allows
-            const float longer = fit(std::min(1 - u, predict(h, e, 2.0f)));
+            const float longer = fit(std::min(1 - u, predict(h, e)));
             CurvePoint b2;
             float e2 = longer > 1.05f * h ? error(longer, b2) : tol * 2;
             if (e2 <= tol) h = longer, b = b2, e = e2;
@@ -100,10 +100,41 @@ int splitSegment(const float* p, float scale, float* ends) {
         u += h;
         ends[n++] = u;
         a = b;
-        step = predict(h, e, 2.0f);
+        step = predict(h, e);
     }
     ends[n++] = 1;
     return n;
+}
+
+// The strands' order along a Morton curve through their roots (10 bits an axis over the roots'
+// bounds): the index of the first strand in that order, then the second's, ...
+std::vector<unsigned> rootOrder(const std::vector<const Strand*>& strands) {
+    Bounds roots;
+    for (const Strand* s : strands)
+        roots.add(Float3{s->points[0], s->points[1], s->points[2]});
+    const Float3 span = roots.hi - roots.lo;
+    auto cell = [](float x, float lo, float extent) { // 0 for a coordinate that is not a number
+        const float t = extent > 0 ? (x - lo) / extent : 0.0f;
+        return static_cast<std::uint32_t>((t > 0 ? std::fmin(t, 1.0f) : 0.0f) * 1023.0f);
+    };
+    auto spread = [](std::uint32_t v) { // bit k moves to bit 3k
+        v = (v | (v << 16)) & 0x030000FFu;
+        v = (v | (v << 8)) & 0x0300F00Fu;
+        v = (v | (v << 4)) & 0x030C30C3u;
+        return (v | (v << 2)) & 0x09249249u;
+    };
+    std::vector<std::pair<std::uint32_t, unsigned>> keyed(strands.size());
+    for (std::size_t i = 0; i < strands.size(); ++i) {
+        const float* p = strands[i]->points.data();
+        keyed[i] = {spread(cell(p[0], roots.lo.x, span.x)) | spread(cell(p[1], roots.lo.y, span.y)) << 1 |
+                        spread(cell(p[2], roots.lo.z, span.z)) << 2,
+                    static_cast<unsigned>(i)};
+    }
+    std::sort(keyed.begin(), keyed.end());
+    std::vector<unsigned> order(strands.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = keyed[i].second;
+    return order;
 }
 
 } // namespace
@@ -143,32 +174,11 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
     const std::size_t count = kept.size();
     // Laid out in the order of their roots along a Morton curve, strands that lie side by side
     // also lie side by side in memory, where Embree's build and the render fetch them together.
-    std::vector<std::pair<std::uint32_t, unsigned>> order(count);
+    const std::vector<unsigned> source = rootOrder(kept);
     {
-        Bounds roots;
-        for (const Strand* s : kept)
-            roots.add(Float3{s->points[0], s->points[1], s->points[2]});
-        const Float3 span = roots.hi - roots.lo;
-        auto cell = [](float x, float lo, float extent) { // 10 bits along one axis; 0 if not a number
-            const float t = extent > 0 ? (x - lo) / extent : 0.0f;
-            return static_cast<std::uint32_t>((t > 0 ? std::fmin(t, 1.0f) : 0.0f) * 1023.0f);
-        };
-        auto spread = [](std::uint32_t v) { // bit k moves to bit 3k
-            v = (v | (v << 16)) & 0x030000FFu;
-            v = (v | (v << 8)) & 0x0300F00Fu;
-            v = (v | (v << 4)) & 0x030C30C3u;
-            return (v | (v << 2)) & 0x09249249u;
-        };
-        for (std::size_t i = 0; i < count; ++i) {
-            const float* p = kept[i]->points.data();
-            order[i] = {spread(cell(p[0], roots.lo.x, span.x)) | spread(cell(p[1], roots.lo.y, span.y)) << 1 |
-                            spread(cell(p[2], roots.lo.z, span.z)) << 2,
-                        static_cast<unsigned>(i)};
-        }
-        std::sort(order.begin(), order.end());
         std::vector<const Strand*> sorted(count);
         for (std::size_t i = 0; i < count; ++i)
-            sorted[i] = kept[order[i].second];
+            sorted[i] = kept[source[i]];
         kept.swap(sorted);
     }
     std::vector<std::size_t> vertBase(count + 1, 0), segBase(count + 1, 0);
@@ -260,7 +270,7 @@ int Scene::addGroup(PluginBase* instance, const std::vector<Strand>& strands, fl
         for (unsigned k = firstPiece; k <= lastPiece; ++k)
             flags[k] = static_cast<std::uint8_t>((k > firstPiece ? RTC_CURVE_FLAG_NEIGHBOR_LEFT : 0) |
                                                  (k < lastPiece ? RTC_CURVE_FLAG_NEIGHBOR_RIGHT : 0));
-        g.strands[i] = {length, s.color, s.transparency, firstPiece, lastPiece, order[i].second};
+        g.strands[i] = {length, s.color, s.transparency, firstPiece, lastPiece, source[i]};
     });
     for (const Strand* s : kept)
         for (std::size_t k = 0; k < s->points.size(); k += 4) {

@@ -356,29 +356,42 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
     std::vector<Strand> out;
     out.reserve(style.strands);
     // Strands gather into clumps towards the tips; the whole lock bows towards the camera so
-    // that the highlights run across it in bands.
-    const int clumps = std::max(1, style.strands / 120);
+    // that the highlights run across it in bands. A larger lock is tiled, each tile with the
+    // clumps of the lock the groom is made for, and its strands sway as little as there: clumps
+    // and strands keep their size in hair of any extent.
+    const int tiles = std::max(1, static_cast<int>(std::lround(size)));
+    const int perTile = std::max(1, style.strands / 120 / (tiles * tiles));
     struct Clump {
         float x, z, phase;
     };
-    std::vector<Clump> cl(clumps);
-    for (auto& c : cl)
-        c = {(rng.uniform() - 0.5f) * 0.8f, (rng.uniform() - 0.5f) * 0.2f, rng.uniform() * 2 * kPi};
+    std::vector<Clump> cl(static_cast<std::size_t>(perTile) * tiles * tiles);
+    auto tileCentre = [&](int i, float extent) { return ((i + 0.5f) / tiles - 0.5f) * extent; };
+    for (std::size_t k = 0; k < cl.size(); ++k) {
+        const int tile = static_cast<int>(k) / perTile;
+        const float cx = tileCentre(tile % tiles, 0.9f), cz = tileCentre(tile / tiles, 0.24f);
+        float ux = rng.uniform(), uz = rng.uniform();
+        cl[k] = {cx + (ux - 0.5f) * 0.8f / tiles, cz + (uz - 0.5f) * 0.2f / tiles, rng.uniform() * 2 * kPi};
+    }
+    auto tileOf = [&](float r, float extent) {
+        return std::clamp(static_cast<int>((r / extent + 0.5f) * tiles), 0, tiles - 1);
+    };
     const int points = style.wavy ? 16 : 8;
     for (int i = 0; i < style.strands; ++i) {
         float rx = (rng.uniform() - 0.5f) * 0.9f;
         float rz = (rng.uniform() - 0.5f) * 0.24f;
-        const Clump* c = &cl[0];
+        const Clump* own =
+            &cl[static_cast<std::size_t>(tileOf(rz, 0.24f) * tiles + tileOf(rx, 0.9f)) * perTile];
+        const Clump* c = own;
         float best = 1e9f;
-        for (int k = 0; k < std::min(clumps, 6); ++k) { // a nearby clump of a few candidates
-            const Clump& cand = cl[static_cast<int>(rng.uniform() * clumps) % clumps];
+        for (int k = 0; k < std::min(perTile, 6); ++k) { // a nearby clump of a few candidates
+            const Clump& cand = own[static_cast<int>(rng.uniform() * perTile) % perTile];
             float d = std::fabs(cand.x - rx) + std::fabs(cand.z - rz);
             if (d < best) best = d, c = &cand;
         }
         float top = 1.25f - 0.1f * (rx / 0.45f) * (rx / 0.45f);
         float length = 2.3f * (0.8f + 0.2f * std::sqrt(rng.uniform()));
         float phase = rng.uniform() * 2 * kPi;
-        float jitter = 0.004f + 0.006f * rng.uniform();
+        float jitter = (0.004f + 0.006f * rng.uniform()) / size;
         Strand s;
         s.color = vary(style.color, rng);
         s.transparency = style.transparency;
@@ -386,8 +399,8 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
             float t = static_cast<float>(k) / (points - 1);
             float pull = 0.65f * t * t;
             float bx = rx * (1 - 0.25f * t), bz = rz;
-            float px = bx + pull * (c->x * (1 - 0.25f * t) - bx) + 0.03f * t * std::sin(4 * t + c->phase) +
-                       jitter * std::sin(11 * t + phase);
+            float px = bx + pull * (c->x * (1 - 0.25f * t) - bx) +
+                       0.03f / size * t * std::sin(4 * t + c->phase) + jitter * std::sin(11 * t + phase);
             float pz =
                 bz + pull * (c->z - bz) + 0.28f * std::sin(kPi * t) + jitter * std::cos(13 * t + phase);
             if (style.wavy) { // waves that grow towards the tip, in step within a clump

@@ -146,6 +146,7 @@ TEST(HairlabRender, SavedGroomsPackLikeHair) {
         {{"--scene", "swatch", "--lock", "wavy", "--groom-seed", "3"}, Growth::Down, 2000},
         {{"--scene", "swatch", "--strands", "20000"}, Growth::Down, 20000}, // a larger lock, as dense
         {{"--scene", "ball"}, Growth::Outward, 40000}};
+    double lockDrift = 0; // the lock the groom is made for
     for (const Case& c : cases) {
         Outcome o = hairlab(test::with(
             {"render", "--res", "8x8", "--spp", "1", "-q", "-o", png, "--save-groom", hair}, c.args));
@@ -158,6 +159,23 @@ TEST(HairlabRender, SavedGroomsPackLikeHair) {
         for (std::size_t i = 0; i < f.size(); ++i) {
             EXPECT_GE(f[i], 0.15f) << c.strands << " " << c.args[1] << " height " << i;
             EXPECT_LE(f[i], 0.5f) << c.strands << " " << c.args[1] << " height " << i;
+        }
+        // Clumps keep their size in a larger lock: what is left of the tips' places after the
+        // best straight-line fit to the roots' (the lock's own taper) is no larger.
+        double drift = 0;
+        for (int axis : {0, 2}) {
+            double n = 0, sr = 0, st = 0, srr = 0, srt = 0, stt = 0;
+            for (const quor::render::Strand& s : strands) {
+                double r = s.points[axis], t = s.points[s.points.size() - 4 + axis];
+                n += 1, sr += r, st += t, srr += r * r, srt += r * t, stt += t * t;
+            }
+            double vr = srr - sr * sr / n, cov = srt - sr * st / n, vt = stt - st * st / n;
+            drift += (vt - cov * cov / vr) / n;
+        }
+        drift = std::sqrt(drift);
+        if (&c == &cases.front()) lockDrift = drift;
+        if (c.strands == 20000) {
+            EXPECT_LT(drift, 1.5 * lockDrift);
         }
     }
     // The groom goes with the picture: a sheet writes every lock, in its place.

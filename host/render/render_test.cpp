@@ -235,6 +235,13 @@ TEST(StandInRenderer, ContactSheetLabelsEveryLockUnderIt) {
         Scene scene;
         buildContactSheet(scene, std::vector<PluginBase*>(n, inst.base()), columns, small(50));
         ASSERT_EQ(scene.groupCount(), n);
+        for (int g = 1; g < n; ++g) { // left to right, then top to bottom with room for the labels
+            Bounds b = scene.groupBounds(g);
+            if (g % columns)
+                EXPECT_GT(b.lo.x, scene.groupBounds(g - 1).hi.x) << g;
+            else
+                EXPECT_LT(b.hi.y, scene.groupBounds(g - columns).lo.y - scene.labelSpace) << g;
+        }
         frame(scene, 480, 320);
         FrameResult f;
         f.hair = {480, 320, 4, std::vector<float>(480 * 320 * 4, 0.0f)};

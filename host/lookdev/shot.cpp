@@ -537,14 +537,4 @@ void Composition::writeOutputs(const quor::render::FrameResult& frame) const {
         quor::render::writeImage(out, frame, write);
 }
 
-std::string lowerExtension(const std::string& path) {
-    std::size_t slash = path.find_last_of('/');
-    std::size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot);
-    for (char& ch : ext)
-        ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return ext;
-}
-
 } // namespace lookdev

@@ -161,7 +161,6 @@ void restyle(Library& library, Composition& c, const Shot& shot, const Where& wh
 // folder, a folder itself), with the system's reason; leaves no file behind.
 void checkWritable(const std::string& what, const std::string& path);
 
-// The lower-case extension of a path with its dot (".png"), "" for none.
-std::string lowerExtension(const std::string& path);
+using quor::render::lowerExtension;
 
 } // namespace lookdev

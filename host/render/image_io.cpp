@@ -21,15 +21,6 @@ namespace quor::render {
 
 namespace {
 
-std::string extensionOf(const std::string& path) {
-    std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-    std::string ext = path.substr(dot);
-    for (char& c : ext)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
-}
-
 std::string oneLine(std::string s) {
     std::replace(s.begin(), s.end(), '\n', ' ');
     while (!s.empty() && s.back() == ' ')
@@ -206,6 +197,15 @@ void drawLabels(FrameResult& frame, const Scene& scene, const std::vector<std::s
     }
 }
 
+std::string lowerExtension(const std::string& path) {
+    std::size_t slash = path.find_last_of('/'), dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+    std::string ext = path.substr(dot);
+    for (char& c : ext)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
 const std::vector<std::string>& imageExtensions() {
     static const std::vector<std::string> ext = {".exr", ".png", ".tif", ".tiff", ".jpg", ".jpeg"};
     return ext;
@@ -266,7 +266,7 @@ std::vector<unsigned char> encodeImage(const std::string& path, const FrameResul
     const Image& hair = frame.hair;
     const int w = hair.width, h = hair.height;
     const std::size_t n = static_cast<std::size_t>(w) * h;
-    const std::string ext = extensionOf(path);
+    const std::string ext = lowerExtension(path);
     if (ext == ".exr") {
         OIIO::ImageSpec spec(w, h, 0, OIIO::TypeDesc::HALF);
         spec.channelnames = {"R", "G", "B", "A", "backdrop.R", "backdrop.G", "backdrop.B"};

@@ -311,6 +311,9 @@ class Renderer {
 //   .png .tif .tiff tone-mapped sRGB with alpha = coverage (backdrop: over the environment, opaque)
 //   .jpg .jpeg      tone-mapped sRGB over the environment
 const std::vector<std::string>& imageExtensions();
+// The lower-case extension of a path with its dot (".png"), "" for none (a dot before the last
+// slash belongs to a folder).
+std::string lowerExtension(const std::string& path);
 // A readable layer name for a render channel alias ("specular", "lighting", ...).
 std::string channelName(int alias);
 struct WriteOptions {

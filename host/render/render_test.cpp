@@ -506,8 +506,8 @@ TEST(StandInScene, PiecesFollowTheCurvesWithinTheirTolerance) {
             gap = std::max(
                 {gap, std::fabs(q.pos0 - along), i == info.last ? std::fabs(q.pos0 + q.dpos - 1) : 0});
             for (int m = 1; m < 16; ++m) {
-                CurvePoint c = evalSegment(seg, q.u0 + q.du * m / 16);
-                const float u = q.u0 + q.du * m / 16, du = 1e-3f; // the tangent is the derivative
+                const float u = q.u0 + q.du * m / 16, du = 1e-3f;
+                CurvePoint c = evalSegment(seg, u); // its tangent is the derivative
                 Float3 slope =
                     (evalSegment(seg, u + du).center - evalSegment(seg, u - du).center) * (0.5f / du);
                 Float3 miss = slope - c.tangent;

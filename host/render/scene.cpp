@@ -359,6 +359,7 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
     // that the highlights run across it in bands. A larger lock is tiled, each tile with the
     // clumps of the lock the groom is made for, and its strands sway as little as there: clumps
     // and strands keep their size in hair of any extent.
+    constexpr float kWidth = 0.9f, kDepth = 0.24f; // the roots' extent, before the lock's scale
     const int tiles = std::max(1, static_cast<int>(std::lround(size)));
     const int perTile = std::max(1, style.strands / 120 / (tiles * tiles));
     struct Clump {
@@ -368,19 +369,19 @@ std::vector<Strand> makeLock(float x, const HairStyle& style) {
     auto tileCentre = [&](int i, float extent) { return ((i + 0.5f) / tiles - 0.5f) * extent; };
     for (std::size_t k = 0; k < cl.size(); ++k) {
         const int tile = static_cast<int>(k) / perTile;
-        const float cx = tileCentre(tile % tiles, 0.9f), cz = tileCentre(tile / tiles, 0.24f);
-        float ux = rng.uniform(), uz = rng.uniform();
-        cl[k] = {cx + (ux - 0.5f) * 0.8f / tiles, cz + (uz - 0.5f) * 0.2f / tiles, rng.uniform() * 2 * kPi};
+        const float cx = tileCentre(tile % tiles, kWidth), cz = tileCentre(tile / tiles, kDepth);
+        cl[k] = {cx + (rng.uniform() - 0.5f) * 0.8f / tiles, cz + (rng.uniform() - 0.5f) * 0.2f / tiles,
+                 rng.uniform() * 2 * kPi}; // a braced list draws left to right
     }
     auto tileOf = [&](float r, float extent) {
         return std::clamp(static_cast<int>((r / extent + 0.5f) * tiles), 0, tiles - 1);
     };
     const int points = style.wavy ? 16 : 8;
     for (int i = 0; i < style.strands; ++i) {
-        float rx = (rng.uniform() - 0.5f) * 0.9f;
-        float rz = (rng.uniform() - 0.5f) * 0.24f;
+        float rx = (rng.uniform() - 0.5f) * kWidth;
+        float rz = (rng.uniform() - 0.5f) * kDepth;
         const Clump* own =
-            &cl[static_cast<std::size_t>(tileOf(rz, 0.24f) * tiles + tileOf(rx, 0.9f)) * perTile];
+            &cl[static_cast<std::size_t>(tileOf(rz, kDepth) * tiles + tileOf(rx, kWidth)) * perTile];
         const Clump* c = own;
         float best = 1e9f;
         for (int k = 0; k < std::min(perTile, 6); ++k) { // a nearby clump of a few candidates

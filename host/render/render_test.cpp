@@ -373,6 +373,11 @@ TEST(StandInRenderer, EnvironmentTurnsAndScales) {
     for (int i = 0; i < 16 * 8; ++i)
         rgb.insert(rgb.end(), {float(i % 16), 1, float(i / 16)});
     Environment plain = Environment::map(16, 8, rgb), turned = Environment::map(16, 8, rgb);
+    // Top row straight up, bottom row straight down; the map's centre faces -z, its 3/4 column +x.
+    EXPECT_NEAR(plain.radiance({0, 1, 0}).z, 0.0f, 1e-4f);
+    EXPECT_NEAR(plain.radiance({0, -1, 0}).z, 7.0f, 1e-4f);
+    for (auto [d, column] : {std::pair{Float3{0, 0, -1}, 7.5f}, std::pair{Float3{1, 0, 0}, 11.5f}})
+        EXPECT_NEAR(plain.radiance(d).x + plain.radiance(d).z, column + 3.5f, 1e-4f);
     turned.transform(90, 0.5f);
     for (Float3 d : {Float3{0, 0, -1}, Float3{1, 0, 0}, unit(Float3{0.3f, 0.5f, 0.8f})}) {
         Float3 r{-d.z, d.y, d.x}; // turned 90 degrees about y

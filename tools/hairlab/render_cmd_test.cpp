@@ -183,6 +183,10 @@ TEST(HairlabRender, SavedGroomsPackLikeHair) {
         {"render", "--res", "8x8", "--spp", "1", "-q", "--strands", "10", "-o", png, "--save-groom", hair});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(quor::render::readHairFile(hair).size(), 10u * 4);
+    // The furnace, refused with any other light, renders with the rig it keeps.
+    o = hairlab(
+        {"render", "--scene", "furnace", "--res", "8x8", "--spp", "1", "-q", "--strands", "500", "-o", png});
+    EXPECT_EQ(o.status, 0) << o.err;
     std::remove(hair.c_str());
     std::remove(png.c_str());
 }

@@ -412,8 +412,10 @@ std::string hairFile(const std::vector<std::uint16_t>& segments, const std::vect
     return s;
 }
 
+// Written to a file of the test's own name: ctest runs the tests side by side.
 std::string saved(const std::string& bytes) {
-    std::string path = ::testing::TempDir() + "render_test.hair";
+    std::string path =
+        ::testing::TempDir() + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".hair";
     std::ofstream(path, std::ios::binary) << bytes;
     return path;
 }

@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <memory>
-#include <string>
 #include <vector>
 
 #include "harness/shading_point.h"

@@ -195,9 +195,7 @@ TEST(StandInRenderer, DistantLightsLightFromTheirDirectionWithTheirIrradiance) {
         const Float3 toCamera = unit(scene.camera.eye - scene.camera.target);
         auto lit = [&](Float3 dir, float angle) {
             scene.lights = {{dir, {1, 1, 1}, angle}};
-            RenderOptions o;
-            o.width = 24, o.height = 36, o.spp = 8, o.threads = 2;
-            return colourSum(Renderer(scene, o).renderFrame().hair);
+            return colourSum(render(scene, 24, 36, 8, 2).hair);
         };
         const double front = lit(toCamera, 3);
         if (std::string(type) == "BRDFHair") {
@@ -436,10 +434,8 @@ TEST(HairFile, ReadsWhatItsHeaderAnnounces) {
     EXPECT_NEAR(s[1].color.x, 0.5f, 1e-6); // the header's default colour
     EXPECT_NEAR(s[1].color.z, 0.3f, 1e-6);
     // Without a segment array every strand has the default two segments.
-    EXPECT_EQ(readHairFile(
-                  saved(hairFile({}, std::vector<float>(kPoints.begin(), kPoints.begin() + 9), {}, 1, 3, 2)))
-                  .size(),
-              1u);
+    const std::vector<float> three(kPoints.begin(), kPoints.begin() + 9);
+    EXPECT_EQ(readHairFile(saved(hairFile({}, three, {}, 1, 3, 2))).size(), 1u);
 }
 
 TEST(HairFile, RefusesMalformedFilesInOneLine) {

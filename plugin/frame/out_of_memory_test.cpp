@@ -3,7 +3,6 @@
 // its text and heap report, and tearing down gives back every byte.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <thread>

@@ -1,7 +1,6 @@
 // BRDFHair3's description for the GPU renderer, byte for byte, as a host reads it.
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <vector>
 

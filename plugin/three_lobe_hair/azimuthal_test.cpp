@@ -3,11 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdint>
 #include <ostream>
 #include <random>
 #include <utility>
-#include <vector>
 
 #include "math/numeric.h"
 

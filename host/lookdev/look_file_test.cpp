@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,12 +20,9 @@ using hairlab::test::Args;
 using hairlab::test::hairlab;
 using hairlab::test::Outcome;
 using hairlab::test::readFile;
+using hairlab::test::writeFile;
 
 std::string temp(const std::string& name) { return ::testing::TempDir() + "look_file_test_" + name; }
-
-void writeFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 // A small .hair groom of three straight strands.
 std::string groomFile() {

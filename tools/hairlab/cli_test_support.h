@@ -34,6 +34,10 @@ inline std::string readFile(const std::string& path) {
     return {std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>()};
 }
 
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
 inline Args with(Args base, const Args& extra) {
     base.insert(base.end(), extra.begin(), extra.end());
     return base;

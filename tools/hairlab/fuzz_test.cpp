@@ -9,7 +9,6 @@
 #include <bit>
 #include <cfloat>
 #include <cmath>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +22,8 @@ namespace {
 
 using test::Args;
 using test::Process;
+using test::readFile;
+using test::writeFile;
 
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int kRandomCases = 6;          // per family; the tables run in full
@@ -41,15 +42,6 @@ const std::string& dir() {
         return path;
     }();
     return d;
-}
-
-void writeBytes(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-}
-
-std::vector<unsigned char> readBytes(const std::string& path) {
-    const std::string s = test::readFile(path);
-    return {s.begin(), s.end()};
 }
 
 // Every channel finite; colour, alpha and backdrop non-negative (the strand frame may be signed).
@@ -109,17 +101,15 @@ void run(const std::string& what, Args args, Expect expect = Expect::Any, bool e
 
 // --- grooms -----------------------------------------------------------------------------------
 
-void put32(std::vector<unsigned char>& b, std::size_t at, std::uint32_t v) {
+void put32(std::string& b, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i)
-        b[at + i] = static_cast<unsigned char>(v >> (8 * i));
+        b[at + i] = static_cast<char>(v >> (8 * i));
 }
-void putFloat(std::vector<unsigned char>& b, std::size_t at, float f) {
-    put32(b, at, std::bit_cast<std::uint32_t>(f));
-}
+void putFloat(std::string& b, std::size_t at, float f) { put32(b, at, std::bit_cast<std::uint32_t>(f)); }
 
 // A groom with every array, as hairlab writes one, and where each of its fields begins.
 struct Groom {
-    std::vector<unsigned char> bytes;
+    std::string bytes;
     std::vector<std::size_t> fields;
     std::size_t points, thickness, transparency, color; // array offsets
 };
@@ -134,7 +124,7 @@ Groom makeGroom(int strands, int segments) {
     const std::string path = dir() + "made.hair";
     quor::render::writeHairFile(path, lock);
     Groom g;
-    g.bytes = readBytes(path);
+    g.bytes = readFile(path);
     const std::size_t n = std::size_t(strands) * (segments + 1);
     g.points = 128 + 2 * strands, g.thickness = g.points + 12 * n;
     g.transparency = g.thickness + 4 * n, g.color = g.transparency + 4 * n;
@@ -155,7 +145,7 @@ TEST(HairlabFuzz, GroomCutAtEveryFieldIsRefused) {
     const std::string path = dir() + "cut.hair";
     for (std::size_t at : g.fields)
         for (std::size_t cut : {at, at + 1}) {
-            writeBytes(path, std::vector<unsigned char>(g.bytes.begin(), g.bytes.begin() + cut));
+            writeFile(path, g.bytes.substr(0, cut));
             try {
                 quor::render::readHairFile(path);
                 ADD_FAILURE() << "cut at " << cut << " of " << g.bytes.size() << " was read";
@@ -165,7 +155,7 @@ TEST(HairlabFuzz, GroomCutAtEveryFieldIsRefused) {
         }
     // The same through hairlab, at the header, inside the points and one byte short.
     for (std::size_t cut : {std::size_t(20), g.points + 6, g.bytes.size() - 1}) {
-        writeBytes(path, std::vector<unsigned char>(g.bytes.begin(), g.bytes.begin() + cut));
+        writeFile(path, g.bytes.substr(0, cut));
         run("cut at " + std::to_string(cut), {"--scene", "groom", "--groom", path}, Expect::Refused);
     }
 }
@@ -173,7 +163,7 @@ TEST(HairlabFuzz, GroomCutAtEveryFieldIsRefused) {
 TEST(HairlabFuzz, GroomWithExtremeValues) {
     const std::string path = dir() + "extreme.hair";
     const Groom g = makeGroom(4, 4);
-    writeBytes(path, g.bytes);
+    writeFile(path, g.bytes);
     run("the unmutated groom", {"--scene", "groom", "--groom", path}, Expect::Rendered);
     // One value of each array, a header default, or every value of an array at once.
     harness::Rng rng(11);
@@ -197,7 +187,7 @@ TEST(HairlabFuzz, GroomWithExtremeValues) {
                 }
             what = std::string(all ? "every" : "one") + " value of array " + std::to_string(a);
         }
-        writeBytes(path, m.bytes);
+        writeFile(path, m.bytes);
         run(what + " = " + std::to_string(v), {"--scene", "groom", "--groom", path});
     }
     // Counts and flags of the header at their ends: refused, but unknown flag bits (word 12) are
@@ -208,7 +198,7 @@ TEST(HairlabFuzz, GroomWithExtremeValues) {
         const Expect expect = at >= 12 && v == 0xFFFFFFFF ? Expect::Rendered : Expect::Refused;
         Groom m = g;
         put32(m.bytes, at, v);
-        writeBytes(path, m.bytes);
+        writeFile(path, m.bytes);
         run("header word " + std::to_string(at) + " = " + std::to_string(v),
             {"--scene", "groom", "--groom", path}, expect);
     }
@@ -222,8 +212,8 @@ TEST(HairlabFuzz, GroomWithFlippedBytes) {
         Groom m = g;
         const int flips = 1 + static_cast<int>(rng.next() % 6);
         for (int f = 0; f < flips; ++f)
-            m.bytes[rng.next() % m.bytes.size()] ^= static_cast<unsigned char>(1 + rng.next() % 255);
-        writeBytes(path, m.bytes);
+            m.bytes[rng.next() % m.bytes.size()] ^= static_cast<char>(1 + rng.next() % 255);
+        writeFile(path, m.bytes);
         run("flips, case " + std::to_string(k), {"--scene", "groom", "--groom", path});
     }
 }
@@ -251,10 +241,9 @@ template <class F> void writeExr(const std::string& path, int w, int h, int nch,
 void writeHdr(const std::string& path, int w, int h, std::size_t pixels, std::array<unsigned char, 4> rgbe) {
     std::string head =
         "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + std::to_string(h) + " +X " + std::to_string(w) + "\n";
-    std::vector<unsigned char> b(head.begin(), head.end());
     for (std::size_t p = 0; p < pixels; ++p)
-        b.insert(b.end(), rgbe.begin(), rgbe.end());
-    writeBytes(path, b);
+        head.append(rgbe.begin(), rgbe.end());
+    writeFile(path, head);
 }
 
 Args withEnv(const std::string& path) { return {"--scene", "swatch", "--env", path}; }
@@ -299,31 +288,31 @@ TEST(HairlabFuzz, EnvironmentDeclaredSizesAndNonFiles) {
     // An EXR cut short: after its header, and halfway through its rows.
     const std::string full = dir() + "full.exr", cut = dir() + "cut.exr";
     writeExr(full, 2048, 1024, 3, OIIO::TypeDesc::HALF, [](int x, int y, int) { return float((x ^ y) & 7); });
-    const std::vector<unsigned char> bytes = readBytes(full);
+    const std::string bytes = readFile(full);
     for (std::size_t keep : {std::size_t(400), bytes.size() / 2, bytes.size() - 1}) {
-        writeBytes(cut, std::vector<unsigned char>(bytes.begin(), bytes.begin() + keep));
+        writeFile(cut, bytes.substr(0, keep));
         run("exr cut at " + std::to_string(keep), withEnv(cut), Expect::Refused);
     }
     // Files that are not maps, and paths that are not files; a FIFO must not hang the reader.
     const std::string fifo = dir() + "env_fifo.exr", empty = dir() + "empty.exr", junk = dir() + "junk.hdr";
     mkfifo(fifo.c_str(), 0644);
-    writeBytes(empty, {});
+    writeFile(empty, "");
     harness::Rng rng(13);
-    std::vector<unsigned char> noise(4096);
-    for (auto& b : noise)
-        b = static_cast<unsigned char>(rng.next());
-    writeBytes(junk, noise);
+    std::string noise(4096, '\0');
+    for (char& b : noise)
+        b = static_cast<char>(rng.next());
+    writeFile(junk, noise);
     for (const std::string& p : {fifo, empty, junk, dir(), dir() + "missing.exr", std::string("/dev/zero"),
                                  std::string("/dev/null")})
         run("env " + p, withEnv(p), Expect::Refused);
     // Flipped bytes of a valid EXR.
     writeExr(full, 16, 8, 3, OIIO::TypeDesc::HALF, [](int x, int, int) { return 0.1f * x; });
-    const std::vector<unsigned char> small = readBytes(full);
+    const std::string small = readFile(full);
     for (int k = 0; k < kRandomCases; ++k) {
-        std::vector<unsigned char> m = small;
+        std::string m = small;
         for (int f = 0; f < 3; ++f)
-            m[rng.next() % m.size()] ^= static_cast<unsigned char>(1 + rng.next() % 255);
-        writeBytes(cut, m);
+            m[rng.next() % m.size()] ^= static_cast<char>(1 + rng.next() % 255);
+        writeFile(cut, m);
         run("exr flips, case " + std::to_string(k), withEnv(cut));
     }
 }

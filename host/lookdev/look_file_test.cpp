@@ -133,8 +133,8 @@ std::string shot(const std::string& extra, const std::string& looks = "[" + kLoo
     return R"({"format": 1, "subject": "swatch", "looks": )" + looks +
            R"(, "render": {"width": 8, "height": 8, "spp": 1})" + extra + "}";
 }
-std::string look(const std::string& params) {
-    return shot("", R"([{"type": "BRDFHair4", "parameters": )" + params + "}]");
+std::string look(const std::string& params, const std::string& extra = "") {
+    return shot(extra, R"([{"type": "BRDFHair4", "parameters": )" + params + "}]");
 }
 
 TEST(LookFile, RefusesEveryMalformedFileInOneLine) {
@@ -180,9 +180,11 @@ TEST(LookFile, RefusesEveryMalformedFileInOneLine) {
         EXPECT_NE(o.err.find(b.message), std::string::npos) << b.message << ": " << o.err;
         EXPECT_TRUE(o.out.empty()) << b.message;
     }
-    // --unchecked lets a value past its limit through, as it does for --set.
+    // --unchecked lets a value past its limit through, as it does for --set, and so does a file saved so.
     writeFile(path, look(R"({"melanin": 5})"));
     EXPECT_EQ(hairlab({"render", "-q", "--unchecked", "--look", path, "-o", temp("bad.png")}).status, 0);
+    writeFile(path, look(R"({"melanin": 5})", R"(, "unchecked": true)"));
+    EXPECT_EQ(hairlab({"render", "-q", "--look", path, "-o", temp("bad.png")}).status, 0);
 }
 
 } // namespace

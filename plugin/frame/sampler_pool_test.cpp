@@ -86,8 +86,8 @@ TEST(SamplerPoolConcurrency, ThreadsNeverShareEntries) {
         EXPECT_EQ(seen[1].count(p), 0u);
 }
 
-TEST(SamplerPool, RecreateLeavesOneArrayAndInactiveByDefault) {
-    SamplerPool<CountingSampler> pool;
+TEST(SamplerPool, RecreateLeavesOneArrayAndARefusedOneNone) {
+    SamplerPool<CountingSampler> pool, refused;
     EXPECT_FALSE(pool.active());
     pool.create(4);
     pool.take(3);
@@ -95,6 +95,11 @@ TEST(SamplerPool, RecreateLeavesOneArrayAndInactiveByDefault) {
     EXPECT_EQ(pool.threadCount(), 2);
     EXPECT_EQ(pool.entry(0).first, nullptr);
     EXPECT_EQ(pool.entry(1).first, nullptr);
+    quor::vmallocFailNext(1);
+    refused.create(2);
+    quor::vmallocFailNext(0);
+    EXPECT_FALSE(refused.active());
+    EXPECT_EQ(refused.threadCount(), 0);
 }
 
 TEST(SamplerPool, SteadyStateAllocatesNothing) {
@@ -110,15 +115,6 @@ TEST(SamplerPool, SteadyStateAllocatesNothing) {
         pool.give(0, b);
     }
     EXPECT_EQ(quor::vmallocCalls(), before);
-}
-
-TEST(SamplerPool, RefusedArrayLeavesPoolEmpty) {
-    SamplerPool<CountingSampler> pool;
-    quor::vmallocFailNext(1);
-    pool.create(2);
-    quor::vmallocFailNext(0);
-    EXPECT_FALSE(pool.active());
-    EXPECT_EQ(pool.threadCount(), 0);
 }
 
 // A refused block header raises the generic report, a refused element array the block's own

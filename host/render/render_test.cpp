@@ -142,32 +142,33 @@ TEST(StandInRenderer, TransparentStrandsLetTheBackdropThroughUntouched) {
     }
 }
 
-// Per-point colours reach the strand record interpolated along the strand: a red-root, blue-tip
-// lock bound to the dye is red at the top and blue at the bottom, not its mean purple.
-TEST(StandInRenderer, StrandColourTextureShowsTheGroomsGradient) {
+// What a hit tells the material, seen on one thick strand from the front: per-point colours
+// interpolated along it (a red root and blue tip bound to the dye, not their mean purple) and where
+// across its width the ray met it (a round fibre's light changes from edge to edge).
+TEST(StandInRenderer, HitsCarryTheStrandsColourAndWidth) {
     harness::Instance hair(library(), "BRDFHair4", {{"melanin", "0"}, {"dye_color", "strand"}});
-    std::vector<Strand> strands = makeLock(0, small(600));
-    for (Strand& s : strands) {
-        const std::size_t n = s.points.size() / 4;
-        s.colors.clear();
-        for (std::size_t k = 0; k < n; ++k) {
-            const float t = float(k) / float(n - 1);
-            s.colors.insert(s.colors.end(), {1 - t, 0.05f, t});
-        }
-        s.color = {0.5f, 0.05f, 0.5f};
+    Strand thick;
+    for (int k = 0; k < 5; ++k) {
+        thick.points.insert(thick.points.end(), {0, 1 - 0.5f * k, 0, 0.3f});
+        thick.colors.insert(thick.colors.end(), {1 - 0.25f * k, 0.05f, 0.25f * k});
     }
     Scene scene;
-    buildGroom(scene, hair.base(), strands);
-    FrameResult f = render(scene, 24, 48, 4, 2);
+    buildGroom(scene, hair.base(), {thick});
+    FrameResult f = render(scene, 64, 64, 16, 2);
     double red[2] = {}, blue[2] = {};
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 24; ++x) {
-            if (y >= 16 && y < 32) continue; // the middle third blends both
-            red[y >= 32] += f.hair.at(x, y, 0);
-            blue[y >= 32] += f.hair.at(x, y, 2);
+    std::vector<float> across; // the covered pixels of the middle row
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 64; ++x) {
+            if (y == 32 && f.hair.at(x, y, 3) > 0.99f) across.push_back(f.hair.at(x, y, 1));
+            if (y < 22 || y >= 42) { // the middle third blends both
+                red[y >= 42] += f.hair.at(x, y, 0);
+                blue[y >= 42] += f.hair.at(x, y, 2);
+            }
         }
-    EXPECT_GT(red[0], 1.5 * blue[0]); // the highlights stay white
-    EXPECT_GT(blue[1], 1.5 * red[1]);
+    EXPECT_GT(red[0] / blue[0], 1.5 * red[1] / blue[1]); // 2.4 here; the highlights stay white
+    ASSERT_GT(across.size(), 6u);
+    auto [lo, hi] = std::minmax_element(across.begin(), across.end());
+    EXPECT_GT(*hi, 1.3f * *lo); // 1.6 here; 1.1 with every hit on the centre line
 }
 
 // A strand's random draws follow its index in the groom, not its place in the scene's layout: the

@@ -54,10 +54,7 @@ Sets with(Sets a, const Sets& b) {
     return a;
 }
 
-quor::Vector unitVec(float x, float y, float z) {
-    float n = std::sqrt(x * x + y * y + z * z);
-    return {x / n, y / n, z / n, 0};
-}
+quor::Vector unitVec(float x, float y, float z) { return harness::toVector(harness::normalized({x, y, z})); }
 
 void expectColor(const Color4& c, float r, float g, float b, float tol = 1e-6f) {
     EXPECT_NEAR(c.r(), r, tol);
